@@ -1,0 +1,69 @@
+#pragma once
+
+// The SMC user client: key packing, the 80-byte parameter block, and the four requests the system
+// makes (describe a key, read, write, key at index). All functions return signed 32-bit statuses:
+// 0 success, -1 no SMC service or connection, -2 a write refused for its length, anything else an
+// opaque transport or SMC result failure.
+
+#include <cstdint>
+
+struct smc_info {
+    uint32_t data_size = 0;
+    uint32_t data_type = 0;
+    uint8_t attributes = 0;
+};
+
+// The request and reply block, byte for byte as the SMC user client exchanges it (little-endian).
+struct smc_param {
+    uint32_t key;
+    uint8_t reserved[24];
+    uint32_t data_size;
+    uint32_t data_type;
+    uint8_t attributes;
+    uint8_t padding1[3];
+    uint8_t result;
+    uint8_t reserved2;
+    uint8_t command;
+    uint8_t padding2;
+    uint32_t index;
+    uint8_t bytes[32];
+};
+static_assert(sizeof(smc_param) == 80, "the SMC parameter block is exactly 80 bytes");
+
+enum : uint8_t {
+    SMC_CMD_READ_BYTES = 5,
+    SMC_CMD_WRITE_BYTES = 6,
+    SMC_CMD_KEY_AT_INDEX = 8,
+    SMC_CMD_KEY_INFO = 9,
+};
+
+// Process-wide connection handle: 0 until smc_open succeeds, then kept until the process exits.
+extern uint32_t g_conn;
+
+// Opens the connection once; 0 when open (also when already open), -1 when no SMC exists, else
+// the transport's open status.
+int32_t smc_open();
+
+// Packs up to four characters most significant first; a NUL or missing character counts as a space.
+uint32_t smc_fourcc(const char* text);
+
+// Writes the four characters of `code` and a terminating NUL into `out`.
+void smc_fourcc_str(uint32_t code, char out[5]);
+
+// Fills `info` on success; leaves it untouched on failure.
+int32_t smc_key_info(uint32_t key, smc_info* info);
+
+// Copies all 32 reply bytes into `out` (and the key's description into `info` when given).
+int32_t smc_read(uint32_t key, smc_info* info, uint8_t out[32]);
+
+// Writes `length` bytes; -2 when length exceeds 32 or differs from the key's data size.
+int32_t smc_write(uint32_t key, const uint8_t* bytes, uint32_t length);
+
+// The number of keys ("#KEY"), 0 on any failure.
+uint32_t smc_key_count();
+
+// The key code at `index`, 0 on any failure.
+uint32_t smc_key_at_index(uint32_t index);
+
+// Reads and decodes a key into `out`: 1 on success, 0 (out untouched) when unreadable or untyped.
+int smc_read_double(uint32_t key, double* out);

@@ -1,0 +1,33 @@
+#pragma once
+
+// The seam under the SMC module: whatever stands in for the platform's SMC user client. A
+// transport exchanges one 80-byte block and returns the platform status of the exchange (0 when
+// it took place; the SMC's own verdict is the reply's result byte).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "CSMC/smc.h"
+
+class SmcTransport {
+public:
+    virtual ~SmcTransport() = default;
+    // 0 when the exchange took place and `reply` is filled; any other value is a platform failure.
+    virtual int32_t call(const smc_param& request, smc_param& reply) = 0;
+};
+
+// Result of looking for an SMC: no service (-1 from smc_open), a service that failed to open
+// (its non-zero status), or an open transport.
+struct SmcOpenResult {
+    int32_t status = -1;
+    std::unique_ptr<SmcTransport> transport;
+};
+
+// Finds this machine's SMC: the simulated Mac's socket under the sandbox root when it exists,
+// else the kernel's applesmc driver, else none.
+SmcOpenResult smc_find_transport();
+
+// Test seam: replaces the lookup used by smc_open (empty function restores the default) and
+// forgets any open connection, so that the next exchange opens afresh.
+void smc_set_transport_factory(std::function<SmcOpenResult()> factory);

@@ -1,0 +1,34 @@
+#pragma once
+
+// The user's fan settings, shared with the daemon through the settings file.
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct Config {
+    double boost = 0.0;
+    bool batteryCooling = false;
+    double batteryTarget = 33.0;
+    bool batteryOnlyOnAC = true;
+    bool manualMode = false;
+    double manualRPM = 2500.0;
+
+    // Reads Paths::config(); any problem (missing, unsafe, malformed, mistyped) gives the defaults.
+    static Config load();
+
+    // Decodes settings text: std::nullopt when it is not a valid settings object. Not sanitised.
+    static std::optional<Config> decode(std::string_view text);
+
+    // Numbers clamped into their ranges; non-finite values replaced by their defaults.
+    Config sanitized() const;
+
+    // Compact JSON with all six members, written as they are (not sanitised).
+    std::string encode() const;
+
+    // Creates Paths::dir() and replaces Paths::config() atomically; the error names path and reason.
+    std::expected<void, std::string> save() const;
+
+    friend bool operator==(const Config&, const Config&) = default;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+// The operating system as the texts name it, and its version as three numbers.
+
+#include <array>
+#include <string_view>
+
+namespace Platform {
+
+#ifdef __APPLE__
+inline constexpr std::string_view osName = "macOS";
+#else
+inline constexpr std::string_view osName = "Linux";
+#endif
+
+// Major, minor and patch of the running system (the kernel release on Linux); zeros when unknown.
+std::array<int, 3> osVersion();
+
+}  // namespace Platform
