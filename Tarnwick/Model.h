@@ -1,0 +1,167 @@
+#pragma once
+
+// The application's one state object: polls the machine every two seconds, keeps the user's fan
+// settings and menu-bar style, and derives every text the panel shows about fan control.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "FanCore/Policy/Config.h"
+#include "FanCore/Policy/Records.h"
+#include "FanCore/Policy/Status.h"
+#include "FanCore/Sensors/ReadingsSmoother.h"
+#include "Tarnwick/Heat.h"
+#include "Tarnwick/Installer.h"
+#include "Tarnwick/MenuBarStyle.h"
+
+class Sensors;
+
+// Seams for tests and the shell; every member left empty takes the production default.
+struct ModelOptions {
+    std::optional<QStringList> arguments;  // QCoreApplication::arguments()
+    std::optional<QString> bundleDir;      // Installer::defaultBundleDir()
+    Installer::Runner runner;              // Installer::run
+    std::function<double()> now;           // wall clock, seconds since 1970
+    QString userDefaultsFile;              // UserDefaults::path()
+    QString loginItemFile;                 // LoginItem::path()
+    QString executable;                    // QCoreApplication::applicationFilePath()
+    std::chrono::milliseconds sensorPause{300};
+    std::chrono::milliseconds scriptRefreshDelay{2500};
+    bool startTimer = true;
+};
+
+class Model : public QObject {
+    Q_OBJECT
+
+  public:
+    static constexpr int pollIntervalMs = 2000;
+    // The panel animates a changed fan list with an ease-out curve of this length.
+    static constexpr int fanAnimationMs = 400;
+
+    // Loads the settings and style, discovers the sensors, runs one refresh, starts the timer.
+    explicit Model(ModelOptions options = {}, QObject* parent = nullptr);
+    ~Model() override;
+
+    // Observable state. Every assignment, changed or not, emits aboutToChange() then changed().
+    const Readings& readings() const { return readings_; }
+    const std::vector<Fan>& fans() const { return fans_; }
+    const PowerState& power() const { return power_; }
+    const std::optional<Status>& status() const { return status_; }
+    bool helperInstalled() const { return helperInstalled_; }
+    bool helperOutdated() const { return helperOutdated_; }
+    const std::optional<QString>& helperMessage() const { return helperMessage_; }
+    const Config& config() const { return config_; }
+    const MenuBarStyle& menuBar() const { return menuBar_; }
+
+    // Stores the settings; writes the settings file (Config::save) only when a field differs from
+    // the previous value. A write failure is ignored. onUpdate is not run.
+    void setConfig(const Config& config);
+
+    // Stores the style, forcing the icon on when it would show nothing; when the result differs
+    // from the previous style, saves it to the user defaults and runs onUpdate.
+    void setMenuBar(const MenuBarStyle& style);
+
+    // Written by refresh() and the actions; public for the snapshot shell and tests.
+    void setReadings(const Readings& readings);
+    // Emits fansChanged(animated) with animated true when `animated` is asked for and the list
+    // differs from the current one.
+    void setFans(const std::vector<Fan>& fans, bool animated = false);
+    void setPower(const PowerState& power);
+    void setStatus(const std::optional<Status>& status);
+    void setHelperInstalled(bool installed);
+    void setHelperOutdated(bool outdated);
+    void setHelperMessage(const std::optional<QString>& message);
+
+    // Derived on every read.
+    Heat chipHeat() const;
+    double speedFraction() const;  // 0..1
+    int level() const;             // 0..5; fans with a non-finite speed are not counted
+    double topRPM() const;         // 0 without fans (non-finite speeds ignored)
+    double minRPM() const;         // 1000 without fans (non-finite values ignored)
+    double maxRPM() const;         // 6000 without fans (non-finite values ignored)
+    bool hasBattery() const;
+    bool helperRunning() const;
+    QString boostLabel() const;
+    QString boostDetail() const;
+    QString modeLine() const;
+
+    // One polling pass: readings, fans, power, status, installed and outdated flags, onUpdate.
+    void refresh();
+
+    // Runs the bundle's script `script` ("install.sh", "uninstall.sh") with administrator rights,
+    // blocking; sets helperMessage from the outcome and refreshes 2.5 s later (not when missing).
+    void runPrivileged(const QString& script);
+
+    // Whether the application starts at login; setting it reports a failure in helperMessage and
+    // always emits aboutToChange()/changed().
+    bool launchAtLogin() const;
+    void setLaunchAtLogin(bool enabled);
+
+    // "warm" or "hot" from "--demo <word>" on the command line, else absent; fixed at construction.
+    const std::optional<QString>& demo() const { return demo_; }
+    // The bundle's copy of the daemon executable, read once on first use; absent when unreadable.
+    const std::optional<QByteArray>& bundledHelper() const;
+    // "--no-fans" anywhere on the command line.
+    bool simulateNoFans() const { return simulateNoFans_; }
+
+    // The temperature sources, discovered once; handed to the diagnostics report.
+    const Sensors& sensors() const { return *sensors_; }
+
+    // Where the bundle's resources are looked up.
+    const QString& bundleDir() const { return bundleDir_; }
+
+    // Fixed temperatures of the demo: "hot" or (any other name) "warm".
+    static Readings demoReadings(const QString& name);
+
+    // "--demo" followed by "warm" or "hot"; absent otherwise.
+    static std::optional<QString> demoFrom(const QStringList& arguments);
+
+    // Run at the end of every refresh and after every effective change of menuBar.
+    std::function<void()> onUpdate;
+
+    // When true, a changed fan list is published as an animated change (the shell sets it).
+    bool animateChanges = false;
+
+  signals:
+    // Before every assignment of an observable property (and around launch-at-login changes).
+    void aboutToChange();
+    // After every such assignment; views re-read the model.
+    void changed();
+    // After every assignment of fans; `animated` asks the views to animate to the new speeds.
+    void fansChanged(bool animated);
+    // At the end of every refresh, after onUpdate.
+    void refreshed();
+
+  private:
+    template <typename T, typename U>
+    void assign(T& field, U&& value);
+
+    double now() const;
+
+    Readings readings_;
+    std::vector<Fan> fans_;
+    PowerState power_;
+    std::optional<Status> status_;
+    bool helperInstalled_ = false;
+    bool helperOutdated_ = false;
+    std::optional<QString> helperMessage_;
+    Config config_;
+    MenuBarStyle menuBar_;
+
+    ModelOptions options_;
+    QString bundleDir_;
+    std::optional<QString> demo_;
+    bool simulateNoFans_ = false;
+    mutable std::optional<std::optional<QByteArray>> bundledHelper_;
+    std::unique_ptr<Sensors> sensors_;
+    ReadingsSmoother smoother_;
+    QTimer* timer_ = nullptr;
+};
