@@ -1,0 +1,29 @@
+#include "tarnwickd/SmcMachine.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "FanCore/Policy/Paths.h"
+#include "FanCore/Sensors/Fans.h"
+#include "FanCore/Sensors/Power.h"
+
+SmcMachine::SmcMachine() = default;
+
+Readings SmcMachine::readings() { return sensors_.read(); }
+
+PowerState SmcMachine::power() { return Power::state(); }
+
+std::vector<Fan> SmcMachine::fans() { return Fans::read(); }
+
+bool SmcMachine::setManual(double rpm) { return Fans::setManual(rpm); }
+
+void SmcMachine::setAuto() { Fans::setAuto(); }
+
+Config SmcMachine::loadConfig() { return Config::load(); }
+
+void SmcMachine::saveStatus(const Status& status) { (void)status.save(); }
+
+void SmcMachine::removeStatus() {
+    std::error_code ignored;
+    std::filesystem::remove(Paths::status(), ignored);
+}

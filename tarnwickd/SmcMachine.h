@@ -1,0 +1,25 @@
+#pragma once
+
+// The real machine: temperatures, fans and power through the shared library, the settings and
+// status files at their fixed paths (under the sandbox root when one is set).
+
+#include "FanCore/Sensors/Sensors.h"
+#include "tarnwickd/Machine.h"
+
+class SmcMachine final : public Machine {
+  public:
+    // Discovers the temperature sources (blocks for the discovery pause); the SMC must be open.
+    SmcMachine();
+
+    Readings readings() override;
+    PowerState power() override;
+    std::vector<Fan> fans() override;
+    bool setManual(double rpm) override;
+    void setAuto() override;
+    Config loadConfig() override;
+    void saveStatus(const Status& status) override;
+    void removeStatus() override;
+
+  private:
+    Sensors sensors_;
+};

@@ -1,0 +1,3 @@
+#include "tarnwickd/Daemon.h"
+
+int main() { return Daemon::run(); }

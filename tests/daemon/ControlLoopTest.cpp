@@ -1,0 +1,417 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "daemon/FakeMachine.h"
+#include "tarnwickd/ControlLoop.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+class ControlLoopTest : public ::testing::Test {
+  protected:
+    FakeMachine machine;
+    FakeClock clock;
+    std::ostringstream log;
+    ControlLoop loop{machine, clock, log};
+
+    // Two fans at `actual` rpm sharing one range, the chip at `cpu` °C.
+    void machineAt(double actual, double min, double max, double cpu) {
+        machine.fanList = {makeFan(0, actual, min, max), makeFan(1, actual, min, max)};
+        machine.raw = Readings{};
+        machine.raw.cpu = cpu;
+    }
+
+    void passes(int count, std::chrono::milliseconds step = 2s) {
+        for (int i = 0; i < count; ++i) {
+            loop.pass();
+            clock.advance(step);
+        }
+    }
+
+    std::vector<double> writesFrom(size_t first) const {
+        return {machine.manualWrites.begin() + static_cast<std::ptrdiff_t>(first),
+                machine.manualWrites.end()};
+    }
+
+    std::vector<std::string> logLines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(log.str());
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+    // The daemon holds the fans (taken over through manual mode at `rpm`).
+    void holdAt(double rpm) {
+        machineAt(rpm, 1200, 5000, 50);
+        machine.config.manualMode = true;
+        machine.config.manualRPM = rpm;
+        passes(1);
+        ASSERT_TRUE(loop.manual());
+        ASSERT_EQ(loop.target(), rpm);
+    }
+};
+
+TEST_F(ControlLoopTest, SystemKeepsFansWhileNothingAsks) {
+    machineAt(0, 1200, 5000, 95);  // hot, but boost 0 asks for nothing
+    passes(5);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_TRUE(machine.manualWrites.empty());
+    EXPECT_EQ(machine.autoCalls, 0);
+    EXPECT_TRUE(log.str().empty());
+    ASSERT_EQ(machine.statuses.size(), 5U);
+    const Status expected{machine.lastStatus().updated, false, 0, "macOS", std::nullopt};
+    EXPECT_EQ(machine.lastStatus(), expected);
+}
+
+TEST_F(ControlLoopTest, StatusCarriesWallClockTime) {
+    machineAt(2000, 1200, 5000, 50);
+    clock.wallSeconds = 1234567890.25;
+    loop.pass();
+    EXPECT_DOUBLE_EQ(machine.lastStatus().updated, 1234567890.25);
+}
+
+struct MarginCase {
+    double demand;  // boost 1 asks for the top of the range, so the range's max is the demand
+    double boost;
+    bool takesOver;
+};
+
+class TakeOverMarginTest : public ControlLoopTest,
+                           public ::testing::WithParamInterface<MarginCase> {};
+
+TEST_P(TakeOverMarginTest, DemandMustExceedSystemSpeedByMoreThan150) {
+    const MarginCase c = GetParam();
+    machine.fanList = {makeFan(0, 2300, 1000, c.demand), makeFan(1, 2500, 1000, c.demand)};
+    machine.raw.cpu = 60;
+    machine.config.boost = c.boost;
+    loop.pass();
+    EXPECT_EQ(loop.manual(), c.takesOver);
+    EXPECT_EQ(machine.manualWrites.empty(), !c.takesOver);
+    if (c.takesOver) {
+        EXPECT_EQ(log.str(), "tarnwickd: manual (chip 60 \u00b0C, want 2551, macOS 2400)\n");
+    } else {
+        EXPECT_TRUE(log.str().empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Margins, TakeOverMarginTest,
+                         ::testing::Values(MarginCase{2550, 1.0, false},
+                                           MarginCase{2551, 1.0, true},
+                                           MarginCase{2551, 0.0, false}));
+
+TEST_F(ControlLoopTest, ZeroDemandNeverTakesOverHoweverSlowTheFans) {
+    machineAt(0, 1200, 5000, 60);
+    machine.config.boost = 0;
+    passes(3);
+    EXPECT_FALSE(loop.manual());
+}
+
+TEST_F(ControlLoopTest, ManualModeTakesOverBelowSystemSpeed) {
+    machineAt(3000, 1200, 5000, 50);
+    machine.config.manualMode = true;
+    machine.config.manualRPM = 1500;
+    passes(3);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 1500, macOS 3000)\n");
+    EXPECT_EQ(writesFrom(0), (std::vector<double>{2700, 2400, 2100}));
+    EXPECT_EQ(machine.lastStatus().reason, "manual");
+}
+
+TEST_F(ControlLoopTest, RampsUpByAtMost400) {
+    machineAt(2000, 1200, 5000, 50);
+    machine.config.manualMode = true;
+    machine.config.manualRPM = 3500;
+    passes(5);
+    EXPECT_EQ(writesFrom(0), (std::vector<double>{2400, 2800, 3200, 3500, 3500}));
+    const Status expected{machine.lastStatus().updated, true, 3500, "manual", std::nullopt};
+    EXPECT_EQ(machine.lastStatus(), expected);
+}
+
+TEST_F(ControlLoopTest, RampsDownByAtMost300) {
+    holdAt(3500);
+    machine.config.manualRPM = 2000;
+    const size_t before = machine.manualWrites.size();
+    passes(6);
+    EXPECT_EQ(writesFrom(before), (std::vector<double>{3200, 2900, 2600, 2300, 2000, 2000}));
+}
+
+TEST_F(ControlLoopTest, TakeOverStartsFromMinimumWhenSystemIsSlower) {
+    machineAt(300, 1200, 5000, 50);
+    machine.config.manualMode = true;
+    machine.config.manualRPM = 3000;
+    passes(1);
+    EXPECT_EQ(writesFrom(0), (std::vector<double>{1600}));
+}
+
+TEST_F(ControlLoopTest, SafetySpeedOverridesLowManualSpeed) {
+    machineAt(2000, 1200, 5000, 90);  // 90 °C is 60 % of the safety ramp: 1200 + 3800 * 0.6
+    machine.config.manualMode = true;
+    machine.config.manualRPM = 2000;
+    passes(5);
+    EXPECT_EQ(writesFrom(0), (std::vector<double>{2400, 2800, 3200, 3480, 3480}));
+    EXPECT_EQ(machine.lastStatus().reason, "manual");
+    EXPECT_EQ(machine.lastStatus().targetRPM, 3480);
+}
+
+TEST_F(ControlLoopTest, LostChipTemperaturesRampToMaximum) {
+    holdAt(2000);
+    passes(2);
+    machine.raw = Readings{};  // every chip sensor stops answering; the smoother still remembers
+    machine.raw.ssd = 40;
+    const size_t before = machine.manualWrites.size();
+    passes(9);
+    EXPECT_EQ(writesFrom(before),
+              (std::vector<double>{2400, 2800, 3200, 3600, 4000, 4400, 4800, 5000, 5000}));
+}
+
+TEST_F(ControlLoopTest, UsesCommonRangeOfAllFans) {
+    machine.fanList = {makeFan(0, 2000, 1200, 5000), makeFan(1, 2000, 1500, 4800)};
+    machine.raw.cpu = 50;
+    machine.config.manualMode = true;
+    machine.config.manualRPM = 10000;
+    passes(1);
+    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 4800, macOS 2000)\n");
+}
+
+TEST_F(ControlLoopTest, SystemSpeedIsMeanOfActualSpeeds) {
+    machine.fanList = {makeFan(0, 1000, 1200, 5000), makeFan(1, 2001, 1200, 5000),
+                       makeFan(2, 3000, 1200, 5000)};
+    machine.raw.cpu = 50;
+    machine.config.manualMode = true;
+    passes(1);
+    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 2500, macOS 2000)\n");
+}
+
+TEST_F(ControlLoopTest, NonFiniteSystemSpeedPrintsAndStartsFromMinimum) {
+    machineAt(kNaN, 1200, 5000, 50);
+    machine.config.manualMode = true;
+    passes(2);
+    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 2500, macOS nan)\n");
+    EXPECT_EQ(writesFrom(0), (std::vector<double>{1600, 2000}));
+}
+
+TEST_F(ControlLoopTest, FailedWriteIsReportedAndRampGoesOn) {
+    machineAt(2000, 1200, 5000, 50);
+    machine.config.manualMode = true;
+    machine.config.manualRPM = 3500;
+    machine.writesSucceed = false;
+    passes(2);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(machine.lastStatus().error, "SMC write failed");
+    EXPECT_EQ(machine.lastStatus().targetRPM, 2800);
+    machine.writesSucceed = true;
+    passes(1);
+    EXPECT_EQ(machine.lastStatus().error, std::nullopt);
+    EXPECT_EQ(writesFrom(0), (std::vector<double>{2400, 2800, 3200}));
+}
+
+TEST_F(ControlLoopTest, EmptyDemandReasonReadsRampingDown) {
+    holdAt(3500);
+    machine.config.manualMode = false;  // boost 0: demand 0 with no reason
+    passes(1);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(machine.lastStatus().reason, "ramping down");
+    EXPECT_EQ(machine.lastStatus().targetRPM, 3200);
+}
+
+struct QuietCase {
+    std::chrono::milliseconds step;
+    int handBackPass;  // index of the quiet pass that hands back
+};
+
+class QuietPeriodTest : public ControlLoopTest, public ::testing::WithParamInterface<QuietCase> {};
+
+TEST_P(QuietPeriodTest, HandsBackOnFirstQuietPassMoreThan20sAfterTheFirst) {
+    const QuietCase c = GetParam();
+    holdAt(1300);
+    machine.config.manualMode = false;
+    for (int i = 0; i < c.handBackPass; ++i) {
+        passes(1, c.step);
+        ASSERT_TRUE(loop.manual()) << "pass " << i;
+    }
+    const int autoBefore = machine.autoCalls;
+    const size_t writesBefore = machine.manualWrites.size();
+    passes(1, c.step);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, autoBefore + 1);
+    EXPECT_EQ(machine.manualWrites.size(), writesBefore);  // the handing-back pass writes no target
+    EXPECT_EQ(logLines().back(), "tarnwickd: back to macOS");
+    const Status expected{machine.lastStatus().updated, false, 0, "macOS", std::nullopt};
+    EXPECT_EQ(machine.lastStatus(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, QuietPeriodTest,
+                         ::testing::Values(QuietCase{2s, 11}, QuietCase{5s, 5}, QuietCase{10s, 3},
+                                           QuietCase{20s, 2}, QuietCase{21s, 1},
+                                           QuietCase{20001ms, 1}));
+
+TEST_F(ControlLoopTest, OneBusyPassRestartsTheQuietPeriod) {
+    holdAt(1300);
+    machine.config.manualMode = false;
+    passes(10);  // quiet for 18 s
+    machine.config.manualMode = true;
+    passes(1);
+    machine.config.manualMode = false;
+    passes(11);  // another 20 s of quiet is not enough
+    EXPECT_TRUE(loop.manual());
+    passes(1);
+    EXPECT_FALSE(loop.manual());
+}
+
+TEST_F(ControlLoopTest, WallClockStepsDoNotMoveTheHandBack) {
+    holdAt(1300);
+    machine.config.manualMode = false;
+    passes(2);
+    clock.wallSeconds += 3600;  // the system time jumps forward an hour
+    passes(8);
+    EXPECT_TRUE(loop.manual());
+    clock.wallSeconds -= 7200;
+    passes(1);
+    EXPECT_TRUE(loop.manual());
+    passes(1);
+    EXPECT_FALSE(loop.manual());
+}
+
+struct QuietnessCase {
+    const char* name;
+    bool manualMode;
+    double boost;
+    std::optional<double> battery;
+    bool handsBack;
+};
+
+class QuietnessTest : public ControlLoopTest,
+                      public ::testing::WithParamInterface<QuietnessCase> {};
+
+// Range 1200..5000 with battery cooling at target 33 °C: the battery speed is 1200 + 3800 * bf,
+// bf = (b - 32) / 5, so 32.1 °C asks for 1276 rpm (quiet) and 32.2 °C for 1352 rpm (busy).
+TEST_P(QuietnessTest, QuietMeansDemandBelowMinimumPlus100) {
+    const QuietnessCase c = GetParam();
+    holdAt(1300);
+    machine.config.manualMode = c.manualMode;
+    machine.config.boost = c.boost;
+    machine.config.batteryCooling = true;
+    machine.config.batteryOnlyOnAC = false;
+    machine.raw.battery = c.battery;
+    passes(15);
+    EXPECT_EQ(!loop.manual(), c.handsBack) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Demands, QuietnessTest,
+    ::testing::Values(QuietnessCase{"nothing asks", false, 0, std::nullopt, true},
+                      QuietnessCase{"manual mode", true, 0, std::nullopt, false},
+                      QuietnessCase{"battery just above minimum", false, 0, 32.1, true},
+                      QuietnessCase{"battery 152 above minimum", false, 0, 32.2, false},
+                      QuietnessCase{"cool chip under boost", false, 0.2, std::nullopt, true}));
+
+TEST_F(ControlLoopTest, TakeOverAfterHandBackStartsAFreshQuietPeriod) {
+    holdAt(1300);
+    machine.config.manualMode = false;
+    passes(12);
+    ASSERT_FALSE(loop.manual());
+    machine.config.manualMode = true;
+    passes(1);
+    ASSERT_TRUE(loop.manual());
+    machine.config.manualMode = false;
+    passes(11);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(logLines().size(), 3U);
+}
+
+struct NoFansCase {
+    const char* name;
+    std::vector<Fan> fans;
+};
+
+class NoFansTest : public ControlLoopTest, public ::testing::WithParamInterface<NoFansCase> {};
+
+TEST_P(NoFansTest, HandsBackSilentlyAndReportsNoFans) {
+    holdAt(2500);
+    const size_t logBefore = log.str().size();
+    machine.fanList = GetParam().fans;
+    passes(2);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, 1);
+    EXPECT_EQ(log.str().size(), logBefore);
+    const Status expected{machine.lastStatus().updated, false, 0, "macOS", "No fans found"};
+    EXPECT_EQ(machine.lastStatus(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, NoFansTest,
+    ::testing::Values(
+        NoFansCase{"none", {}},
+        NoFansCase{"disjoint", {makeFan(0, 2000, 1200, 5000), makeFan(1, 2000, 5100, 6000)}},
+        NoFansCase{"empty", {makeFan(0, 2000, 3000, 3000)}},
+        NoFansCase{"nan min", {makeFan(0, 2000, kNaN, 5000)}},
+        NoFansCase{"nan max second", {makeFan(0, 2000, 1200, 5000), makeFan(1, 2000, 1200, kNaN)}},
+        NoFansCase{"infinite max", {makeFan(0, 2000, 1200, kInf)}},
+        NoFansCase{"unreadable", {makeFan(0, 0, 0, 0)}}),
+    [](const auto& param) {
+        std::string name = param.param.name;
+        for (char& ch : name) {
+            if (ch == ' ') ch = '_';
+        }
+        return name;
+    });
+
+TEST_F(ControlLoopTest, NoFansWhileSystemDrivesTouchesNothing) {
+    machine.config.manualMode = true;
+    passes(2);
+    EXPECT_EQ(machine.autoCalls, 0);
+    EXPECT_TRUE(machine.manualWrites.empty());
+    EXPECT_EQ(machine.lastStatus().error, "No fans found");
+}
+
+TEST_F(ControlLoopTest, FansReturningAfterNoFansAreTakenOverAgain) {
+    holdAt(2500);
+    machine.fanList.clear();
+    passes(1);
+    machineAt(2000, 1200, 5000, 50);
+    passes(1);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(logLines().size(), 2U);
+}
+
+TEST_F(ControlLoopTest, StopHandsBackAndRemovesStatus) {
+    holdAt(2500);
+    loop.stop();
+    EXPECT_EQ(machine.autoCalls, 1);
+    EXPECT_EQ(machine.removals, 1);
+}
+
+struct WholeCase {
+    double rpm;
+    const char* text;
+};
+
+class WholeRPMTextTest : public ::testing::TestWithParam<WholeCase> {};
+
+TEST_P(WholeRPMTextTest, DropsFractionTowardsZero) {
+    EXPECT_EQ(wholeRPMText(GetParam().rpm), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, WholeRPMTextTest,
+    ::testing::Values(WholeCase{2551.9, "2551"}, WholeCase{2400, "2400"}, WholeCase{-0.5, "0"},
+                      WholeCase{-2.5, "-2"}, WholeCase{kNaN, "nan"}, WholeCase{kInf, "inf"},
+                      WholeCase{-kInf, "-inf"}, WholeCase{1e20, "100000000000000000000"},
+                      WholeCase{9223372036854775808.0, "9223372036854775808"}));
+
+TEST(WholeRPMText, LargestDoubleHasAllItsDigits) {
+    const std::string text = wholeRPMText(std::numeric_limits<double>::max());
+    EXPECT_EQ(text.size(), 309U);
+    EXPECT_EQ(text.substr(0, 8), "17976931");
+}
+
+}  // namespace
