@@ -22,7 +22,7 @@ struct RunResult {
 // Runs the script at `scriptPath` to the end (blocking) and reports what happened.
 using Runner = std::function<RunResult(const QString& scriptPath)>;
 
-// The real runner: "pkexec <script>" on the real machine, "/bin/sh <script>" as the user when a
+// The real runner: "pkexec <script>" on the real machine, "/bin/bash <script>" as the user when a
 // sandbox root (TARNWICK_ROOT other than "/") is in effect. Blocks until the run ends.
 RunResult run(const QString& scriptPath);
 

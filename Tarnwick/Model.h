@@ -135,7 +135,8 @@ class Model : public QObject {
     void aboutToChange();
     // After every such assignment; views re-read the model.
     void changed();
-    // After every assignment of fans; `animated` asks the views to animate to the new speeds.
+    // On every assignment of fans, after the new list is stored and before changed(); `animated`
+    // asks the views to animate to the new speeds (ease-out, fanAnimationMs).
     void fansChanged(bool animated);
     // At the end of every refresh, after onUpdate.
     void refreshed();

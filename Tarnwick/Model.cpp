@@ -1,0 +1,324 @@
+#include "Tarnwick/Model.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "FanCore/Policy/Curve.h"
+#include "FanCore/Policy/Paths.h"
+#include "FanCore/Policy/Platform.h"
+#include "FanCore/Sensors/Fans.h"
+#include "FanCore/Sensors/Power.h"
+#include "FanCore/Sensors/Sensors.h"
+#include "Tarnwick/LoginItem.h"
+#include "Tarnwick/UserDefaults.h"
+
+namespace {
+
+const QString kOsName =
+    QString::fromLatin1(Platform::osName.data(), static_cast<qsizetype>(Platform::osName.size()));
+
+// Bytes of a regular file; absent when it is missing, not a regular file (a FIFO would block the
+// poll) or unreadable.
+std::optional<QByteArray> readFile(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+    QFile file(QString::fromStdString(path.string()));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) return std::nullopt;
+    return bytes;
+}
+
+// Two NaNs in the same field count as the same setting, so re-assigning an unchanged record
+// never writes.
+bool sameNumber(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+bool sameConfig(const Config& a, const Config& b) {
+    return sameNumber(a.boost, b.boost) && a.batteryCooling == b.batteryCooling &&
+           sameNumber(a.batteryTarget, b.batteryTarget) && a.batteryOnlyOnAC == b.batteryOnlyOnAC &&
+           a.manualMode == b.manualMode && sameNumber(a.manualRPM, b.manualRPM);
+}
+
+// A speed as a whole number, truncated towards zero; an en dash when it has no such form.
+QString wholeRPM(double rpm) {
+    constexpr double kLimit = 9223372036854775808.0;  // 2^63
+    if (!std::isfinite(rpm) || rpm >= kLimit || rpm < -kLimit) return QStringLiteral("\u2013");
+    return QString::number(static_cast<qint64>(rpm));
+}
+
+}  // namespace
+
+Model::Model(ModelOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {
+    const QStringList arguments =
+        options_.arguments ? *options_.arguments : QCoreApplication::arguments();
+    bundleDir_ = options_.bundleDir ? *options_.bundleDir : Installer::defaultBundleDir();
+
+    config_ = Config::load();
+    menuBar_ = MenuBarStyle::load(*UserDefaults::open(options_.userDefaultsFile));
+
+    sensors_ = std::make_unique<Sensors>(options_.sensorPause);
+    simulateNoFans_ = arguments.contains(QStringLiteral("--no-fans"));
+    demo_ = demoFrom(arguments);
+
+    refresh();
+
+    if (options_.startTimer) {
+        // A child timer dies with the model, so a firing never reaches a destroyed model.
+        timer_ = new QTimer(this);
+        timer_->setInterval(pollIntervalMs);
+        connect(timer_, &QTimer::timeout, this, &Model::refresh);
+        timer_->start();
+    }
+}
+
+Model::~Model() = default;
+
+template <typename T, typename U>
+void Model::assign(T& field, U&& value) {
+    emit aboutToChange();
+    field = std::forward<U>(value);
+    emit changed();
+}
+
+void Model::setReadings(const Readings& readings) { assign(readings_, readings); }
+
+void Model::setFans(const std::vector<Fan>& fans, bool animated) {
+    const bool animate = animated && fans != fans_;
+    emit aboutToChange();
+    fans_ = fans;
+    emit fansChanged(animate);
+    emit changed();
+}
+
+void Model::setPower(const PowerState& power) { assign(power_, power); }
+
+void Model::setStatus(const std::optional<Status>& status) { assign(status_, status); }
+
+void Model::setHelperInstalled(bool installed) { assign(helperInstalled_, installed); }
+
+void Model::setHelperOutdated(bool outdated) { assign(helperOutdated_, outdated); }
+
+void Model::setHelperMessage(const std::optional<QString>& message) {
+    assign(helperMessage_, message);
+}
+
+void Model::setConfig(const Config& config) {
+    const Config previous = config_;
+    assign(config_, config);
+    // The daemon reads the file on its next pass; a failed write leaves the old settings there,
+    // and the panel has no place to show it.
+    if (!sameConfig(previous, config_)) (void)config_.save();
+}
+
+void Model::setMenuBar(const MenuBarStyle& style) {
+    const MenuBarStyle previous = menuBar_;
+    assign(menuBar_, style);
+    if (!menuBar_.showIcon && menuBar_.value == MenuBarValue::none) {
+        MenuBarStyle shown = menuBar_;
+        shown.showIcon = true;
+        setMenuBar(shown);
+    }
+    if (menuBar_ == previous) return;
+    const auto settings = UserDefaults::open(options_.userDefaultsFile);
+    menuBar_.save(*settings);
+    settings->sync();
+    if (onUpdate) onUpdate();
+}
+
+Heat Model::chipHeat() const { return heatFor(readings_.hottest()); }
+
+double Model::speedFraction() const {
+    double fraction = 0;
+    for (const Fan& fan : fans_) {
+        if (!std::isfinite(fan.actual)) continue;
+        if (fan.max > 0 && fan.actual >= 100) {
+            fraction = std::max(fraction, std::min(fan.actual / fan.max, 1.0));
+        }
+    }
+    return fraction;
+}
+
+int Model::level() const {
+    const Fan* fastest = nullptr;
+    for (const Fan& fan : fans_) {
+        if (!std::isfinite(fan.actual)) continue;
+        if (fastest == nullptr || fan.actual > fastest->actual) fastest = &fan;
+    }
+    if (fastest == nullptr) return 0;
+    if (fastest->actual < 100 || !(fastest->min < fastest->max)) return 0;
+    const double steps = (fastest->actual - fastest->min) / (fastest->max - fastest->min) * 5.0;
+    if (std::isnan(steps)) return 0;
+    // Clamped while still floating point: an infinite quotient must not reach the conversion.
+    return static_cast<int>(std::clamp(std::trunc(steps) + 1.0, 1.0, 5.0));
+}
+
+double Model::topRPM() const {
+    std::optional<double> top;
+    for (const Fan& fan : fans_) {
+        if (std::isfinite(fan.actual) && (!top || fan.actual > *top)) top = fan.actual;
+    }
+    return top.value_or(0.0);
+}
+
+double Model::minRPM() const {
+    std::optional<double> lowest;
+    for (const Fan& fan : fans_) {
+        if (std::isfinite(fan.min) && (!lowest || fan.min > *lowest)) lowest = fan.min;
+    }
+    return lowest.value_or(1000.0);
+}
+
+double Model::maxRPM() const {
+    std::optional<double> highest;
+    for (const Fan& fan : fans_) {
+        if (std::isfinite(fan.max) && (!highest || fan.max < *highest)) highest = fan.max;
+    }
+    return highest.value_or(6000.0);
+}
+
+bool Model::hasBattery() const {
+    return power_.percent.has_value() || readings_.battery.has_value();
+}
+
+bool Model::helperRunning() const { return status_.has_value() && status_->isFresh(now()); }
+
+QString Model::boostLabel() const {
+    // The daemon acts on the sanitised settings, so the label describes those.
+    const double b = config_.sanitized().boost;
+    if (b < 0.01) return kOsName + QStringLiteral(" decides");
+    if (b < 0.35) return QStringLiteral("a bit more than apple");
+    if (b < 0.65) return QStringLiteral("noticeably more");
+    if (b < 0.99) return QStringLiteral("a lot");
+    return QStringLiteral("full speed");
+}
+
+QString Model::boostDetail() const {
+    const double b = config_.sanitized().boost;
+    if (b < 0.01) return QStringLiteral("fans are controlled by the system as usual");
+    if (b >= 0.99) return QStringLiteral("fans stay at maximum");
+    return QString::asprintf(
+        "adds speed from %.0f \u00b0C, full speed at %.0f \u00b0C; if %s spins faster, it is left "
+        "alone",
+        Curve::startTemp(b), Curve::fullTemp(b), kOsName.toUtf8().constData());
+}
+
+QString Model::modeLine() const {
+    if (fans_.empty()) return QStringLiteral("no fans");
+    if (!helperInstalled_) return QStringLiteral("fan control not installed");
+    if (!status_ || !helperRunning()) return QStringLiteral("fan control not running");
+    if (status_->error) return QString::fromStdString(*status_->error);
+    if (!status_->manual) return kOsName + QStringLiteral(" in control");
+    return QStringLiteral("tarnwick: ") + wholeRPM(status_->targetRPM) +
+           QStringLiteral(" rpm \u00b7 ") + QString::fromStdString(status_->reason);
+}
+
+void Model::refresh() {
+    if (demo_) {
+        setReadings(demoReadings(*demo_));
+    } else {
+        setReadings(smoother_.apply(sensors_->read()));
+    }
+
+    std::vector<Fan> fans;
+    if (!simulateNoFans_) fans = Fans::read();
+    if (demo_) {
+        for (Fan& fan : fans) {
+            fan.actual = 0;
+            fan.target = 0;
+            fan.mode = 0;
+        }
+    }
+    setFans(fans, animateChanges);
+
+    setPower(Power::state());
+    setStatus(Status::load());
+
+    std::error_code error;
+    const bool installed = std::filesystem::exists(Paths::daemonPlist(), error);
+    setHelperInstalled(installed);
+    setHelperOutdated(installed && readFile(Paths::daemonBinary()) != bundledHelper());
+
+    if (onUpdate) onUpdate();
+    emit refreshed();
+}
+
+void Model::runPrivileged(const QString& script) {
+    const std::optional<QString> path = Installer::resourcePath(bundleDir_, script);
+    if (!path) {
+        setHelperMessage(script + QStringLiteral(" is missing from the app bundle"));
+        return;
+    }
+    const Installer::RunResult result =
+        options_.runner ? options_.runner(*path) : Installer::run(*path);
+    setHelperMessage(Installer::message(result));
+    // The scripts start or stop the daemon asynchronously; look again once it has had time to
+    // write its status.
+    QTimer::singleShot(options_.scriptRefreshDelay, this, &Model::refresh);
+}
+
+bool Model::launchAtLogin() const { return LoginItem::isEnabled(options_.loginItemFile); }
+
+void Model::setLaunchAtLogin(bool enabled) {
+    const QString executable = options_.executable.isEmpty()
+                                   ? QCoreApplication::applicationFilePath()
+                                   : options_.executable;
+    const auto result = LoginItem::setEnabled(enabled, executable, options_.loginItemFile);
+    if (!result) setHelperMessage(QStringLiteral("launch at login: ") + result.error());
+    // The check box reads the entry back, whatever happened.
+    emit aboutToChange();
+    emit changed();
+}
+
+const std::optional<QByteArray>& Model::bundledHelper() const {
+    if (!bundledHelper_) {
+        const std::optional<QString> path =
+            Installer::resourcePath(bundleDir_, QStringLiteral("tarnwickd"));
+        bundledHelper_ = path ? readFile(path->toStdString()) : std::nullopt;
+    }
+    return *bundledHelper_;
+}
+
+double Model::now() const {
+    if (options_.now) return options_.now();
+    return static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+}
+
+Readings Model::demoReadings(const QString& name) {
+    Readings readings;
+    if (name == QLatin1String("hot")) {
+        readings.cpu = 97.4;
+        readings.gpu = 88.2;
+        readings.die = 96.1;
+        readings.ssd = 54.3;
+        readings.battery = 38.1;
+        readings.wifi = 49.6;
+        readings.airflow = 47.2;
+        readings.palmRest = 36.8;
+    } else {
+        readings.cpu = 86.3;
+        readings.gpu = 74.6;
+        readings.die = 85.2;
+        readings.ssd = 47.1;
+        readings.battery = 36.2;
+        readings.wifi = 44.4;
+        readings.airflow = 41.3;
+        readings.palmRest = 33.7;
+    }
+    return readings;
+}
+
+std::optional<QString> Model::demoFrom(const QStringList& arguments) {
+    const qsizetype at = arguments.indexOf(QStringLiteral("--demo"));
+    if (at < 0 || at + 1 >= arguments.size()) return std::nullopt;
+    const QString& word = arguments.at(at + 1);
+    if (word == QLatin1String("warm") || word == QLatin1String("hot")) return word;
+    return std::nullopt;
+}
