@@ -7,15 +7,17 @@
 #include <optional>
 #include <string>
 
+// Every field has an initialiser so that Readings{.cpu = 70.0} leaves the rest absent without a
+// missing-initialiser warning.
 struct Readings {
-    std::optional<double> cpu;
-    std::optional<double> gpu;
-    std::optional<double> die;
-    std::optional<double> ssd;
-    std::optional<double> battery;
-    std::optional<double> wifi;
-    std::optional<double> airflow;
-    std::optional<double> palmRest;
+    std::optional<double> cpu{};
+    std::optional<double> gpu{};
+    std::optional<double> die{};
+    std::optional<double> ssd{};
+    std::optional<double> battery{};
+    std::optional<double> wifi{};
+    std::optional<double> airflow{};
+    std::optional<double> palmRest{};
 
     // The greatest of cpu, gpu and die (first present value wins ties); absent when all three are.
     std::optional<double> hottest() const;
@@ -38,7 +40,7 @@ struct Fan {
 struct PowerState {
     bool onAC = false;
     bool charging = false;
-    std::optional<int64_t> percent;
+    std::optional<int64_t> percent{};
 
     friend bool operator==(const PowerState&, const PowerState&) = default;
 };
