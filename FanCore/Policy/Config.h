@@ -27,7 +27,7 @@ struct Config {
     // Compact JSON with all six members, written as they are (not sanitised).
     std::string encode() const;
 
-    // Creates Paths::dir() and replaces Paths::config() atomically; the error names path and reason.
+    // Creates Paths::dir(), then replaces Paths::config() atomically; errors name path, reason.
     std::expected<void, std::string> save() const;
 
     friend bool operator==(const Config&, const Config&) = default;

@@ -12,7 +12,7 @@ struct Status {
     bool manual = false;
     double targetRPM = 0;
     std::string reason;
-    std::optional<std::string> error;
+    std::optional<std::string> error{};  // may be left out of a brace initialiser
 
     // Reads Paths::status(); absent when the file is missing, unsafe or does not decode.
     static std::optional<Status> load();
