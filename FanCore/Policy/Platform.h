@@ -16,4 +16,8 @@ inline constexpr std::string_view osName = "Linux";
 // Major, minor and patch of the running system (the kernel release on Linux); zeros when unknown.
 std::array<int, 3> osVersion();
 
+// The leading "major.minor.patch" of a release text such as "6.1.0-18-amd64"; missing or
+// unreadable numbers are 0.
+std::array<int, 3> versionNumbers(std::string_view release);
+
 }  // namespace Platform
