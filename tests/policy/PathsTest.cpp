@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "CSMC/linux/sandbox_root.h"
+#include "FanCore/Policy/Paths.h"
+#include "TempRoot.h"
+
+namespace {
+
+TEST(Paths, RealMachineLocations) {
+    const char* old = std::getenv("TARNWICK_ROOT");
+    const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+    ::unsetenv("TARNWICK_ROOT");
+    Paths::reload();
+
+    EXPECT_EQ(Paths::dir(), "/var/lib/tarnwick");
+    EXPECT_EQ(Paths::config(), "/var/lib/tarnwick/config.json");
+    EXPECT_EQ(Paths::statusDir(), "/run/tarnwick");
+    EXPECT_EQ(Paths::status(), "/run/tarnwick/status.json");
+    EXPECT_EQ(Paths::daemonLabel, "com.tarnwick.helper");
+    EXPECT_EQ(Paths::daemonBinary(), "/usr/local/sbin/tarnwickd");
+    EXPECT_EQ(Paths::daemonPlist(), "/etc/systemd/system/com.tarnwick.helper.service");
+
+    if (saved) ::setenv("TARNWICK_ROOT", saved->c_str(), 1);
+    Paths::reload();
+}
+
+TEST(Paths, EverythingMovesUnderTheSandboxRoot) {
+    const TempRoot root;
+    EXPECT_EQ(SandboxRoot::root(), root.path()) << "reload also reloads the sandbox root";
+    EXPECT_EQ(Paths::config(), root.path() / "var/lib/tarnwick/config.json");
+    EXPECT_EQ(Paths::status(), root.path() / "run/tarnwick/status.json");
+    EXPECT_EQ(Paths::daemonBinary(), root.path() / "usr/local/sbin/tarnwickd");
+    EXPECT_EQ(Paths::daemonPlist(), root.path() / "etc/systemd/system/com.tarnwick.helper.service");
+}
+
+TEST(Paths, ReferencesFollowAReload) {
+    const std::filesystem::path& config = Paths::config();
+    const TempRoot first;
+    EXPECT_EQ(config, first.path() / "var/lib/tarnwick/config.json");
+    {
+        const TempRoot second;
+        EXPECT_EQ(config, second.path() / "var/lib/tarnwick/config.json");
+    }
+}
+
+}  // namespace
