@@ -1,0 +1,122 @@
+# shellcheck shell=bash disable=SC2034,SC2154
+# Shared by install.sh and uninstall.sh (sourced, never run): where the daemon lives and how it is
+# started and stopped. On the real machine systemd runs it; under a sandbox root (TARNWICK_ROOT set
+# and not "/") it runs as the calling user, tracked by a pid file.
+
+label=com.tarnwick.helper
+unit_name="$label.service"
+start_timeout=15 # seconds for a started daemon to write its first status
+stop_timeout=10  # seconds for a stopped daemon to hand the fans back and exit
+
+fail() {
+    echo "$script_name: $*" >&2
+    exit 1
+}
+
+root=/
+if [ -n "${TARNWICK_ROOT:-}" ]; then
+    root=$(realpath -m -- "$TARNWICK_ROOT") || fail "bad TARNWICK_ROOT: $TARNWICK_ROOT"
+fi
+sandboxed() { [ "$root" != / ]; }
+
+# Paths of the installed files, the same places the programs compute from the root.
+under() {
+    if sandboxed; then printf '%s%s\n' "$root" "$1"; else printf '%s\n' "$1"; fi
+}
+daemon_binary=$(under /usr/local/sbin/tarnwickd)
+daemon_unit=$(under "/etc/systemd/system/$unit_name")
+status_file=$(under /run/tarnwick/status.json)
+pid_file=$(under /run/tarnwick/tarnwickd.pid)
+log_file=$(under /var/log/tarnwickd.log)
+
+# Succeeds when `pid` is a live (not zombie) process started from the installed daemon binary.
+is_sandbox_daemon() {
+    local pid=$1 state argv0
+    [[ "$pid" =~ ^[1-9][0-9]*$ ]] || return 1
+    state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) || return 1
+    [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ] || return 1
+    argv0=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1) || return 1
+    [ "$argv0" = "$daemon_binary" ]
+}
+
+# Waits until `pid` is gone; fails after `seconds`.
+wait_gone() {
+    local pid=$1 seconds=$2 i
+    for ((i = 0; i < seconds * 10; i++)); do
+        is_sandbox_daemon "$pid" || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The last line the daemon logged, for messages.
+last_log_line() {
+    if [ -f "$log_file" ]; then tail -n 1 -- "$log_file"; fi
+}
+
+# Stops the sandboxed daemon named by the pid file (it hands the fans back on SIGTERM). Sets
+# `found_dead` when the pid file names a daemon that is gone: it crashed or was killed, and may
+# have left the fans under manual control.
+found_dead=
+stop_sandbox_daemon() {
+    local pid
+    [ -f "$pid_file" ] || return 0
+    pid=$(head -c 32 -- "$pid_file" 2>/dev/null | tr -cd '0-9') || true
+    if ! is_sandbox_daemon "$pid"; then
+        found_dead=1
+    else
+        kill -TERM "$pid" 2>/dev/null || true
+        if ! wait_gone "$pid" "$stop_timeout"; then
+            kill -KILL "$pid" 2>/dev/null || true
+            wait_gone "$pid" 2 || true
+            rm -f -- "$pid_file"
+            fail "tarnwickd (pid $pid) did not stop within $stop_timeout s and was killed;" \
+                "the fans may stay under manual control until it runs again"
+        fi
+    fi
+    rm -f -- "$pid_file"
+}
+
+# Starts the installed daemon under the sandbox root in its own session (so that a terminal's
+# Ctrl-C does not reach it) and waits for its first status. Prints nothing on success.
+start_sandbox_daemon() {
+    local pid i
+    mkdir -p -- "$(dirname -- "$pid_file")" "$(dirname -- "$log_file")"
+    # No daemon runs now, so a status file left behind is stale and would fake a quick start.
+    rm -f -- "$status_file"
+    TARNWICK_ROOT="$root" setsid -- "$daemon_binary" </dev/null >>"$log_file" 2>&1 &
+    pid=$!
+    echo "$pid" >"$pid_file"
+    for ((i = 0; i < start_timeout * 10; i++)); do
+        [ -f "$status_file" ] && return 0
+        if ! is_sandbox_daemon "$pid"; then
+            rm -f -- "$pid_file"
+            fail "tarnwickd did not start: $(last_log_line)"
+        fi
+        sleep 0.1
+    done
+    fail "tarnwickd started but wrote no status within $start_timeout s (see $log_file)"
+}
+
+# Under systemd: stops the unit when it is loaded; succeeds when nothing runs afterwards.
+stop_system_daemon() {
+    systemctl stop -- "$unit_name" 2>/dev/null || true
+    if systemctl is-active --quiet -- "$unit_name"; then
+        fail "systemctl could not stop $unit_name"
+    fi
+}
+
+require_root_for_system() {
+    if ! sandboxed; then
+        [ "$(id -u)" -eq 0 ] || fail "must run as root (through pkexec or sudo)"
+        command -v systemctl >/dev/null || fail "systemctl not found: this system does not run systemd"
+    fi
+}
+
+# Hands the fans back after a daemon died without doing it: a daemon's start sets them to
+# automatic, and its stop does again. Quiet and harmless when it cannot start (no SMC).
+hand_back_sandbox() {
+    [ -x "$daemon_binary" ] || return 0
+    (start_sandbox_daemon) 2>/dev/null || true
+    stop_sandbox_daemon
+}
