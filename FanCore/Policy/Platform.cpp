@@ -10,11 +10,11 @@ std::array<int, 3> versionNumbers(std::string_view release) {
     std::array<int, 3> numbers{0, 0, 0};
     const char* position = release.data();
     const char* const end = release.data() + release.size();
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
+    for (int& number : numbers) {
         int value = 0;
         const auto [next, error] = std::from_chars(position, end, value);
         if (error != std::errc{} || value < 0) break;
-        numbers[i] = value;
+        number = value;
         position = next;
         // "6.1.0-18-amd64": the numbers after the first non-dot belong to the distribution.
         if (position == end || *position != '.') break;

@@ -13,7 +13,7 @@
 
 namespace SafeFile {
 
-inline constexpr std::size_t maxReadBytes = 64 * 1024;
+inline constexpr std::size_t maxReadBytes = std::size_t{64} * 1024;
 
 // The whole content of a regular file of at most maxReadBytes, opened without following a final
 // symbolic link and without blocking; std::nullopt for anything else (missing, link, FIFO,
