@@ -1,0 +1,56 @@
+#pragma once
+
+// A fresh sandbox root for one test: a temporary folder that TARNWICK_ROOT points at while the
+// object lives, with helpers to lay out sysfs and procfs files inside it.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "CSMC/hid.h"
+#include "CSMC/linux/sandbox_root.h"
+#include "FanCore/Policy/Paths.h"
+#include "FanCore/Sensors/Chip.h"
+
+class TempRoot {
+  public:
+    TempRoot() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-sensors-XXXXXX");
+        if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+        path_ = pattern;
+        ::setenv("TARNWICK_ROOT", path_.c_str(), 1);
+        reloadAll();
+    }
+    ~TempRoot() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+        ::unsetenv("TARNWICK_ROOT");
+        reloadAll();
+    }
+    TempRoot(const TempRoot&) = delete;
+    TempRoot& operator=(const TempRoot&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+    // Writes `text` to `relative` under the root, creating the folders on the way.
+    void write(std::string_view relative, std::string_view text) const {
+        const std::filesystem::path file = path_ / relative;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+
+  private:
+    static void reloadAll() {
+        SandboxRoot::reload();
+        Paths::reload();
+        hid_reset_services();
+        Chip::reload();
+    }
+
+    std::filesystem::path path_;
+};
