@@ -5,6 +5,7 @@
 // 0 success, -1 no SMC service or connection, -2 a write refused for its length, anything else an
 // opaque transport or SMC result failure.
 
+#include <cstddef>
 #include <cstdint>
 
 struct smc_info {
@@ -46,6 +47,9 @@ int32_t smc_open();
 
 // Packs up to four characters most significant first; a NUL or missing character counts as a space.
 uint32_t smc_fourcc(const char* text);
+
+// Packs the first four of `length` bytes at `text` the same way; a zero byte counts as a space.
+uint32_t smc_fourcc_n(const char* text, size_t length);
 
 // Writes the four characters of `code` and a terminating NUL into `out`.
 void smc_fourcc_str(uint32_t code, char out[5]);

@@ -10,8 +10,25 @@
 
 #include "CSMC/smc.h"
 
+// Platform statuses the stand-ins report for an exchange that did not take place, modelled on the
+// platform's own codes (never 0, -1 or -2, which the module gives their own meanings).
+inline constexpr int32_t SMC_STATUS_IO_ERROR = static_cast<int32_t>(0xE00002CAu);
+inline constexpr int32_t SMC_STATUS_NOT_RESPONDING = static_cast<int32_t>(0xE00002EDu);
+inline constexpr int32_t SMC_STATUS_TIMEOUT = static_cast<int32_t>(0xE00002D6u);
+
+// SMC result bytes the stand-ins answer with; the module treats every non-zero result alike.
+namespace SmcResult {
+inline constexpr uint8_t error = 0x01;
+inline constexpr uint8_t keyNotFound = 0x84;
+inline constexpr uint8_t notReadable = 0x85;
+inline constexpr uint8_t notWritable = 0x86;
+inline constexpr uint8_t sizeMismatch = 0x87;
+inline constexpr uint8_t badArgument = 0x89;
+inline constexpr uint8_t badCommand = 0x8B;
+}  // namespace SmcResult
+
 class SmcTransport {
-public:
+  public:
     virtual ~SmcTransport() = default;
     // 0 when the exchange took place and `reply` is filled; any other value is a platform failure.
     virtual int32_t call(const smc_param& request, smc_param& reply) = 0;

@@ -1,0 +1,380 @@
+#include "CSMC/linux/AppleSmcTransport.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <span>
+#include <utility>
+
+#include "CSMC/codec.h"
+
+namespace {
+
+constexpr uint32_t kKeyCount = smc_code("#KEY");
+constexpr uint32_t kFanCount = smc_code("FNum");
+constexpr uint32_t kManualBits = smc_code("FS! ");
+constexpr uint8_t kAttrRead = 0x80;
+constexpr uint8_t kAttrWrite = 0x40;
+// The driver keeps at most this many fans and refuses speeds that do not fit 14 bits.
+constexpr uint32_t kMaxFans = 10;
+constexpr long long kMaxWritableRpm = 0x3FFF;
+// Another root process selecting a different index between our write and reads is detected by
+// reading the index back; a few attempts outlast any such overlap.
+constexpr int kSelectAttempts = 3;
+
+struct SpeedFile {
+    std::string_view suffix;
+    std::string_view file;
+};
+constexpr SpeedFile kSpeedFiles[] = {
+    {"Ac", "input"}, {"Mn", "min"}, {"Mx", "max"}, {"Sf", "safe"}, {"Tg", "output"}};
+
+std::string_view withoutNewline(std::string_view text) {
+    if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    return text;
+}
+
+// A key or type as the driver prints it; a code the driver cut at a NUL ("ui8" for "ui8 ") gets
+// its spaces back.
+uint32_t parseCode(std::string_view text) {
+    text = withoutNewline(text);
+    return smc_fourcc_n(text.data(), text.size());
+}
+
+std::optional<long long> parseInteger(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+void putBigEndian(uint8_t (&bytes)[32], uint32_t value, uint32_t length) {
+    for (uint32_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<uint8_t>(value >> (8 * (length - 1 - i)));
+    }
+}
+
+std::string fanFile(uint32_t fan, std::string_view suffix) {
+    return "fan" + std::to_string(fan + 1) + "_" + std::string(suffix);
+}
+
+// "F<fan><suffix>" for a two-letter suffix.
+uint32_t fanKey(uint32_t fan, std::string_view suffix) {
+    const char text[4] = {'F', static_cast<char>('0' + fan), suffix[0], suffix[1]};
+    return smc_fourcc_n(text, 4);
+}
+
+// The fan index of "F<digit><suffix>", or absent.
+std::optional<uint32_t> fanOf(uint32_t code, std::string_view suffix) {
+    const char digit = static_cast<char>(code >> 16);
+    if ((code >> 24) != 'F' || digit < '0' || digit > '9') return std::nullopt;
+    const auto fan = static_cast<uint32_t>(digit - '0');
+    if (code != fanKey(fan, suffix)) return std::nullopt;
+    return fan;
+}
+
+}  // namespace
+
+AppleSmcTransport::AppleSmcTransport(std::filesystem::path deviceDir, Access access)
+    : dir_(std::move(deviceDir)), access_(access) {}
+
+std::optional<std::string> AppleSmcTransport::readAttribute(const std::string& name) {
+    const int fd = ::open((dir_ / name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        content.append(buffer, static_cast<size_t>(n));
+        if (content.size() > 65536) break;  // no driver file is this long
+    }
+    ::close(fd);
+    return content;
+}
+
+bool AppleSmcTransport::writeAttribute(const std::string& name, std::string_view text) {
+    const int fd = ::open((dir_ / name).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return false;
+    // A driver file takes its value in one write; a partial store would be a different value.
+    ssize_t n;
+    do {
+        n = ::write(fd, text.data(), text.size());
+    } while (n < 0 && errno == EINTR);
+    const bool complete = n == static_cast<ssize_t>(text.size());
+    return ::close(fd) == 0 && complete;
+}
+
+bool AppleSmcTransport::hasAttribute(const std::string& name) const {
+    std::error_code error;
+    return std::filesystem::exists(dir_ / name, error);
+}
+
+int32_t AppleSmcTransport::open() {
+    keys_.clear();
+    byCode_.clear();
+    listed_ = 0;
+    scanFans();
+    bool indexed = access_ == Access::indexed;
+    if (access_ == Access::detect) {
+        const int fd = ::open((dir_ / "key_at_index").c_str(), O_WRONLY | O_CLOEXEC);
+        indexed = fd >= 0;
+        if (fd >= 0) ::close(fd);
+    }
+    if (indexed) {
+        const int32_t status = openIndexed();
+        if (status == 0 || access_ == Access::indexed) return status;
+        keys_.clear();
+        byCode_.clear();
+        listed_ = 0;
+    }
+    return openReadOnly();
+}
+
+void AppleSmcTransport::scanFans() {
+    fanCount_ = 0;
+    while (fanCount_ < kMaxFans && hasAttribute(fanFile(fanCount_, "input"))) ++fanCount_;
+}
+
+void AppleSmcTransport::addKey(Key key) {
+    if (key.code != 0 && !byCode_.contains(key.code)) byCode_.emplace(key.code, keys_.size());
+    keys_.push_back(std::move(key));
+}
+
+const AppleSmcTransport::Key* AppleSmcTransport::find(uint32_t code) const {
+    const auto it = byCode_.find(code);
+    return it == byCode_.end() ? nullptr : &keys_[it->second];
+}
+
+bool AppleSmcTransport::selectIndex(uint32_t index) {
+    return writeAttribute("key_at_index", std::to_string(index));
+}
+
+bool AppleSmcTransport::stillSelected(uint32_t index) {
+    const std::optional<std::string> selected = readAttribute("key_at_index");
+    const std::optional<long long> value = selected ? parseInteger(*selected) : std::nullopt;
+    return value && *value == static_cast<long long>(index);
+}
+
+int32_t AppleSmcTransport::openIndexed() {
+    const std::optional<std::string> countText = readAttribute("key_count");
+    const std::optional<long long> count = countText ? parseInteger(*countText) : std::nullopt;
+    if (!count || *count <= 0 || *count > 0xFFFF) return SMC_STATUS_IO_ERROR;
+
+    size_t described = 0;
+    for (uint32_t index = 0; index < static_cast<uint32_t>(*count); ++index) {
+        Key key;
+        key.index = index;
+        for (int attempt = 0; attempt < kSelectAttempts; ++attempt) {
+            if (!selectIndex(index)) break;
+            const auto name = readAttribute("key_at_index_name");
+            const auto type = readAttribute("key_at_index_type");
+            const auto length = readAttribute("key_at_index_data_length");
+            const auto size = length ? parseInteger(*length) : std::nullopt;
+            if (!name || !type || !size || *size < 0 || !stillSelected(index)) continue;
+            key.code = parseCode(*name);
+            key.type = parseCode(*type);
+            key.size = static_cast<uint32_t>(*size);
+            ++described;
+            break;
+        }
+        addKey(std::move(key));
+    }
+    listed_ = keys_.size();
+    if (described == 0) return SMC_STATUS_IO_ERROR;
+    addUnlistedModeKeys();
+    return 0;
+}
+
+// Fan control here works through "F<i>Md"; on SMCs that only have "FS! " the driver's
+// fan<N>_manual files stand in for the missing mode keys.
+void AppleSmcTransport::addUnlistedModeKeys() {
+    for (uint32_t fan = 0; fan < fanCount_; ++fan) {
+        const uint32_t code = fanKey(fan, "Md");
+        if (find(code) != nullptr || !hasAttribute(fanFile(fan, "manual"))) continue;
+        addKey({code, SMC_TYPE_UI8, 1, Source::fanManual, 0, fanFile(fan, "manual")});
+    }
+}
+
+int32_t AppleSmcTransport::openReadOnly() {
+    readOnly_ = true;
+    std::vector<Key> table;
+    table.push_back({kKeyCount, SMC_TYPE_UI32, 4, Source::keyCount, 0, {}});
+    table.push_back({kFanCount, SMC_TYPE_UI8, 1, Source::fanCount, 0, {}});
+    bool anyManual = false;
+    for (uint32_t fan = 0; fan < fanCount_; ++fan) {
+        for (const auto& [suffix, file] : kSpeedFiles) {
+            if (!hasAttribute(fanFile(fan, file))) continue;
+            table.push_back(
+                {fanKey(fan, suffix), SMC_TYPE_FPE2, 2, Source::fanSpeed, 0, fanFile(fan, file)});
+        }
+        if (hasAttribute(fanFile(fan, "manual"))) {
+            anyManual = true;
+            table.push_back(
+                {fanKey(fan, "Md"), SMC_TYPE_UI8, 1, Source::fanManual, 0, fanFile(fan, "manual")});
+        }
+    }
+    if (anyManual) table.push_back({kManualBits, SMC_TYPE_UI16, 2, Source::manualBits, 0, {}});
+    for (uint32_t n = 1; hasAttribute("temp" + std::to_string(n) + "_input"); ++n) {
+        const auto label = readAttribute("temp" + std::to_string(n) + "_label");
+        if (!label || withoutNewline(*label).empty()) continue;
+        table.push_back({parseCode(*label), SMC_TYPE_SP78, 2, Source::temperature, 0,
+                         "temp" + std::to_string(n) + "_input"});
+    }
+    // The SMC lists its keys sorted by code; the stand-in keeps that order.
+    std::stable_sort(table.begin(), table.end(),
+                     [](const Key& a, const Key& b) { return a.code < b.code; });
+    for (Key& key : table) {
+        if (find(key.code) == nullptr) addKey(std::move(key));
+    }
+    listed_ = keys_.size();
+    return 0;
+}
+
+bool AppleSmcTransport::writable(const Key& key) const {
+    if (key.code == kManualBits) return true;
+    for (const std::string_view suffix : {"Tg", "Mn", "Md"}) {
+        if (fanOf(key.code, suffix)) return true;
+    }
+    return false;
+}
+
+int32_t AppleSmcTransport::call(const smc_param& request, smc_param& reply) {
+    switch (request.command) {
+        case SMC_CMD_KEY_INFO:
+            reply.result = describe(request, reply);
+            return 0;
+        case SMC_CMD_KEY_AT_INDEX:
+            reply.result = keyAtIndex(request, reply);
+            return 0;
+        case SMC_CMD_READ_BYTES:
+        case SMC_CMD_WRITE_BYTES: {
+            const Key* key = find(request.key);
+            if (key == nullptr) {
+                reply.result = SmcResult::keyNotFound;
+            } else if (request.command == SMC_CMD_READ_BYTES) {
+                reply.result = read(*key, reply.bytes);
+            } else {
+                reply.result = write(*key, request);
+            }
+            return 0;
+        }
+        default:
+            reply.result = SmcResult::badCommand;
+            return 0;
+    }
+}
+
+uint8_t AppleSmcTransport::describe(const smc_param& request, smc_param& reply) const {
+    const Key* key = find(request.key);
+    if (key == nullptr) return SmcResult::keyNotFound;
+    reply.data_size = key->size;
+    reply.data_type = key->type;
+    reply.attributes = static_cast<uint8_t>(kAttrRead | (writable(*key) ? kAttrWrite : 0));
+    return 0;
+}
+
+uint8_t AppleSmcTransport::keyAtIndex(const smc_param& request, smc_param& reply) const {
+    if (request.index >= listed_) return SmcResult::badArgument;
+    const Key& key = keys_[request.index];
+    if (key.code == 0) return SmcResult::error;
+    reply.key = key.code;
+    return 0;
+}
+
+uint8_t AppleSmcTransport::read(const Key& key, uint8_t (&bytes)[32]) {
+    if (key.source == Source::smc) {
+        for (int attempt = 0; attempt < kSelectAttempts; ++attempt) {
+            if (!selectIndex(key.index)) return SmcResult::error;
+            const auto data = readAttribute("key_at_index_data");
+            if (!data) return SmcResult::notReadable;
+            if (!stillSelected(key.index)) continue;
+            std::copy_n(data->begin(), std::min<size_t>(data->size(), sizeof bytes), bytes);
+            return 0;
+        }
+        return SmcResult::error;
+    }
+    switch (key.source) {
+        case Source::keyCount:
+            putBigEndian(bytes, static_cast<uint32_t>(listed_), 4);
+            return 0;
+        case Source::fanCount:
+            bytes[0] = static_cast<uint8_t>(fanCount_);
+            return 0;
+        case Source::manualBits: {
+            uint32_t bits = 0;
+            for (uint32_t fan = 0; fan < fanCount_; ++fan) {
+                if (!hasAttribute(fanFile(fan, "manual"))) continue;
+                const auto text = readAttribute(fanFile(fan, "manual"));
+                const auto value = text ? parseInteger(*text) : std::nullopt;
+                if (!value) return SmcResult::notReadable;
+                if (*value != 0) bits |= 1u << fan;
+            }
+            putBigEndian(bytes, bits, 2);
+            return 0;
+        }
+        default:
+            break;
+    }
+    const auto text = readAttribute(key.attribute);
+    const auto value = text ? parseInteger(*text) : std::nullopt;
+    if (!value) return SmcResult::notReadable;
+    const auto number = static_cast<double>(*value);
+    switch (key.source) {
+        case Source::fanSpeed:
+            putBigEndian(bytes, static_cast<uint32_t>(std::clamp(number * 4, 0.0, 65535.0)), 2);
+            return 0;
+        case Source::fanManual:
+            bytes[0] = *value != 0 ? 1 : 0;
+            return 0;
+        case Source::temperature: {
+            // The driver prints quarter degrees in millidegrees, so this is exact.
+            const double raw = std::clamp(std::round(number * 256 / 1000), -32768.0, 32767.0);
+            putBigEndian(bytes, static_cast<uint16_t>(static_cast<int16_t>(raw)), 2);
+            return 0;
+        }
+        default:
+            return SmcResult::error;
+    }
+}
+
+uint8_t AppleSmcTransport::write(const Key& key, const smc_param& request) {
+    if (!writable(key)) return SmcResult::notWritable;
+    if (request.data_size != key.size) return SmcResult::sizeMismatch;
+    const std::optional<double> value =
+        smc_decode(key.type, key.size, std::span<const uint8_t, 32>(request.bytes));
+    if (!value || !std::isfinite(*value)) return SmcResult::badArgument;
+
+    if (key.code == kManualBits) {
+        const auto bits = static_cast<uint32_t>(std::clamp(*value, 0.0, 65535.0));
+        bool ok = true;
+        for (uint32_t fan = 0; fan < fanCount_; ++fan) {
+            if (!hasAttribute(fanFile(fan, "manual"))) continue;
+            ok = writeAttribute(fanFile(fan, "manual"), (bits >> fan) & 1u ? "1" : "0") && ok;
+        }
+        return ok ? 0 : SmcResult::error;
+    }
+    if (const auto fan = fanOf(key.code, "Md")) {
+        return writeAttribute(fanFile(*fan, "manual"), *value != 0 ? "1" : "0") ? 0
+                                                                                : SmcResult::error;
+    }
+    const auto target = fanOf(key.code, "Tg");
+    const auto fan = target ? target : fanOf(key.code, "Mn");
+    const double rpm = std::round(*value);
+    if (rpm < 0 || rpm > static_cast<double>(kMaxWritableRpm)) return SmcResult::badArgument;
+    const std::string file = fanFile(*fan, target ? "output" : "min");
+    return writeAttribute(file, std::to_string(static_cast<long long>(rpm))) ? 0 : SmcResult::error;
+}

@@ -1,0 +1,30 @@
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "CSMC/linux/AppleSmcTransport.h"
+#include "CSMC/linux/SocketTransport.h"
+#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/transport.h"
+
+// The simulated Mac wins when its socket exists, so a demo or test never touches a real SMC; a
+// socket whose simulator has died is an SMC that fails to open, not a reason to fall through.
+SmcOpenResult smc_find_transport() {
+    const std::filesystem::path socketPath = SandboxRoot::under("/run/tarnwick-sim/smc.sock");
+    struct stat info {};
+    if (::stat(socketPath.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+        auto transport = std::make_unique<SocketTransport>(socketPath);
+        const int32_t status = transport->open();
+        if (status != 0) return {status, nullptr};
+        return {0, std::move(transport)};
+    }
+    const std::filesystem::path driver = SandboxRoot::under("/sys/devices/platform/applesmc.768");
+    std::error_code error;
+    if (std::filesystem::exists(driver / "key_count", error)) {
+        auto transport = std::make_unique<AppleSmcTransport>(driver);
+        const int32_t status = transport->open();
+        if (status != 0) return {status, nullptr};
+        return {0, std::move(transport)};
+    }
+    return {-1, nullptr};
+}
