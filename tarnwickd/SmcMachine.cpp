@@ -7,7 +7,7 @@
 #include "FanCore/Sensors/Fans.h"
 #include "FanCore/Sensors/Power.h"
 
-SmcMachine::SmcMachine() = default;
+SmcMachine::SmcMachine(std::chrono::milliseconds discoveryPause) : sensors_(discoveryPause) {}
 
 Readings SmcMachine::readings() { return sensors_.read(); }
 

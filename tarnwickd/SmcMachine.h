@@ -3,13 +3,15 @@
 // The real machine: temperatures, fans and power through the shared library, the settings and
 // status files at their fixed paths (under the sandbox root when one is set).
 
+#include <chrono>
+
 #include "FanCore/Sensors/Sensors.h"
 #include "tarnwickd/Machine.h"
 
 class SmcMachine final : public Machine {
   public:
-    // Discovers the temperature sources (blocks for the discovery pause); the SMC must be open.
-    SmcMachine();
+    // Discovers the temperature sources, blocking for `discoveryPause` (tests shorten it).
+    explicit SmcMachine(std::chrono::milliseconds discoveryPause = std::chrono::milliseconds(300));
 
     Readings readings() override;
     PowerState power() override;
