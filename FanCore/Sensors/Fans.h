@@ -3,20 +3,31 @@
 // The machine's fans through the SMC: counted, read, driven to one target, handed back.
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "FanCore/Policy/Records.h"
 
 namespace Fans {
 
-int64_t count();         // "FNum" truncated; 0 when unreadable, negative or not finite
+// Key texts hold four characters, so only fans 0 to 9 have keys of their own.
+inline constexpr int64_t maxCount = 10;
+
+// "FNum" truncated; 0 when unreadable, negative or not finite; at most maxCount.
+int64_t count();
 std::vector<Fan> read();  // one Fan per index, unreadable values as 0
 
 // Unlocks, then puts every fan in manual mode at `rpm` clamped into its own range; true when
-// every mode and target write succeeded (also with no fans).
+// every mode and target write succeeded (also with no fans). A speed that is not a number drives
+// the fans to their maximum; a fan whose clamped target is not finite gets no target write and
+// makes the result false.
 bool setManual(double rpm);
 
 // Every fan back to automatic mode, then the unlock key back to 0; failures ignored.
 void setAuto();
+
+// The key of fan `index` with a two-letter suffix: key(0, "Ac") is "F0Ac".
+std::string key(int64_t index, std::string_view suffix);
 
 }  // namespace Fans

@@ -14,7 +14,7 @@
 #include "FanCore/Policy/Records.h"
 
 class Sensors {
-public:
+  public:
     // Walks every SMC key once, keeps live temperature keys by group; blocks for `pause` between
     // the two reads of each candidate (0.3 s in production; tests may shorten it).
     explicit Sensors(std::chrono::milliseconds pause = std::chrono::milliseconds(300));
@@ -29,6 +29,10 @@ public:
     static std::optional<std::string> groupFor(std::string_view key,
                                                std::optional<int64_t> generation);
 
+    // Whether a candidate whose first read gave `first` (already inside 10..130 °C) is a live
+    // sensor, given its second read: a fraction in either read shows a measured value.
+    static bool keepCandidate(double first, std::optional<double> second);
+
     struct HidPair {
         std::string name;
         double value;
@@ -36,6 +40,20 @@ public:
     // HID temperatures strictly between 10 and 130 °C, in service order.
     static std::vector<HidPair> hid();
 
-private:
+    // The current in-range values of each group, as one reading pass fetched them.
+    struct GroupValues {
+        std::vector<double> cpu = {};
+        std::vector<double> gpu = {};
+        std::vector<double> ssd = {};
+        std::vector<double> battery = {};
+        std::vector<double> wifi = {};
+        std::vector<double> air = {};
+        std::vector<double> palm = {};
+    };
+    // The source and cap rules: SMC group values first, HID pairs as the fallback, die from the
+    // HID "tdie" sensors; a chip value above die + 25 °C is not believed.
+    static Readings combine(const GroupValues& groups, const std::vector<HidPair>& pairs);
+
+  private:
     std::vector<double> values(const std::string& group) const;
 };

@@ -1,0 +1,104 @@
+#include "FanCore/Diagnostics/Diagnostics.h"
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "CSMC/smc.h"
+#include "FanCore/Policy/Platform.h"
+#include "FanCore/Policy/Status.h"
+#include "FanCore/Sensors/Chip.h"
+#include "FanCore/Sensors/Fans.h"
+#include "FanCore/Sensors/Power.h"
+#include "FanCore/Sensors/Sensors.h"
+
+namespace Diagnostics {
+namespace {
+
+// Whole rpm, truncated towards zero. Printed through the floating-point formatter so that any
+// finite value is exact and no conversion to an integer type can overflow; a value that is not
+// finite means the SMC sent garbage and shows as "-".
+std::string integerText(double value) {
+    if (!std::isfinite(value)) return "-";
+    // Adding zero turns the -0 of a truncated small negative into 0.
+    const double whole = std::trunc(value) + 0.0;
+    char buffer[400];
+    std::snprintf(buffer, sizeof buffer, "%.0f", whole);
+    return buffer;
+}
+
+std::string temperatureText(std::optional<double> celsius) {
+    if (!celsius) return "-";
+    char buffer[400];
+    std::snprintf(buffer, sizeof buffer, "%.1f \u00B0C", *celsius);
+    return buffer;
+}
+
+std::string daemonLine() {
+    const std::optional<Status> status = Status::load();
+    if (!status) return "helper: no status";
+    std::string line = "helper: ";
+    if (status->manual) {
+        line += "manual " + integerText(status->targetRPM) + " rpm";
+    } else {
+        line += Platform::osName;
+    }
+    line += " \u00B7 " + status->reason;
+    if (status->error) line += " \u00B7 error: " + *status->error;
+    return line;
+}
+
+}  // namespace
+
+std::string report(const Sensors& sensors) {
+    std::vector<std::string> lines;
+    const std::optional<int64_t> generation = Chip::generation();
+    lines.push_back("chip: " + Chip::brand() + " (generation " +
+                    (generation ? std::to_string(*generation) : std::string("?")) + ")");
+
+    const auto version = Platform::osVersion();
+    lines.push_back(std::string(Platform::osName) + ": " + std::to_string(version[0]) + "." +
+                    std::to_string(version[1]) + "." + std::to_string(version[2]));
+
+    const Readings readings = sensors.read();
+    const std::pair<std::string_view, std::optional<double>> temperatures[] = {
+        {"cpu", readings.cpu},           {"gpu", readings.gpu},
+        {"die", readings.die},           {"ssd", readings.ssd},
+        {"battery", readings.battery},   {"wifi", readings.wifi},
+        {"air", readings.airflow},       {"palm rest", readings.palmRest},
+        {"hottest", readings.hottest()},
+    };
+    for (const auto& [label, value] : temperatures) {
+        lines.push_back(std::string(label) + ": " + temperatureText(value));
+    }
+
+    smc_info info;
+    const bool unlockKey = smc_key_info(smc_fourcc("Ftst"), &info) == 0;
+    lines.push_back(std::string("ftst unlock key: ") + (unlockKey ? "yes" : "no"));
+
+    for (const Fan& fan : Fans::read()) {
+        lines.push_back("fan " + std::to_string(fan.index) + ": " + integerText(fan.actual) +
+                        " rpm (min " + integerText(fan.min) + ", max " + integerText(fan.max) +
+                        ", mode " + std::to_string(fan.mode) + ")");
+    }
+
+    const PowerState power = Power::state();
+    lines.push_back("power: " +
+                    (power.percent ? "battery " + std::to_string(*power.percent) + " %"
+                                   : std::string("no battery")) +
+                    ", ac " + (power.onAC ? "true" : "false") + ", charging " +
+                    (power.charging ? "true" : "false"));
+
+    lines.push_back(daemonLine());
+
+    std::string text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) text += '\n';
+        text += lines[i];
+    }
+    return text;
+}
+
+}  // namespace Diagnostics

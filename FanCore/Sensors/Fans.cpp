@@ -1,0 +1,92 @@
+#include "FanCore/Sensors/Fans.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "FanCore/SMC/SMC.h"
+
+namespace Fans {
+namespace {
+
+// Truncation towards zero, or `fallback` where the conversion would be undefined.
+int64_t truncated(double value, int64_t fallback) {
+    constexpr double limit = 9223372036854775808.0;  // 2^63
+    if (!std::isfinite(value) || value >= limit || value < -limit) return fallback;
+    return static_cast<int64_t>(value);
+}
+
+}  // namespace
+
+std::string key(int64_t index, std::string_view suffix) {
+    std::string text = "F" + std::to_string(index);
+    text.append(suffix);
+    return text;
+}
+
+int64_t count() {
+    const auto value = SMC::readDouble("FNum");
+    if (!value) return 0;
+    // Garbage in "FNum" must neither reach a conversion to an integer that is undefined nor ask
+    // for keys beyond the ten a four-character name can hold.
+    if (!std::isfinite(*value) || *value < 0) return 0;
+    return static_cast<int64_t>(std::min(std::trunc(*value), static_cast<double>(maxCount)));
+}
+
+std::vector<Fan> read() {
+    const int64_t n = count();
+    std::vector<Fan> fans;
+    fans.reserve(static_cast<std::size_t>(n));
+    for (int64_t i = 0; i < n; ++i) {
+        const auto actual = SMC::readDouble(key(i, "Ac"));
+        const auto min = SMC::readDouble(key(i, "Mn"));
+        const auto max = SMC::readDouble(key(i, "Mx"));
+        const auto target = SMC::readDouble(key(i, "Tg"));
+        const auto mode = SMC::readDouble(key(i, "Md"));
+        Fan fan;
+        fan.index = i;
+        fan.actual = actual.value_or(0);
+        fan.min = min.value_or(0);
+        fan.max = max.value_or(0);
+        fan.target = target.value_or(0);
+        fan.mode = mode ? truncated(*mode, 0) : 0;
+        fans.push_back(fan);
+    }
+    return fans;
+}
+
+bool setManual(double rpm) {
+    // Some machines ignore manual targets until the unlock key is set; whether it took is
+    // judged by the mode and target writes that follow.
+    if (SMC::exists("Ftst")) {
+        const auto unlock = SMC::readDouble("Ftst");
+        if (!unlock || *unlock != 1) SMC::writeNumber("Ftst", 1);
+    }
+    // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
+    // reading of a speed nobody can interpret.
+    if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
+
+    bool ok = true;
+    for (const Fan& fan : read()) {
+        const double target = std::min(fan.max, std::max(rpm, fan.min));
+        const std::string modeKey = key(fan.index, "Md");
+        if (SMC::exists(modeKey) && fan.mode != 1) ok = SMC::writeNumber(modeKey, 1) && ok;
+        if (!std::isfinite(target)) {
+            ok = false;
+            continue;
+        }
+        ok = SMC::writeNumber(key(fan.index, "Tg"), target) && ok;
+    }
+    return ok;
+}
+
+void setAuto() {
+    const int64_t n = count();
+    for (int64_t i = 0; i < n; ++i) {
+        const std::string modeKey = key(i, "Md");
+        if (SMC::exists(modeKey)) SMC::writeNumber(modeKey, 0);
+    }
+    if (SMC::exists("Ftst")) SMC::writeNumber("Ftst", 0);
+}
+
+}  // namespace Fans

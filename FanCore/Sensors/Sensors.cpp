@@ -1,0 +1,191 @@
+#include "FanCore/Sensors/Sensors.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <iterator>
+#include <thread>
+
+#include "CSMC/hid.h"
+#include "CSMC/smc.h"
+#include "FanCore/SMC/SMC.h"
+#include "FanCore/Sensors/Chip.h"
+
+namespace {
+
+// Outside this window a key holds a flag, a limit or garbage, not a measured temperature.
+bool plausible(double celsius) { return celsius > 10 && celsius < 130; }
+
+bool whole(double value) { return value == std::round(value); }
+
+// The third generation of Apple silicon names its die sensors "Tf..", and only these are chip
+// cores; on other generations the same names measure other things.
+bool inM3CPU(std::string_view key) {
+    static constexpr std::array<std::string_view, 12> set = {"Tf04", "Tf09", "Tf0A", "Tf0B",
+                                                             "Tf0D", "Tf0E", "Tf44", "Tf49",
+                                                             "Tf4A", "Tf4B", "Tf4D", "Tf4E"};
+    return std::find(set.begin(), set.end(), key) != set.end();
+}
+
+bool inM3GPU(std::string_view key) {
+    static constexpr std::array<std::string_view, 8> set = {"Tf14", "Tf18", "Tf19", "Tf1A",
+                                                            "Tf24", "Tf28", "Tf29", "Tf2A"};
+    return std::find(set.begin(), set.end(), key) != set.end();
+}
+
+std::optional<double> maximum(const std::vector<double>& values) {
+    if (values.empty()) return std::nullopt;
+    return *std::max_element(values.begin(), values.end());
+}
+
+template <typename Match>
+std::optional<double> maximumOf(const std::vector<Sensors::HidPair>& pairs, Match match) {
+    std::optional<double> best;
+    for (const auto& pair : pairs) {
+        if (!match(pair.name)) continue;
+        if (!best || pair.value > *best) best = pair.value;
+    }
+    return best;
+}
+
+bool contains(const std::string& name, std::string_view part) {
+    return name.find(part) != std::string::npos;
+}
+
+std::vector<double> atMost(const std::vector<double>& values, double cap) {
+    std::vector<double> kept;
+    std::copy_if(values.begin(), values.end(), std::back_inserter(kept),
+                 [cap](double v) { return v <= cap; });
+    return kept;
+}
+
+std::optional<double> orElse(std::optional<double> first, std::optional<double> second) {
+    return first ? first : second;
+}
+
+}  // namespace
+
+Sensors::Sensors(std::chrono::milliseconds pause) {
+    struct Candidate {
+        uint32_t key;
+        std::string group;
+        double first;
+    };
+    // The result is not needed: every later request opens on demand when no connection exists.
+    smc_open();
+    const std::optional<int64_t> generation = Chip::generation();
+    std::vector<Candidate> candidates;
+    for (const uint32_t key : SMC::allKeys()) {
+        const std::string name = SMC::name(key);
+        if (!name.starts_with('T')) continue;
+        auto group = groupFor(name, generation);
+        if (!group) continue;
+        double value = 0;
+        if (smc_read_double(key, &value) == 0 || !plausible(value)) continue;
+        candidates.push_back({key, std::move(*group), value});
+    }
+
+    std::this_thread::sleep_for(pause);
+
+    for (const Candidate& candidate : candidates) {
+        double value = 0;
+        const bool read = smc_read_double(candidate.key, &value) != 0;
+        if (!keepCandidate(candidate.first, read ? std::optional<double>(value) : std::nullopt)) {
+            continue;
+        }
+        groups[candidate.group].push_back(candidate.key);
+    }
+}
+
+bool Sensors::keepCandidate(double first, std::optional<double> second) {
+    if (!whole(first)) return true;
+    return second && !whole(*second);
+}
+
+std::optional<std::string> Sensors::groupFor(std::string_view key,
+                                             std::optional<int64_t> generation) {
+    if (key == "Ts0P" || key == "Ts1P") return "palm";
+    if (key == "TCHP") return std::nullopt;
+    if (key == "TW0P") return "wifi";
+    if (key.starts_with("Tf")) {
+        if (generation != 3) return std::nullopt;
+        if (inM3CPU(key)) return "cpu";
+        if (inM3GPU(key)) return "gpu";
+        return std::nullopt;
+    }
+    const std::string_view prefix = key.substr(0, 2);
+    if (prefix == "Tp" || prefix == "Te" || prefix == "TC") return "cpu";
+    if (prefix == "Tg") return "gpu";
+    if (prefix == "TH") return "ssd";
+    if (prefix == "TB") return "battery";
+    if (prefix == "Ta") return "air";
+    return std::nullopt;
+}
+
+std::vector<Sensors::HidPair> Sensors::hid() {
+    constexpr int32_t kSlots = 128;
+    std::vector<char> names(static_cast<std::size_t>(kSlots) * 64, '\0');
+    std::vector<double> values(kSlots, 0.0);
+    const int32_t count = hid_temperatures(names.data(), values.data(), kSlots);
+    std::vector<HidPair> pairs;
+    for (int32_t k = 0; k < std::clamp(count, 0, kSlots); ++k) {
+        const std::size_t slot = static_cast<std::size_t>(k);
+        const char* name = names.data() + slot * 64;
+        const double value = values[slot];
+        if (!plausible(value)) continue;
+        // The slot is terminated by hid_temperatures; bound the scan by the slot anyway.
+        pairs.push_back({std::string(name, ::strnlen(name, 64)), value});
+    }
+    return pairs;
+}
+
+std::vector<double> Sensors::values(const std::string& group) const {
+    std::vector<double> out;
+    const auto found = groups.find(group);
+    if (found == groups.end()) return out;
+    for (const uint32_t key : found->second) {
+        double value = 0;
+        if (smc_read_double(key, &value) == 0 || !plausible(value)) continue;
+        out.push_back(value);
+    }
+    return out;
+}
+
+Readings Sensors::read() const {
+    const std::vector<HidPair> pairs = hid();
+    GroupValues current;
+    current.cpu = values("cpu");
+    current.gpu = values("gpu");
+    current.ssd = values("ssd");
+    current.battery = values("battery");
+    current.wifi = values("wifi");
+    current.air = values("air");
+    current.palm = values("palm");
+    return combine(current, pairs);
+}
+
+Readings Sensors::combine(const GroupValues& groups, const std::vector<HidPair>& pairs) {
+    Readings out;
+    out.die = maximumOf(pairs, [](const std::string& n) { return contains(n, "tdie"); });
+    const double cap = out.die ? *out.die + 25 : 130;
+
+    out.cpu = maximum(atMost(groups.cpu, cap));
+    if (!out.cpu) {
+        out.cpu = maximumOf(
+            pairs, [](const std::string& n) { return contains(n, "ACC") || contains(n, "CPU"); });
+    }
+    if (!out.cpu) out.cpu = out.die;
+
+    out.gpu = orElse(maximum(atMost(groups.gpu, cap)),
+                     maximumOf(pairs, [](const std::string& n) { return contains(n, "GPU"); }));
+    out.ssd = orElse(maximum(groups.ssd),
+                     maximumOf(pairs, [](const std::string& n) { return contains(n, "NAND"); }));
+    out.battery =
+        orElse(maximum(groups.battery),
+               maximumOf(pairs, [](const std::string& n) { return contains(n, "battery"); }));
+    out.wifi = maximum(groups.wifi);
+    out.airflow = maximum(groups.air);
+    out.palmRest = maximum(groups.palm);
+    return out;
+}
