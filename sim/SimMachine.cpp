@@ -120,7 +120,7 @@ int32_t SimMachine::exchange(const smc_param& request, smc_param& reply) {
     std::memset(&reply, 0, sizeof reply);
     if (control_.faults.io) {
         ++counts_.ioFailures;
-        return kSimIoError;
+        return SMC_STATUS_IO_ERROR;
     }
     SimKey* key = nullptr;
     switch (request.command) {
@@ -128,7 +128,7 @@ int32_t SimMachine::exchange(const smc_param& request, smc_param& reply) {
             ++counts_.keyInfo;
             key = find(request.key);
             if (key == nullptr) {
-                reply.result = kSimResultKeyNotFound;
+                reply.result = SmcResult::keyNotFound;
                 break;
             }
             reply.key = request.key;
@@ -141,13 +141,13 @@ int32_t SimMachine::exchange(const smc_param& request, smc_param& reply) {
             ++counts_.read;
             key = find(request.key);
             if (key == nullptr) {
-                reply.result = kSimResultKeyNotFound;
+                reply.result = SmcResult::keyNotFound;
             } else if (!key->readable) {
-                reply.result = kSimResultNotReadable;
+                reply.result = SmcResult::notReadable;
             } else if (control_.faults.read.contains(key->name)) {
-                reply.result = kSimResultError;
+                reply.result = SmcResult::error;
             } else if (request.data_size != key->bytes.size()) {
-                reply.result = kSimResultSizeMismatch;
+                reply.result = SmcResult::sizeMismatch;
             } else {
                 reply.key = request.key;
                 reply.data_size = request.data_size;
@@ -158,13 +158,13 @@ int32_t SimMachine::exchange(const smc_param& request, smc_param& reply) {
             ++counts_.write;
             key = find(request.key);
             if (key == nullptr) {
-                reply.result = kSimResultKeyNotFound;
+                reply.result = SmcResult::keyNotFound;
             } else if (!key->writable) {
-                reply.result = kSimResultNotWritable;
+                reply.result = SmcResult::notWritable;
             } else if (request.data_size != key->bytes.size()) {
-                reply.result = kSimResultSizeMismatch;
+                reply.result = SmcResult::sizeMismatch;
             } else if (control_.faults.write.contains(key->name)) {
-                reply.result = kSimResultError;
+                reply.result = SmcResult::error;
             } else if (!pinned(*key)) {
                 std::copy_n(request.bytes, key->bytes.size(), key->bytes.begin());
             }
@@ -181,7 +181,7 @@ int32_t SimMachine::exchange(const smc_param& request, smc_param& reply) {
             break;
         default:
             ++counts_.other;
-            reply.result = kSimResultBadCommand;
+            reply.result = SmcResult::badCommand;
             break;
     }
     return 0;
@@ -413,7 +413,10 @@ std::vector<SimHidReading> SimMachine::hid() const {
             reading.number = static_cast<int>(s + 1);
             reading.value = sensorValue(chip.sensors[s].follow, hidSeed(chip, s));
             for (const auto& [name, value] : control_.hid) {
-                if (hidNameMatches(name, chip, s)) reading.value = value;
+                if (hidNameMatches(name, chip, s)) {
+                    reading.value = value;
+                    reading.pinned = true;
+                }
             }
             result.push_back(std::move(reading));
         }

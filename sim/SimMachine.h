@@ -16,22 +16,13 @@
 #include <vector>
 
 #include "CSMC/smc.h"
+#include "CSMC/transport.h"
 #include "sim/SimControl.h"
 #include "sim/SimProfile.h"
 
-// SMC result bytes as real controllers report them.
-enum : uint8_t {
-    kSimResultError = 0x01,  // generic failure, used for injected faults
-    kSimResultBadCommand = 0x82,
-    kSimResultKeyNotFound = 0x84,
-    kSimResultNotReadable = 0x85,
-    kSimResultNotWritable = 0x86,
-    kSimResultSizeMismatch = 0x87,
-    kSimResultIndexRange = 0xB8,
-};
-
-// The status of an exchange that failed below the SMC (the platform's generic I/O error).
-inline constexpr int32_t kSimIoError = static_cast<int32_t>(0xE00002BCu);
+// Real controllers answer an index past the last key with this result byte; the other refusals use
+// the shared SmcResult codes.
+inline constexpr uint8_t kSimResultIndexRange = 0xB8;
 
 struct SimFanState {
     int index = 0;
@@ -60,10 +51,11 @@ struct SimExchangeCounts {
 };
 
 struct SimHidReading {
-    std::string chip;   // hwmon name
-    std::string label;  // hwmon label, "" when the sensor has none
-    int number = 0;     // N of tempN_input, from 1
-    double value = 0;   // °C
+    std::string chip;     // hwmon name
+    std::string label;    // hwmon label, "" when the sensor has none
+    int number = 0;       // N of tempN_input, from 1
+    double value = 0;     // °C
+    bool pinned = false;  // held by control ("hid"), not modelled
 };
 
 class SimMachine {
@@ -76,7 +68,7 @@ class SimMachine {
     explicit SimMachine(std::string_view nameOrFile);
 
     // One SMC exchange: 0 with `reply` filled (its result byte is the SMC's verdict), or
-    // kSimIoError with `reply` zeroed while the "io" fault is set.
+    // SMC_STATUS_IO_ERROR with `reply` zeroed while the "io" fault is set.
     int32_t exchange(const smc_param& request, smc_param& reply);
 
     // Runs the thermal and fan model for `seconds` of simulated time (negative counts as 0).

@@ -74,8 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"WriteShort", request(SMC_CMD_WRITE_BYTES, "F0Tg", 2, {0, 0}), 0x87},
         Refusal{"WriteLong", request(SMC_CMD_WRITE_BYTES, "LOCK", 33, {1}), 0x87},
         Refusal{"IndexPastTheEnd", atIndex(1000), 0xB8},
-        Refusal{"UnknownCommand", request(7, "F0Mn", 4), 0x82},
-        Refusal{"ZeroCommand", request(0), 0x82}),
+        Refusal{"UnknownCommand", request(7, "F0Mn", 4), SmcResult::badCommand},
+        Refusal{"ZeroCommand", request(0), SmcResult::badCommand}),
     [](const auto& c) { return std::string(c.param.name); });
 
 TEST_F(SimExchange, WriteOfTheRightSizeToAWritableKeyIsStored) {
@@ -126,10 +126,11 @@ TEST_F(SimExchange, IoFaultFailsEveryExchangeBelowTheSmc) {
     machine.setFaults({{}, {}, true});
     smc_param reply;
     std::memset(&reply, 0xFF, sizeof reply);
-    EXPECT_EQ(machine.exchange(request(SMC_CMD_KEY_INFO, "FNum"), reply), kSimIoError);
+    EXPECT_EQ(machine.exchange(request(SMC_CMD_KEY_INFO, "FNum"), reply), SMC_STATUS_IO_ERROR);
     EXPECT_EQ(reply.result, 0) << "the reply is cleared";
     EXPECT_EQ(reply.data_size, 0u);
-    EXPECT_EQ(machine.exchange(request(SMC_CMD_WRITE_BYTES, "F0Md", 1, {1}), reply), kSimIoError);
+    EXPECT_EQ(machine.exchange(request(SMC_CMD_WRITE_BYTES, "F0Md", 1, {1}), reply),
+              SMC_STATUS_IO_ERROR);
     EXPECT_EQ(machine.value("F0Md"), 0.0);
     EXPECT_TRUE(machine.writes().empty()) << "nothing reached the SMC";
     EXPECT_EQ(machine.counts().ioFailures, 2u);

@@ -1,0 +1,123 @@
+#include "sim/SimProgram.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+
+#include "sim/SimControlFile.h"
+#include "sim/SimFile.h"
+#include "sim/SimServer.h"
+#include "sim/SimState.h"
+#include "sim/SimSysfs.h"
+
+namespace SimProgram {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "tarnwick-sim: %s\n", message.c_str());
+    return 1;
+}
+
+// Repeated failures of the same kind (a full disk, a root removed under us) are told once.
+class Reporter {
+  public:
+    void operator()(const std::string& message) {
+        if (message.empty() || message == last_) return;
+        last_ = message;
+        std::fprintf(stderr, "tarnwick-sim: %s\n", message.c_str());
+    }
+    void clear() { last_.clear(); }
+
+  private:
+    std::string last_;
+};
+
+struct SignalFd {
+    int fd = -1;
+    ~SignalFd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+int run(const SimOptions& options) {
+    // Signals wait in the signalfd and are read by the loop; no handler ever runs.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    if (sigprocmask(SIG_BLOCK, &stops, nullptr) != 0) return fail("cannot block signals");
+    SignalFd signals;
+    signals.fd = ::signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (signals.fd < 0) return fail("cannot create a signalfd");
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, nullptr);
+
+    SimProfile::Loaded loaded = SimProfile::load(options.profile);
+    if (!loaded.profile) return fail(loaded.error);
+    SimMachine machine(std::move(*loaded.profile));
+
+    const std::filesystem::path dir = options.root / "run/tarnwick-sim";
+    std::error_code code;
+    std::filesystem::create_directories(dir, code);
+    if (code) return fail(dir.string() + ": " + code.message());
+
+    Reporter controlReport;
+    Reporter fileReport;
+    SimControlFile control(dir / "control.json");
+    controlReport(control.refresh(machine));
+    SimSysfs sysfs(options.root);
+    std::string error;
+    if (!sysfs.prepare(machine, error)) return fail(error);
+    if (!SimFile::replace(dir / "state.json", SimState::render(machine), error)) return fail(error);
+    // The socket comes last: once it exists, every file is in place.
+    std::unique_ptr<SimServer> server = SimServer::listen(dir / "smc.sock", machine, error);
+    if (!server) return fail(error);
+    std::printf("tarnwick-sim: %s (%s) serving %s\n", machine.profile().brand.c_str(),
+                machine.profile().source.c_str(), (dir / "smc.sock").c_str());
+    std::fflush(stdout);
+
+    const auto tick = std::chrono::milliseconds(options.tickMs);
+    auto last = Clock::now();
+    auto next = last + tick;
+    for (;;) {
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
+        const int timeout = static_cast<int>(std::clamp<int64_t>(wait.count() + 1, 0, 60000));
+        if (server->serve(timeout, signals.fd)) {
+            signalfd_siginfo info{};
+            if (::read(signals.fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) break;
+        }
+        const auto now = Clock::now();
+        if (now < next) continue;
+        // A stopped process (SIGSTOP, a debugger) must not make the model leap.
+        const double elapsed = std::min(std::chrono::duration<double>(now - last).count(), 1.0);
+        last = now;
+        next += tick;
+        if (next <= now) next = now + tick;
+
+        controlReport(control.refresh(machine));
+        machine.advance(elapsed);
+        error.clear();
+        if (sysfs.update(machine, error) &&
+            SimFile::replace(dir / "state.json", SimState::render(machine), error)) {
+            fileReport.clear();
+        } else {
+            fileReport(error);
+        }
+    }
+    server.reset();
+    std::printf("tarnwick-sim: stopped\n");
+    return 0;
+}
+
+}  // namespace SimProgram

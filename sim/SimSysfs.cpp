@@ -1,0 +1,150 @@
+#include "sim/SimSysfs.h"
+
+#include <cmath>
+#include <system_error>
+
+#include "sim/SimFile.h"
+
+namespace {
+
+bool makeFolder(const std::filesystem::path& folder, std::string& error) {
+    std::error_code code;
+    std::filesystem::create_directories(folder, code);
+    if (code) error = folder.string() + ": " + code.message();
+    return !code;
+}
+
+bool clear(const std::filesystem::path& path, std::string& error) {
+    std::error_code code;
+    std::filesystem::remove_all(path, code);
+    if (code) error = path.string() + ": " + code.message();
+    return !code;
+}
+
+std::filesystem::path hwmonFolder(const std::filesystem::path& root, size_t chip) {
+    return root / "sys/class/hwmon" / ("hwmon" + std::to_string(chip));
+}
+
+std::string batteryStatus(const SimMachine& machine) {
+    if (machine.charging()) return "Charging";
+    if (machine.control().charger) return "Full";
+    return "Discharging";
+}
+
+}  // namespace
+
+std::string SimSysfs::cpuinfo(const SimProfile& profile) {
+    std::string text;
+    for (int cpu = 0; cpu < profile.cpus; ++cpu) {
+        const std::string n = std::to_string(cpu);
+        if (profile.arch == "x86_64") {
+            text += "processor\t: " + n + "\nvendor_id\t: GenuineIntel\ncpu family\t: 6\n" +
+                    "model\t\t: 158\nmodel name\t: " + profile.brand +
+                    "\nstepping\t: 13\ncpu MHz\t\t: 2300.000\ncache size\t: 16384 KB\n" +
+                    "physical id\t: 0\ncore id\t\t: " + std::to_string(cpu / 2) +
+                    "\ncpu cores\t: " + std::to_string((profile.cpus + 1) / 2) +
+                    "\nflags\t\t: fpu vme de pse tsc msr pae mce cx8 apic sep mtrr sse sse2\n\n";
+        } else {
+            text += "processor\t: " + n +
+                    "\nBogoMIPS\t: 48.00\nFeatures\t: fp asimd evtstrm aes pmull sha1 sha2 crc32 "
+                    "atomics fphp asimdhp cpuid asimdrdm jscvt fcma lrcpc dcpop sha3 asimddp "
+                    "sha512 asimdfhm dit uscat ilrcpc flagm ssbs sb paca pacg dcpodp flagm2 frint\n"
+                    "CPU implementer\t: 0x61\nCPU architecture: 8\nCPU variant\t: 0x2\n"
+                    "CPU part\t: 0x03" +
+                    std::string(cpu < profile.cpus / 2 ? "8" : "9") + "\nCPU revision\t: 1\n\n";
+        }
+    }
+    return text;
+}
+
+long long SimSysfs::millidegrees(double celsius, bool pinned) {
+    auto milli = static_cast<long long>(std::llround(celsius * 1000.0));
+    // A modelled reading that lands on a whole degree would look like a constant.
+    if (!pinned && milli % 1000 == 0) milli += 63;
+    return milli;
+}
+
+bool SimSysfs::prepare(const SimMachine& machine, std::string& error) {
+    const SimProfile& profile = machine.profile();
+    for (const char* owned : {"sys/class/hwmon", "sys/class/power_supply",
+                              "sys/firmware/devicetree", "proc/device-tree"}) {
+        if (!clear(root_ / owned, error)) return false;
+    }
+    if (!makeFolder(root_ / "proc", error) || !makeFolder(root_ / "sys/class/hwmon", error) ||
+        !makeFolder(root_ / "sys/class/power_supply", error)) {
+        return false;
+    }
+    if (!SimFile::replace(root_ / "proc/cpuinfo", cpuinfo(profile), error)) return false;
+    if (!profile.model.empty()) {
+        const std::filesystem::path base = root_ / "sys/firmware/devicetree/base";
+        if (!makeFolder(base, error)) return false;
+        // The property is a NUL-terminated string, as the kernel exposes it.
+        if (!SimFile::replace(base / "model", profile.model + std::string(1, '\0'), error)) {
+            return false;
+        }
+        std::error_code code;
+        std::filesystem::create_directory_symlink("../sys/firmware/devicetree/base",
+                                                  root_ / "proc/device-tree", code);
+        if (code) {
+            error = (root_ / "proc/device-tree").string() + ": " + code.message();
+            return false;
+        }
+    }
+    for (size_t chip = 0; chip < profile.hwmon.size(); ++chip) {
+        const std::filesystem::path folder = hwmonFolder(root_, chip);
+        if (!makeFolder(folder, error) ||
+            !SimFile::replace(folder / "name", profile.hwmon[chip].name + "\n", error)) {
+            return false;
+        }
+        const auto& sensors = profile.hwmon[chip].sensors;
+        for (size_t s = 0; s < sensors.size(); ++s) {
+            if (sensors[s].label.empty()) continue;
+            const std::string file = "temp" + std::to_string(s + 1) + "_label";
+            if (!SimFile::replace(folder / file, sensors[s].label + "\n", error)) return false;
+        }
+    }
+    if (profile.battery) {
+        const std::filesystem::path battery =
+            root_ / "sys/class/power_supply" / profile.battery->name;
+        const std::filesystem::path charger =
+            root_ / "sys/class/power_supply" / profile.battery->charger;
+        if (!makeFolder(battery, error) || !makeFolder(charger, error) ||
+            !SimFile::replace(battery / "type", "Battery\n", error) ||
+            !SimFile::replace(battery / "present", "1\n", error) ||
+            !SimFile::replace(battery / "technology", "Li-poly\n", error) ||
+            !SimFile::replace(charger / "type", "Mains\n", error)) {
+            return false;
+        }
+    }
+    return update(machine, error);
+}
+
+bool SimSysfs::update(const SimMachine& machine, std::string& error) {
+    const SimProfile& profile = machine.profile();
+    const std::vector<SimHidReading> readings = machine.hid();
+    size_t next = 0;
+    for (size_t chip = 0; chip < profile.hwmon.size(); ++chip) {
+        const std::filesystem::path folder = hwmonFolder(root_, chip);
+        for (size_t s = 0; s < profile.hwmon[chip].sensors.size(); ++s, ++next) {
+            const SimHidReading& reading = readings[next];
+            const std::string file = "temp" + std::to_string(reading.number) + "_input";
+            const std::string text =
+                std::to_string(millidegrees(reading.value, reading.pinned)) + "\n";
+            if (!SimFile::replace(folder / file, text, error)) return false;
+        }
+    }
+    if (profile.battery) {
+        const std::filesystem::path battery =
+            root_ / "sys/class/power_supply" / profile.battery->name;
+        const std::filesystem::path charger =
+            root_ / "sys/class/power_supply" / profile.battery->charger;
+        const auto percent = std::lround(machine.control().battery);
+        if (!SimFile::replace(battery / "capacity", std::to_string(percent) + "\n", error) ||
+            !SimFile::replace(battery / "status", batteryStatus(machine) + "\n", error) ||
+            !SimFile::replace(charger / "online", machine.control().charger ? "1\n" : "0\n",
+                              error)) {
+            return false;
+        }
+    }
+    return true;
+}

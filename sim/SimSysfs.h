@@ -1,0 +1,35 @@
+#pragma once
+
+// Publishes the simulated machine where the Linux readers look: hwmon temperature inputs, the
+// battery and charger under power_supply, /proc/cpuinfo and, for Apple-silicon machines, the
+// device-tree model. Every file is replaced atomically.
+
+#include <filesystem>
+#include <string>
+
+#include "sim/SimMachine.h"
+
+class SimSysfs {
+  public:
+    // `root` is the sandbox root the files go under; it must not be the real "/".
+    explicit SimSysfs(std::filesystem::path root) : root_(std::move(root)) {}
+
+    // Clears what an earlier run published (hwmon, power_supply, device tree), then writes the
+    // files that never change; false with `error` on the first failure.
+    bool prepare(const SimMachine& machine, std::string& error);
+
+    // Rewrites the values that change (temperatures, charge, charger); false with `error` on the
+    // first failure.
+    bool update(const SimMachine& machine, std::string& error);
+
+    // The /proc/cpuinfo text for a profile: x86 machines name their brand in "model name";
+    // arm64 machines list no model name, as the kernel does there.
+    static std::string cpuinfo(const SimProfile& profile);
+
+    // The hwmon temperature in millidegrees as the file holds it; modelled values always carry a
+    // fraction of a degree, pinned ones are kept exactly.
+    static long long millidegrees(double celsius, bool pinned);
+
+  private:
+    std::filesystem::path root_;
+};
