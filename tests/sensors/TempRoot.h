@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,13 +23,18 @@ class TempRoot {
         std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-sensors-XXXXXX");
         if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
         path_ = pattern;
+        if (const char* previous = ::getenv("TARNWICK_ROOT")) previous_ = previous;
         ::setenv("TARNWICK_ROOT", path_.c_str(), 1);
         reloadAll();
     }
     ~TempRoot() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
-        ::unsetenv("TARNWICK_ROOT");
+        if (previous_) {
+            ::setenv("TARNWICK_ROOT", previous_->c_str(), 1);
+        } else {
+            ::unsetenv("TARNWICK_ROOT");
+        }
         reloadAll();
     }
     TempRoot(const TempRoot&) = delete;
@@ -53,4 +59,5 @@ class TempRoot {
     }
 
     std::filesystem::path path_;
+    std::optional<std::string> previous_;
 };

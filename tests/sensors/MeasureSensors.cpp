@@ -1,0 +1,136 @@
+// Measures what one discovery and one reading pass cost on the default simulated Mac: SMC
+// exchanges by command and wall time, next to the counts the design predicts. Not a test: run it
+// by hand (build target sensors_measure) and read the numbers.
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "CSMC/hid.h"
+#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/smc.h"
+#include "CSMC/transport.h"
+#include "FanCore/SMC/SMC.h"
+#include "FanCore/Sensors/Chip.h"
+#include "FanCore/Sensors/Fans.h"
+#include "FanCore/Sensors/Sensors.h"
+#include "sim/SimMachine.h"
+#include "sim/SimSysfs.h"
+#include "sim/SimTransport.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+uint64_t total(const SimExchangeCounts& c) { return c.keyInfo + c.read + c.write + c.keyAtIndex; }
+
+void print(const char* what, const SimExchangeCounts& before, const SimExchangeCounts& after,
+           double milliseconds, uint64_t predicted) {
+    std::printf(
+        "%-34s exchanges %5llu (info %llu, read %llu, index %llu, write %llu), "
+        "predicted %llu, %.3f ms\n",
+        what, static_cast<unsigned long long>(total(after) - total(before)),
+        static_cast<unsigned long long>(after.keyInfo - before.keyInfo),
+        static_cast<unsigned long long>(after.read - before.read),
+        static_cast<unsigned long long>(after.keyAtIndex - before.keyAtIndex),
+        static_cast<unsigned long long>(after.write - before.write),
+        static_cast<unsigned long long>(predicted), milliseconds);
+}
+
+double since(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* profileName = argc > 1 ? argv[1] : "mbp14-m3pro";
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 200;
+
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tarnwick-measure-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) return 1;
+    const std::filesystem::path root = pattern;
+    ::setenv("TARNWICK_ROOT", root.c_str(), 1);
+    SandboxRoot::reload();
+    hid_reset_services();
+    Chip::reload();
+
+    SimMachine machine{std::string_view(profileName)};
+    std::string error;
+    SimSysfs sysfs(root);
+    if (!sysfs.prepare(machine, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    smc_set_transport_factory(SimTransport::factory(machine));
+
+    const uint64_t indexed = smc_key_count();
+    Chip::brand();  // read once here so that discovery's time is the SMC's
+
+    const SimExchangeCounts beforeDiscovery = machine.counts();
+    auto start = Clock::now();
+    const Sensors sensors;  // the production pause of 0.3 s
+    const double discoveryMs = since(start);
+    const SimExchangeCounts afterDiscovery = machine.counts();
+
+    uint64_t discovered = 0;
+    for (const auto& [group, keys] : sensors.groups) discovered += keys.size();
+    // What the design predicts: two exchanges for the count, one per index, two per read of a
+    // classified key in the first pass and two per in-window candidate in the second.
+    uint64_t classified = 0;
+    uint64_t candidates = 0;
+    for (const uint32_t key : SMC::allKeys()) {
+        if (!Sensors::groupFor(SMC::name(key), Chip::generation())) continue;
+        ++classified;
+        const auto value = SMC::readDouble(key);
+        if (value && *value > 10 && *value < 130) ++candidates;
+    }
+    std::printf(
+        "profile %s: %llu indexed keys, %llu classified, %llu candidates, %llu kept\n", profileName,
+        static_cast<unsigned long long>(indexed), static_cast<unsigned long long>(classified),
+        static_cast<unsigned long long>(candidates), static_cast<unsigned long long>(discovered));
+    print("discovery (incl. 0.3 s pause)", beforeDiscovery, afterDiscovery, discoveryMs,
+          2 + indexed + 2 * classified + 2 * candidates);
+    start = Clock::now();
+    const Sensors unpaused(std::chrono::milliseconds(0));
+    std::printf("%-34s %.3f ms\n", "discovery without the pause", since(start));
+
+    const int64_t fans = Fans::count();
+    SimExchangeCounts before = machine.counts();
+    start = Clock::now();
+    const Readings readings = sensors.read();
+    const double readMs = since(start);
+    SimExchangeCounts after = machine.counts();
+    print("Sensors::read()", before, after, readMs, 2 * discovered);
+
+    before = machine.counts();
+    start = Clock::now();
+    const auto fanList = Fans::read();
+    const double fansMs = since(start);
+    after = machine.counts();
+    print("Fans::read()", before, after, fansMs, 2 + 10 * static_cast<uint64_t>(fans));
+
+    start = Clock::now();
+    for (int i = 0; i < rounds; ++i) {
+        (void)sensors.read();
+        (void)Fans::read();
+    }
+    std::printf("Sensors::read() + Fans::read(): %.3f ms per pass (mean of %d)\n",
+                since(start) / rounds, rounds);
+
+    start = Clock::now();
+    for (int i = 0; i < rounds; ++i) (void)Sensors::hid();
+    std::printf("HID walk alone (%zu services): %.3f ms per pass\n", Sensors::hid().size(),
+                since(start) / rounds);
+
+    std::printf("cpu %.2f, gpu %.2f, die %.2f, %zu fans\n", readings.cpu.value_or(-1),
+                readings.gpu.value_or(-1), readings.die.value_or(-1), fanList.size());
+
+    smc_set_transport_factory({});
+    std::filesystem::remove_all(root);
+    return 0;
+}
