@@ -29,12 +29,20 @@ status_file=$(under /run/tarnwick/status.json)
 pid_file=$(under /run/tarnwick/tarnwickd.pid)
 log_file=$(under /var/log/tarnwickd.log)
 
-# Succeeds when `pid` is a live (not zombie) process started from the installed daemon binary.
-is_sandbox_daemon() {
-    local pid=$1 state argv0
+# Succeeds when `pid` is a live process (a zombie counts as gone: nobody may reap it soon).
+is_alive() {
+    local pid=$1 stat
     [[ "$pid" =~ ^[1-9][0-9]*$ ]] || return 1
-    state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) || return 1
-    [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ] || return 1
+    stat=$(cat "/proc/$pid/stat" 2>/dev/null) || return 1
+    stat=${stat##*) }
+    [ -n "$stat" ] && [ "${stat%% *}" != Z ] && [ "${stat%% *}" != X ]
+}
+
+# Succeeds when `pid` is a live process started from the installed daemon binary (a pid file can
+# outlive its process, and the number be given to another).
+is_sandbox_daemon() {
+    local pid=$1 argv0
+    is_alive "$pid" || return 1
     argv0=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1) || return 1
     [ "$argv0" = "$daemon_binary" ]
 }
@@ -89,7 +97,8 @@ start_sandbox_daemon() {
     echo "$pid" >"$pid_file"
     for ((i = 0; i < start_timeout * 10; i++)); do
         [ -f "$status_file" ] && return 0
-        if ! is_sandbox_daemon "$pid"; then
+        # Until setsid has run the daemon the process still shows the shell, so only liveness.
+        if ! is_alive "$pid"; then
             rm -f -- "$pid_file"
             fail "tarnwickd did not start: $(last_log_line)"
         fi

@@ -1,0 +1,354 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <csignal>
+#include <nlohmann/json.hpp>
+
+#include "daemon/ProcessSupport.h"
+
+namespace {
+
+using namespace e2e;
+using json = nlohmann::json;
+
+// The built daemon against the built simulated Mac, each a process, in a fresh sandbox root.
+class DaemonProcessTest : public ::testing::Test {
+  protected:
+    Scratch scratch;
+    std::filesystem::path root = scratch.path() / "root";
+    std::filesystem::path simDir = root / "run" / "tarnwick-sim";
+    std::filesystem::path statusFile = root / "run" / "tarnwick" / "status.json";
+    std::filesystem::path configFile = root / "var" / "lib" / "tarnwick" / "config.json";
+    std::filesystem::path daemonLog = scratch.path() / "daemon.log";
+    std::unique_ptr<Child> sim;
+
+    void SetUp() override { std::filesystem::create_directories(root); }
+
+    void startSim(const std::string& profile = "mbp14-m3pro") {
+        sim = std::make_unique<Child>(std::vector<std::string>{simPath, "--root", root, "--profile",
+                                                               profile, "--tick-ms", "100"},
+                                      std::vector<std::string>{}, scratch.path() / "sim.log");
+        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(simDir / "state.json"); }, 10s))
+            << readText(scratch.path() / "sim.log");
+    }
+
+    std::unique_ptr<Child> startDaemon(std::vector<std::string> environment = {}) {
+        environment.push_back("TARNWICK_ROOT=" + root.string());
+        return std::make_unique<Child>(std::vector<std::string>{daemonPath}, environment,
+                                       daemonLog);
+    }
+
+    void setConfig(const std::string& text) { writeText(configFile, text); }
+    void setControl(const std::string& text) { writeText(simDir / "control.json", text); }
+
+    json simState() const {
+        json state = json::parse(readText(simDir / "state.json"), nullptr, false);
+        return state.is_discarded() ? json::object() : state;
+    }
+
+    // Every fan in `mode` per the simulator (and the unlock key matching), as of its last tick.
+    bool fansInMode(int mode) const {
+        const json state = simState();
+        if (!state.contains("fans") || state["fans"].empty()) return false;
+        for (const json& fan : state["fans"]) {
+            if (fan.value("mode", -1) != mode) return false;
+        }
+        return !state["Ftst"].is_number() || state["Ftst"].get<double>() == mode;
+    }
+
+    std::optional<json> status() const {
+        if (!std::filesystem::exists(statusFile)) return std::nullopt;
+        json s = json::parse(readText(statusFile), nullptr, false);
+        if (s.is_discarded()) return std::nullopt;
+        return s;
+    }
+
+    bool statusManual() const {
+        const auto s = status();
+        return s && s->value("manual", false);
+    }
+
+    // Starts the simulator and a daemon told to boost fully, and waits until it drives the fans.
+    std::unique_ptr<Child> driving() {
+        startSim();
+        setConfig(R"({"boost":1.0})");
+        auto daemon = startDaemon();
+        EXPECT_TRUE(eventually([&] { return statusManual(); }, 10s)) << readText(daemonLog);
+        EXPECT_TRUE(eventually([&] { return fansInMode(1); }, 5s));
+        return daemon;
+    }
+};
+
+TEST_F(DaemonProcessTest, WithoutSmcPrintsOneLineAndCreatesNothing) {
+    auto daemon = startDaemon();
+    EXPECT_TRUE(exitedWith(daemon->wait(10s), 1));
+    EXPECT_EQ(readText(daemonLog), "tarnwickd: cannot open SMC\n");
+    EXPECT_TRUE(std::filesystem::is_empty(root));
+}
+
+TEST_F(DaemonProcessTest, TakesOverAndReportsInStatus) {
+    auto daemon = driving();
+    const std::string log = readText(daemonLog);
+    EXPECT_TRUE(log.starts_with("tarnwickd: started, 2 fans\ntarnwickd: manual (chip ")) << log;
+    EXPECT_NE(log.find(", want 5779, macOS "), std::string::npos) << log;
+    const auto s = status();
+    ASSERT_TRUE(s.has_value());
+    EXPECT_GE((*s)["targetRPM"].get<double>(), 1200);
+    EXPECT_TRUE((*s)["reason"].get<std::string>().starts_with("chip "));
+    EXPECT_FALSE(s->contains("error"));
+    EXPECT_EQ(std::filesystem::status(root / "var/lib/tarnwick").permissions(),
+              std::filesystem::perms(01777));
+    EXPECT_EQ(std::filesystem::status(root / "run/tarnwick").permissions(),
+              std::filesystem::perms(0755));
+}
+
+class StopSignalTest : public DaemonProcessTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopSignalTest, StopWhileDrivingHandsBackWithinThreeSeconds) {
+    auto daemon = driving();
+    const auto sent = std::chrono::steady_clock::now();
+    daemon->signal(GetParam());
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0)) << readText(daemonLog);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 3s);
+    EXPECT_FALSE(std::filesystem::exists(statusFile));
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+TEST_F(DaemonProcessTest, StopDuringStartUpIsHonoured) {
+    startSim();
+    setConfig(R"({"boost":1.0})");
+    auto daemon = startDaemon();
+    // Once the stop signals are blocked they wait for the loop instead of killing the process.
+    const unsigned long long stopMask =
+        (1ULL << (SIGTERM - 1)) | (1ULL << (SIGINT - 1)) | (1ULL << (SIGHUP - 1));
+    ASSERT_TRUE(eventually([&] { return (daemon->blockedSignals() & stopMask) == stopMask; }, 5s));
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0)) << readText(daemonLog);
+    EXPECT_FALSE(std::filesystem::exists(statusFile));
+    EXPECT_EQ(readText(daemonLog).find("manual ("), std::string::npos);
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
+}
+
+TEST_F(DaemonProcessTest, KilledDaemonsSuccessorHandsBackAtOnce) {
+    auto first = driving();
+    first->signal(SIGKILL);
+    first->wait(3s);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(fansInMode(1));  // nobody handed them back
+    setConfig(R"({"boost":0})");
+    auto second = startDaemon();
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
+    EXPECT_TRUE(eventually([&] { return status() && !statusManual(); }, 5s));
+    second->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(second->wait(3s), 0));
+}
+
+TEST_F(DaemonProcessTest, RefusedWritesAreReportedWithoutCrash) {
+    auto daemon = driving();
+    setControl(R"({"fail":{"write":["F0Tg","F1Md"]}})");
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto s = status();
+            return s && s->value("error", "") == "SMC write failed";
+        },
+        6s));
+    EXPECT_TRUE(daemon->running());
+    EXPECT_TRUE(statusManual());
+    setControl("{}");
+    EXPECT_TRUE(eventually([&] { return status() && !status()->contains("error"); }, 6s));
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+TEST_F(DaemonProcessTest, SettingsFifoNeverStallsAPass) {
+    startSim();
+    std::filesystem::create_directories(configFile.parent_path());
+    ASSERT_EQ(::mkfifo(configFile.c_str(), 0666), 0);
+    auto daemon = startDaemon();
+    ASSERT_TRUE(eventually([&] { return status().has_value(); }, 10s)) << readText(daemonLog);
+    const double first = (*status())["updated"].get<double>();
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto s = status();
+            return s && (*s)["updated"].get<double>() > first;
+        },
+        5s));
+    EXPECT_FALSE(statusManual());
+    const auto sent = std::chrono::steady_clock::now();
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 3s);
+}
+
+TEST_F(DaemonProcessTest, SettingsLinkedElsewhereAreIgnored) {
+    startSim();
+    const std::filesystem::path elsewhere = scratch.path() / "elsewhere.json";
+    writeText(elsewhere, R"({"manualMode":true,"manualRPM":5000})");
+    std::filesystem::create_directories(configFile.parent_path());
+    std::filesystem::create_symlink(elsewhere, configFile);
+    auto daemon = startDaemon();
+    ASSERT_TRUE(eventually([&] { return status().has_value(); }, 10s)) << readText(daemonLog);
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_FALSE(statusManual());
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+TEST_F(DaemonProcessTest, FanlessMachineReportsNoFans) {
+    startSim("mba13-m2");
+    auto daemon = startDaemon();
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto s = status();
+            return s && s->value("error", "") == "No fans found";
+        },
+        10s))
+        << readText(daemonLog);
+    EXPECT_EQ(readText(daemonLog), "tarnwickd: started, 0 fans\n");
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+TEST_F(DaemonProcessTest, TellsTheServiceManagerReadyThenWatchdog) {
+    startSim();
+    const std::string socketPath = (scratch.path() / "notify").string();
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    timeval timeout{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    auto daemon = startDaemon({"NOTIFY_SOCKET=" + socketPath});
+    std::vector<std::string> messages;
+    for (int i = 0; i < 3; ++i) {
+        char buffer[64];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0) break;
+        messages.emplace_back(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    EXPECT_EQ(messages, (std::vector<std::string>{"READY=1", "WATCHDOG=1", "WATCHDOG=1"}));
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace e2e;
+
+// The install scripts under a sandbox root, run the way the application runs them there.
+class PackagingTest : public DaemonProcessTest {
+  protected:
+    std::filesystem::path installedDaemon = root / "usr/local/sbin/tarnwickd";
+    std::filesystem::path installedUnit = root / "etc/systemd/system/com.tarnwick.helper.service";
+    std::filesystem::path pidFile = root / "run/tarnwick/tarnwickd.pid";
+    std::filesystem::path scriptLog = scratch.path() / "script.log";
+
+    // A test that failed half-way must not leave a daemon running on a deleted root.
+    void TearDown() override {
+        const pid_t pid = installedPid();
+        if (pid > 0 && alive(pid)) ::kill(pid, SIGKILL);
+    }
+
+    // Runs `script` from the build's libexec folder with /bin/sh; its exit status.
+    std::optional<int> runScript(const std::string& script) {
+        std::filesystem::remove(scriptLog);
+        Child child({"/bin/sh", (libexecDir / script).string()}, {"TARNWICK_ROOT=" + root.string()},
+                    scriptLog);
+        const auto status = child.wait(60s);
+        if (!status || !WIFEXITED(*status)) return std::nullopt;
+        return WEXITSTATUS(*status);
+    }
+
+    std::string lastScriptLine() const {
+        std::string text = readText(scriptLog);
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        return text.substr(text.rfind('\n') + 1);
+    }
+
+    static bool alive(pid_t pid) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (!std::getline(in, line)) return false;
+        const auto close = line.rfind(')');
+        return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+    }
+
+    pid_t installedPid() const {
+        const std::string text = readText(pidFile);
+        return static_cast<pid_t>(std::strtol(text.c_str(), nullptr, 10));
+    }
+};
+
+TEST_F(PackagingTest, InstallTwiceThenUninstallLeavesNothing) {
+    startSim();
+    ASSERT_EQ(runScript("install.sh"), 0) << readText(scriptLog);
+    EXPECT_EQ(readText(installedDaemon), readText(daemonPath));
+    EXPECT_EQ(readText(installedUnit), readText(libexecDir / "com.tarnwick.helper.service"));
+    const pid_t first = installedPid();
+    EXPECT_TRUE(alive(first));
+    EXPECT_TRUE(status().has_value());
+
+    ASSERT_EQ(runScript("install.sh"), 0) << readText(scriptLog);
+    const pid_t second = installedPid();
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(alive(first));
+    EXPECT_TRUE(alive(second));
+    EXPECT_EQ(readText(installedDaemon), readText(daemonPath));
+
+    ASSERT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
+    EXPECT_FALSE(alive(second));
+    for (const auto& path : {installedDaemon, installedUnit, pidFile, statusFile}) {
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    }
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
+    const std::string log = readText(root / "var/log/tarnwickd.log");
+    EXPECT_EQ(log, "tarnwickd: started, 2 fans\ntarnwickd: started, 2 fans\n");
+}
+
+TEST_F(PackagingTest, InstallWithoutSmcFailsWithTheDaemonsReason) {
+    EXPECT_EQ(runScript("install.sh"), 1);
+    EXPECT_EQ(lastScriptLine(), "install.sh: tarnwickd did not start: tarnwickd: cannot open SMC");
+    EXPECT_FALSE(std::filesystem::exists(pidFile));
+}
+
+TEST_F(PackagingTest, UninstallAfterACrashStillHandsTheFansBack) {
+    startSim();
+    setConfig(R"({"boost":1.0})");
+    ASSERT_EQ(runScript("install.sh"), 0) << readText(scriptLog);
+    ASSERT_TRUE(eventually([&] { return fansInMode(1); }, 8s));
+    ::kill(installedPid(), SIGKILL);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(fansInMode(1));
+    ASSERT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
+    EXPECT_FALSE(std::filesystem::exists(installedDaemon));
+    EXPECT_FALSE(std::filesystem::exists(statusFile));
+}
+
+TEST_F(PackagingTest, UninstallWithNothingInstalledSucceeds) {
+    EXPECT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
+}
+
+TEST_F(PackagingTest, MissingBundledDaemonIsReported) {
+    const std::filesystem::path bundle = scratch.path() / "bundle";
+    std::filesystem::create_directories(bundle);
+    for (const char* name : {"install.sh", "tarnwickd-common.sh", "com.tarnwick.helper.service"}) {
+        std::filesystem::copy(libexecDir / name, bundle / name);
+    }
+    Child child({"/bin/sh", (bundle / "install.sh").string()}, {"TARNWICK_ROOT=" + root.string()},
+                scriptLog);
+    EXPECT_TRUE(exitedWith(child.wait(30s), 1));
+    EXPECT_EQ(lastScriptLine(), "install.sh: the daemon is missing beside this script: " +
+                                    (bundle / "tarnwickd").string());
+    EXPECT_FALSE(std::filesystem::exists(installedUnit));
+}
+
+}  // namespace
