@@ -19,7 +19,9 @@ int64_t truncated(double value, int64_t fallback) {
 }  // namespace
 
 std::string key(int64_t index, std::string_view suffix) {
-    std::string text = "F" + std::to_string(index);
+    // Built by appending: GCC 12 misreports "F" + std::string as an overlapping copy.
+    std::string text(1, 'F');
+    text += std::to_string(index);
     text.append(suffix);
     return text;
 }

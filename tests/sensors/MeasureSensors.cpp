@@ -1,18 +1,23 @@
 // Measures what one discovery and one reading pass cost on the default simulated Mac: SMC
 // exchanges by command and wall time, next to the counts the design predicts. Not a test: run it
-// by hand (build target sensors_measure) and read the numbers.
+// by hand (build target sensors_measure) and read the numbers:
+//   sensors_measure [PROFILE [ROUNDS]]  in process, on a fresh sandbox root
+//   sensors_measure --socket [ROUNDS]   through the socket of a tarnwick-sim at TARNWICK_ROOT
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "CSMC/hid.h"
 #include "CSMC/linux/sandbox_root.h"
 #include "CSMC/smc.h"
 #include "CSMC/transport.h"
+#include "FanCore/Diagnostics/Diagnostics.h"
 #include "FanCore/SMC/SMC.h"
 #include "FanCore/Sensors/Chip.h"
 #include "FanCore/Sensors/Fans.h"
@@ -46,9 +51,37 @@ double since(Clock::time_point start) {
 
 }  // namespace
 
+// Against a running tarnwick-sim under TARNWICK_ROOT, through its socket: wall time only (the
+// simulator's state.json counts the exchanges).
+int measureSocket(int rounds) {
+    if (!SMC::open()) {
+        std::fprintf(stderr, "no SMC under %s\n", SandboxRoot::root().c_str());
+        return 1;
+    }
+    Chip::brand();
+    auto start = Clock::now();
+    const Sensors sensors;
+    std::printf("socket: discovery %.3f ms (incl. 0.3 s pause)\n", since(start));
+    start = Clock::now();
+    (void)sensors.read();
+    std::printf("socket: first Sensors::read() %.3f ms\n", since(start));
+    start = Clock::now();
+    (void)Fans::read();
+    std::printf("socket: first Fans::read() %.3f ms\n", since(start));
+    start = Clock::now();
+    for (int i = 0; i < rounds; ++i) {
+        (void)sensors.read();
+        (void)Fans::read();
+    }
+    std::printf("socket: Sensors::read() + Fans::read() %.3f ms per pass (mean of %d)\n",
+                since(start) / rounds, rounds);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const char* profileName = argc > 1 ? argv[1] : "mbp14-m3pro";
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 200;
+    const int rounds = std::max(1, argc > 2 ? std::atoi(argv[2]) : 200);
+    if (std::string_view(profileName) == "--socket") return measureSocket(rounds);
 
     std::string pattern =
         (std::filesystem::temp_directory_path() / "tarnwick-measure-XXXXXX").string();
@@ -129,6 +162,13 @@ int main(int argc, char** argv) {
 
     std::printf("cpu %.2f, gpu %.2f, die %.2f, %zu fans\n", readings.cpu.value_or(-1),
                 readings.gpu.value_or(-1), readings.die.value_or(-1), fanList.size());
+
+    start = Clock::now();
+    const std::string report = Diagnostics::report(sensors);
+    std::printf("Diagnostics::report: %.3f ms\n%s\n", since(start), report.c_str());
+    for (const auto& pair : Sensors::hid()) {
+        std::printf("  hid \"%s\" %.3f\n", pair.name.c_str(), pair.value);
+    }
 
     smc_set_transport_factory({});
     std::filesystem::remove_all(root);
