@@ -10,16 +10,6 @@
 
 namespace {
 
-void sensor(const TempRoot& root, int hwmon, const std::string& chip, int temp,
-            const std::string& millidegrees, const char* label = nullptr) {
-    const std::string folder = "sys/class/hwmon/hwmon" + std::to_string(hwmon) + "/";
-    root.write(folder + "name", chip + "\n");
-    root.write(folder + "temp" + std::to_string(temp) + "_input", millidegrees + "\n");
-    if (label != nullptr) {
-        root.write(folder + "temp" + std::to_string(temp) + "_label", std::string(label) + "\n");
-    }
-}
-
 struct Slots {
     std::vector<char> names = std::vector<char>(64 * 8, '\x7f');
     std::vector<double> values = std::vector<double>(8, -1);
@@ -63,11 +53,11 @@ TEST(Hwmon, ProductNamesCarryTheRoleWords) {
 
 TEST(Hwmon, ServicesAreOrderedNumericallyAndLabelledByDefault) {
     TempRoot root;
-    sensor(root, 10, "nvme", 1, "40000", "Composite");
-    sensor(root, 2, "coretemp", 10, "52000", "Core 8");
-    sensor(root, 2, "coretemp", 2, "50000", "Core 0");
-    sensor(root, 2, "coretemp", 1, "55000", "Package id 0");
-    sensor(root, 3, "acpitz", 1, "30000");
+    root.hwmon(10, "nvme", 1, "40000", "Composite");
+    root.hwmon(2, "coretemp", 10, "52000", "Core 8");
+    root.hwmon(2, "coretemp", 2, "50000", "Core 0");
+    root.hwmon(2, "coretemp", 1, "55000", "Package id 0");
+    root.hwmon(3, "acpitz", 1, "30000");
     root.write("sys/class/hwmon/hwmon4/temp1_input", "30000\n");  // no name: no services
     root.write("sys/class/hwmon/notes/name", "stray\n");
     root.write("sys/class/hwmon/hwmon2/temp3_max", "100000\n");
@@ -90,13 +80,13 @@ TEST(Hwmon, MillidegreeParsing) {
 
 TEST(HidTemperatures, FillsContiguousSlotsAndSkipsUnusableServices) {
     TempRoot root;
-    sensor(root, 0, "coretemp", 1, "61250", "Package id 0");
-    sensor(root, 0, "coretemp", 2, "garbage", "Core 0");                      // no value: no slot
-    sensor(root, 1, "acpitz", 1, "30000", std::string(63 - 7, 'x').c_str());  // 63 bytes: fits
-    sensor(root, 2, "acpitz", 1, "31000", std::string(64 - 7, 'y').c_str());  // 64 bytes: skipped
-    sensor(root, 3, "acpitz", 1, "32000", "bad \xff label");                  // not UTF-8: skipped
-    sensor(root, 4, "nvme", 1, "38850", "Composite");
-    sensor(root, 5, "nvme", 1, "39000", "Composite");  // same name twice: both kept
+    root.hwmon(0, "coretemp", 1, "61250", "Package id 0");
+    root.hwmon(0, "coretemp", 2, "garbage", "Core 0");                      // no value: no slot
+    root.hwmon(1, "acpitz", 1, "30000", std::string(63 - 7, 'x').c_str());  // 63 bytes: fits
+    root.hwmon(2, "acpitz", 1, "31000", std::string(64 - 7, 'y').c_str());  // 64 bytes: skipped
+    root.hwmon(3, "acpitz", 1, "32000", "bad \xff label");                  // not UTF-8: skipped
+    root.hwmon(4, "nvme", 1, "38850", "Composite");
+    root.hwmon(5, "nvme", 1, "39000", "Composite");  // same name twice: both kept
 
     Slots slots;
     ASSERT_EQ(slots.fill(8), 4);
@@ -114,7 +104,7 @@ TEST(HidTemperatures, FillsContiguousSlotsAndSkipsUnusableServices) {
 
 TEST(HidTemperatures, RespectsMaxAndWritesNothingForZero) {
     TempRoot root;
-    for (int temp = 1; temp <= 3; ++temp) sensor(root, 0, "coretemp", temp, "50000");
+    for (int temp = 1; temp <= 3; ++temp) root.hwmon(0, "coretemp", temp, "50000");
     Slots slots;
     EXPECT_EQ(slots.fill(0), 0);
     EXPECT_EQ(slots.fill(-5), 0);
@@ -128,10 +118,10 @@ TEST(HidTemperatures, ServiceListIsKeptUntilReset) {
     TempRoot root;
     Slots slots;
     EXPECT_EQ(slots.fill(8), 0);  // nothing yet: not stored, so the next call looks again
-    sensor(root, 0, "coretemp", 1, "50000", "Package id 0");
+    root.hwmon(0, "coretemp", 1, "50000", "Package id 0");
     EXPECT_EQ(slots.fill(8), 1);
 
-    sensor(root, 1, "nvme", 1, "40000", "Composite");  // appears after the lookup: not seen
+    root.hwmon(1, "nvme", 1, "40000", "Composite");  // appears after the lookup: not seen
     EXPECT_EQ(slots.fill(8), 1);
     root.write("sys/class/hwmon/hwmon0/temp1_input", "70000\n");  // values are read afresh
     EXPECT_EQ(slots.fill(8), 1);

@@ -12,18 +12,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void hwmonSensor(const TempRoot& root, int hwmon, const std::string& chip, int temp,
-                 const std::string& millidegrees, const std::string& label = "") {
-    const std::string folder = "sys/class/hwmon/hwmon" + std::to_string(hwmon) + "/";
-    root.write(folder + "name", chip + "\n");
-    root.write(folder + "temp" + std::to_string(temp) + "_input", millidegrees + "\n");
-    if (!label.empty()) root.write(folder + "temp" + std::to_string(temp) + "_label", label);
-}
-
 TEST(SensorsHid, KeepsValuesStrictlyInsideTheWindow) {
     TempRoot root;
     const char* values[] = {"10000", "10500", "129900", "130000", "-5000", "200000"};
-    for (int k = 0; k < 6; ++k) hwmonSensor(root, k, "acpitz", 1, values[k]);
+    for (int k = 0; k < 6; ++k) root.hwmon(k, "acpitz", 1, values[k]);
     std::vector<double> kept;
     for (const auto& pair : Sensors::hid()) kept.push_back(pair.value);
     EXPECT_EQ(kept, (std::vector<double>{10.5, 129.9}));
@@ -32,7 +24,7 @@ TEST(SensorsHid, KeepsValuesStrictlyInsideTheWindow) {
 TEST(SensorsHid, SeesOnlyTheFirst128Services) {
     TempRoot root;
     for (int temp = 1; temp <= 130; ++temp) {
-        hwmonSensor(root, 0, "acpitz", temp, std::to_string(20000 + temp));
+        root.hwmon(0, "acpitz", temp, std::to_string(20000 + temp));
     }
     const auto pairs = Sensors::hid();
     ASSERT_EQ(pairs.size(), 128U);
@@ -53,9 +45,9 @@ TEST(SensorsRead, GroupsAreReadAfreshWithTheWindowAndHidFallbacks) {
     SimRig rig(kProfile);
     const Sensors sensors(1ms);
     ASSERT_EQ(sensors.groups.size(), 4U);
-    hwmonSensor(rig.root, 0, "coretemp", 1, "52000", "Package id 0");
-    hwmonSensor(rig.root, 0, "coretemp", 2, "60000", "Core 0");
-    hwmonSensor(rig.root, 1, "BAT0", 1, "31500");
+    rig.root.hwmon(0, "coretemp", 1, "52000", "Package id 0");
+    rig.root.hwmon(0, "coretemp", 2, "60000", "Core 0");
+    rig.root.hwmon(1, "BAT0", 1, "31500");
 
     EXPECT_EQ(
         sensors.read(),

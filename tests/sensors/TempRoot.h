@@ -50,6 +50,17 @@ class TempRoot {
         out << text;
     }
 
+    // One hwmon temperature input: the chip's name file, the input in millidegrees and, when
+    // `label` is given, its label file.
+    void hwmon(int index, const std::string& chip, int temp, const std::string& millidegrees,
+               const char* label = nullptr) const {
+        const std::string folder = "sys/class/hwmon/hwmon" + std::to_string(index) + "/";
+        const std::string prefix = folder + "temp" + std::to_string(temp);
+        write(folder + "name", chip + "\n");
+        write(prefix + "_input", millidegrees + "\n");
+        if (label != nullptr) write(prefix + "_label", std::string(label) + "\n");
+    }
+
   private:
     static void reloadAll() {
         SandboxRoot::reload();
