@@ -58,6 +58,8 @@ uint32_t pack(std::string_view text) {
     return code;
 }
 
+std::string name(std::string_view text) { return unpack(pack(text)); }
+
 std::string unpack(uint32_t code) {
     std::string text(4, ' ');
     for (size_t i = 0; i < 4; ++i) text[i] = static_cast<char>((code >> (24 - 8 * i)) & 0xFF);

@@ -16,6 +16,9 @@ namespace SimCodec {
 // Packs up to four characters most significant first, padding with spaces.
 uint32_t pack(std::string_view text);
 
+// The key or type text as the tables store it: the first four characters, padded with spaces.
+std::string name(std::string_view text);
+
 // The four characters of `code`, most significant first (NUL bytes included as they are).
 std::string unpack(uint32_t code);
 

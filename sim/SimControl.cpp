@@ -9,11 +9,6 @@ using nlohmann::json;
 
 namespace {
 
-std::string padded(std::string text) {
-    text.resize(4, ' ');
-    return text;
-}
-
 bool number(const json& value, double low, double high, double& out) {
     if (!value.is_number()) return false;
     const double v = value.get<double>();
@@ -29,7 +24,7 @@ std::string readKeyList(const json& list, const char* name, std::set<std::string
         if (!item.is_string() || !SimCodec::validName(item.get<std::string>())) {
             return std::string("\"fail\".\"") + name + "\" holds something that is not a key";
         }
-        out.insert(padded(item.get<std::string>()));
+        out.insert(SimCodec::name(item.get<std::string>()));
     }
     return {};
 }
@@ -76,7 +71,7 @@ SimControl::Parsed SimControl::parse(std::string_view text, const SimControl& de
                 if (!SimCodec::validName(key) || !number(pinned, -1e9, 1e9, v)) {
                     return {std::nullopt, "\"pin\": \"" + key + "\" must map a key to a number"};
                 }
-                control.pins[padded(key)] = v;
+                control.pins[SimCodec::name(key)] = v;
             }
         } else if (name == "hid") {
             if (!value.is_object()) return {std::nullopt, "\"hid\" must be an object"};

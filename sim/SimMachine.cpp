@@ -11,12 +11,6 @@ namespace {
 
 constexpr double kMaxStep = 0.1;  // seconds; keeps the model stable for any advance()
 
-std::string padded(std::string_view text) {
-    std::string key(text.substr(0, 4));
-    key.resize(4, ' ');
-    return key;
-}
-
 std::string printable(uint32_t code) {
     std::string text = SimCodec::unpack(code);
     for (char& c : text) {
@@ -365,11 +359,11 @@ void SimMachine::setFaults(const SimFaults& faults) { control_.faults = faults; 
 
 bool SimMachine::pin(std::string_view key, double value) {
     SimControl next = control_;
-    next.pins[padded(key)] = value;
+    next.pins[SimCodec::name(key)] = value;
     return setControl(next).empty();
 }
 
-void SimMachine::unpin(std::string_view key) { control_.pins.erase(padded(key)); }
+void SimMachine::unpin(std::string_view key) { control_.pins.erase(SimCodec::name(key)); }
 
 std::optional<double> SimMachine::value(std::string_view key) const {
     return decoded(position(key));

@@ -92,11 +92,6 @@ bool safeLine(std::string_view text) {
            });
 }
 
-std::string padded(std::string text) {
-    text.resize(4, ' ');
-    return text;
-}
-
 Problem readFollow(const json& object, std::optional<SimFollow>& out) {
     std::string node;
     if (Problem p = readText(object, "follows", node, false); !p.empty()) return p;
@@ -137,11 +132,11 @@ Problem readKey(const json& entry, SimKey& key) {
     std::string type;
     if (Problem p = readText(entry, "key", name, true); !p.empty()) return p;
     if (!SimCodec::validName(name)) return "\"key\" must be 1 to 4 printable ASCII characters";
-    key.name = padded(name);
+    key.name = SimCodec::name(name);
     key.code = SimCodec::pack(key.name);
     if (Problem p = readText(entry, "type", type, true); !p.empty()) return p;
     if (!SimCodec::validName(type)) return "\"type\" must be 1 to 4 printable ASCII characters";
-    key.type = padded(type);
+    key.type = SimCodec::name(type);
     if (Problem p = readBool(entry, "readable", key.readable); !p.empty()) return p;
     if (Problem p = readBool(entry, "writable", key.writable); !p.empty()) return p;
     if (Problem p = readBool(entry, "indexed", key.indexed); !p.empty()) return p;
