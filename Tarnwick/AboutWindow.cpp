@@ -1,0 +1,55 @@
+#include "Tarnwick/AboutWindow.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "Tarnwick/AboutView.h"
+
+namespace AboutWindow {
+namespace {
+
+QPointer<QWidget>& stored() {
+    static QPointer<QWidget> window;
+    return window;
+}
+
+// Runs while the application object is torn down, before its windows go.
+void destroyWindow() { delete stored().data(); }
+
+QWidget* create() {
+    // Title and close button only: the window neither minimises nor resizes.
+    auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                            Qt::WindowCloseButtonHint);
+    window->setWindowTitle(QStringLiteral(" "));
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->setAttribute(Qt::WA_QuitOnClose, false);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(new AboutView(window));
+    window->adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+    qAddPostRoutine(destroyWindow);
+    return window;
+}
+
+}  // namespace
+
+QWidget* window() { return stored().data(); }
+
+void show() {
+    if (stored().isNull()) stored() = create();
+    QWidget* window = stored().data();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+}  // namespace AboutWindow

@@ -1,0 +1,126 @@
+#include "Tarnwick/AppDelegate.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+
+#include "Tarnwick/PanelPlacement.h"
+#include "Tarnwick/PanelWindow.h"
+#include "Tarnwick/PopoverView.h"
+#include "Tarnwick/StatusItem.h"
+#include "Tarnwick/TrayHost.h"
+
+AppDelegate::AppDelegate(AppDelegateOptions options)
+    : options_(std::move(options)), statusItem_(new StatusItem(this)) {
+    if (!options_.model.arguments) options_.model.arguments = options_.arguments;
+    model_ = std::make_unique<Model>(options_.model);
+    connect(statusItem_, &StatusItem::activated, this, &AppDelegate::toggle);
+}
+
+AppDelegate::~AppDelegate() {
+    model_->onUpdate = nullptr;
+    if (monitoring_) qApp->removeEventFilter(this);
+    delete panel_;
+}
+
+std::chrono::steady_clock::time_point AppDelegate::now() const {
+    return options_.clock ? options_.clock() : std::chrono::steady_clock::now();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    buildPanel();
+    QPointer<AppDelegate> self(this);
+    model_->onUpdate = [self] {
+        if (self) self->updateStatusItem();
+    };
+    updateStatusItem();
+    TrayHost::whenPresent(this, options_.trayWait, std::chrono::milliseconds(250), [self](bool) {
+        if (self) self->statusItem_->createTrayIcon();
+    });
+    if (options_.arguments.contains(QStringLiteral("--show-panel"))) {
+        QTimer::singleShot(showPanelDelay, this, &AppDelegate::showPanel);
+    }
+}
+
+void AppDelegate::buildPanel() {
+    view_ = new PopoverView(*model_, PopoverView::expandMenuBarFrom(options_.arguments));
+    panel_ = new PanelWindow(view_);
+    connect(panel_, &PanelWindow::hidden, this, &AppDelegate::panelHidden);
+    // Layout changes arrive in bursts; the panel follows once they have settled.
+    connect(panel_, &PanelWindow::contentResized, this,
+            [this] { QTimer::singleShot(0, this, &AppDelegate::layoutPanel); });
+}
+
+void AppDelegate::updateStatusItem() { statusItem_->set(statusButtonFor(*model_)); }
+
+void AppDelegate::layoutPanel() {
+    if (panel_ == nullptr) return;
+    const QSize size = view_->fittingSize();
+    const std::optional<QRect> anchor = statusItem_->geometry();
+    const QPoint cursor = QCursor::pos();
+    const QPoint probe = anchor ? anchor->center() : cursor;
+    QScreen* screen = QGuiApplication::screenAt(probe);
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    const QPoint at = PanelPlacement::topLeft(size, anchor, cursor, available);
+    panel_->setFixedSize(size);
+    panel_->move(at);
+}
+
+void AppDelegate::showPanel() {
+    if (panel_ == nullptr) return;
+    model_->animateChanges = false;
+    model_->refresh();
+    layoutPanel();
+    panel_->show();
+    panel_->raise();
+    panel_->activateWindow();
+    if (!monitoring_) {
+        qApp->installEventFilter(this);
+        monitoring_ = true;
+    }
+    QPointer<AppDelegate> self(this);
+    QTimer::singleShot(animationDelay, this, [self] {
+        if (self && self->panel_->isVisible()) self->model_->animateChanges = true;
+    });
+}
+
+void AppDelegate::hidePanel() {
+    if (panel_ == nullptr || !panel_->isVisible()) return;
+    panel_->hide();  // panelHidden() does the rest, as it does when Qt closes the pop-up
+}
+
+void AppDelegate::panelHidden() {
+    if (monitoring_) {
+        qApp->removeEventFilter(this);
+        monitoring_ = false;
+    }
+    model_->animateChanges = false;
+    lastHide_ = now();
+}
+
+void AppDelegate::toggle() {
+    if (panel_ != nullptr && panel_->isVisible()) {
+        hidePanel();
+        return;
+    }
+    if (lastHide_ && now() - *lastHide_ <= reopenGuard) return;
+    showPanel();
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        // Only keys meant for the panel: a menu opened from it closes on its own Escape.
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget != nullptr && widget->window() == panel_) {
+            hidePanel();
+            return true;
+        }
+    }
+    if (event->type() == QEvent::ApplicationDeactivate) hidePanel();
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+// The application shell: owns the model, the tray item and the panel, opens and closes the panel
+// and keeps the tray item drawn.
+
+#include <QObject>
+#include <QStringList>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "Tarnwick/Model.h"
+
+class PanelWindow;
+class PopoverView;
+class StatusItem;
+
+struct AppDelegateOptions {
+    QStringList arguments;  // the command line, program name first
+    ModelOptions model;
+    // How long launch waits for a tray host before creating the tray icon anyway.
+    std::chrono::milliseconds trayWait{std::chrono::seconds(20)};
+    std::function<std::chrono::steady_clock::time_point()> clock;  // steady_clock::now
+};
+
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+  public:
+    // A hide followed by a toggle within this time keeps the panel closed: the click that closed
+    // the panel by landing outside it is also the tray icon's click.
+    static constexpr std::chrono::milliseconds reopenGuard{300};
+    // Fan changes animate only once the panel has been open this long.
+    static constexpr std::chrono::milliseconds animationDelay{300};
+    static constexpr std::chrono::milliseconds showPanelDelay{500};
+
+    explicit AppDelegate(AppDelegateOptions options);
+    ~AppDelegate() override;
+
+    // Builds the panel, draws the tray item, creates the tray icon once a tray host is there and
+    // opens the panel after 0.5 s with "--show-panel".
+    void applicationDidFinishLaunching();
+
+    void toggle();
+    void showPanel();
+    void hidePanel();
+    // Sizes the panel to its content and places it at the tray icon (or the cursor).
+    void layoutPanel();
+    void updateStatusItem();
+
+    Model& model() { return *model_; }
+    PanelWindow* panel() const { return panel_; }
+    PopoverView* view() const { return view_; }
+    StatusItem* statusItem() const { return statusItem_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void buildPanel();
+    void panelHidden();
+    std::chrono::steady_clock::time_point now() const;
+
+    AppDelegateOptions options_;
+    std::unique_ptr<Model> model_;
+    StatusItem* statusItem_ = nullptr;
+    PanelWindow* panel_ = nullptr;
+    PopoverView* view_ = nullptr;
+    bool monitoring_ = false;
+    std::optional<std::chrono::steady_clock::time_point> lastHide_;
+};

@@ -1,0 +1,72 @@
+#pragma once
+
+// The panel's whole content over the model: fans, cooling, battery, temperatures, menu-bar
+// settings and footer, re-read whenever the model publishes a change.
+
+#include <QSize>
+#include <QStringList>
+#include <QWidget>
+
+class Model;
+class FansSection;
+class ControlSection;
+class BatterySection;
+class TempsSection;
+class MenuBarSection;
+class Footer;
+class GlassVeil;
+
+class PopoverView : public QWidget {
+    Q_OBJECT
+
+  public:
+    static constexpr int panelWidth = 330;
+    static constexpr int padding = 16;
+    static constexpr int spacing = 14;
+
+    // `showMenuBarSettings`: whether the menu-bar settings start expanded.
+    PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent = nullptr);
+
+    // "--expand-menu-bar" among `arguments`.
+    static bool expandMenuBarFrom(const QStringList& arguments);
+
+    // Re-reads the model at once (changes are otherwise applied on the next event-loop turn).
+    void sync();
+
+    // The size the content needs at the panel's fixed width, after any pending re-read.
+    QSize fittingSize();
+
+    FansSection* fans() const { return fans_; }
+    ControlSection* controls() const { return controls_; }
+    BatterySection* battery() const { return battery_; }
+    TempsSection* temps() const { return temps_; }
+    MenuBarSection* menuBar() const { return menuBar_; }
+    Footer* footer() const { return footer_; }
+    // The dividers between sections, top to bottom.
+    QList<QWidget*> dividers() const { return dividers_; }
+
+  signals:
+    // The content's fitting size may have changed.
+    void contentResized();
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
+
+  private:
+    void scheduleSync(bool animated);
+
+    Model& model_;
+    GlassVeil* veil_;
+    FansSection* fans_;
+    ControlSection* controls_;
+    BatterySection* battery_;
+    TempsSection* temps_;
+    MenuBarSection* menuBar_;
+    Footer* footer_;
+    QList<QWidget*> dividers_;
+    QWidget* batteryDivider_;
+    QWidget* controlsDivider_;
+    bool syncPending_ = false;
+    bool animatePending_ = false;
+};

@@ -1,0 +1,124 @@
+#include "Tarnwick/StatusImage.h"
+
+#include <QPainterPath>
+#include <QPen>
+#include <algorithm>
+#include <cmath>
+
+#include "Tarnwick/Symbols.h"
+
+namespace StatusImage {
+namespace {
+
+constexpr double iconSide = 16;
+constexpr double gapWidth = 4;
+constexpr double barAreaWidth = 21;
+constexpr double imageHeight = 16;
+constexpr double barPitch = 4.5;
+constexpr double barWidth = 3;
+constexpr double barBottom = 1;  // above the image's bottom edge
+constexpr double barHeights[5] = {4, 6.5, 9, 11.5, 14};
+constexpr double faintOpacity = 0.25;
+
+constexpr double gaugeSide = 22;
+constexpr double ringCentreX = 11;
+constexpr double ringCentreYUp = 10.3;  // measured from the bottom edge
+constexpr double ringRadius = 9.7;
+constexpr double ringWidth = 2.3;
+constexpr double arcStart = 225;  // degrees, counter-clockwise from the positive x axis
+constexpr double arcSweep = 270;
+constexpr double fillThreshold = 0.01;
+
+QColor withOpacity(QColor color, double opacity) {
+    color.setAlphaF(static_cast<float>(color.alphaF() * opacity));
+    return color;
+}
+
+// Draws the symbol at `pointSize` centred on `centre`, at the size the symbol itself has.
+void drawSymbol(QPainter& painter, const QString& name, double pointSize, QPointF centre,
+                const QColor& color) {
+    const double side = Symbols::boxSize(pointSize);
+    Symbols::paint(painter, name, QRectF(centre.x() - side / 2, centre.y() - side / 2, side, side),
+                   color);
+}
+
+}  // namespace
+
+QImage Image::render(double devicePixelRatio, std::optional<QColor> tint) const {
+    const QSize pixels(static_cast<int>(std::ceil(size.width() * devicePixelRatio)),
+                       static_cast<int>(std::ceil(size.height() * devicePixelRatio)));
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (draw) draw(painter);
+    if (isTemplate && tint) {
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(QRectF(QPointF(0, 0), size), *tint);
+    }
+    painter.end();
+    return image;
+}
+
+Image make(bool icon, std::optional<int> level, std::optional<QColor> color) {
+    const QColor c = color.value_or(QColor(Qt::black));
+    const double iconWidth = icon ? iconSide : 0;
+    const double gap = icon && level ? gapWidth : 0;
+    const double bars = level ? barAreaWidth : 0;
+    Image image;
+    image.size = QSizeF(bars + iconWidth + gap, imageHeight);
+    image.isTemplate = !color.has_value();
+    image.draw = [c, icon, level, iconWidth, gap](QPainter& painter) {
+        if (icon) {
+            drawSymbol(painter, QStringLiteral("fan"), 13, QPointF(iconSide / 2, imageHeight / 2),
+                       c);
+        }
+        if (!level) return;
+        painter.setPen(Qt::NoPen);
+        for (int k = 1; k <= 5; ++k) {
+            const double height = barHeights[k - 1];
+            const QRectF bar(iconWidth + gap + (k - 1) * barPitch, imageHeight - barBottom - height,
+                             barWidth, height);
+            painter.setBrush(*level >= k ? c : withOpacity(c, faintOpacity));
+            painter.drawRoundedRect(bar, 1, 1);
+        }
+    };
+    return image;
+}
+
+Image gauge(double fraction, std::optional<QColor> color) {
+    const QColor c = color.value_or(QColor(Qt::black));
+    const double f = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
+    Image image;
+    image.size = QSizeF(gaugeSide, gaugeSide);
+    image.isTemplate = !color.has_value();
+    image.draw = [c, f](QPainter& painter) {
+        const QPointF centre(ringCentreX, gaugeSide - ringCentreYUp);
+        const QRectF ring(centre.x() - ringRadius, centre.y() - ringRadius, 2 * ringRadius,
+                          2 * ringRadius);
+        QPen pen(withOpacity(c, faintOpacity), ringWidth, Qt::SolidLine, Qt::RoundCap);
+        painter.setBrush(Qt::NoBrush);
+
+        // Qt's arc angles run counter-clockwise on screen, as the drawing's own do; a negative
+        // sweep goes clockwise.
+        QPainterPath track;
+        track.arcMoveTo(ring, arcStart);
+        track.arcTo(ring, arcStart, -arcSweep);
+        painter.setPen(pen);
+        painter.drawPath(track);
+
+        if (f > fillThreshold) {
+            QPainterPath filled;
+            filled.arcMoveTo(ring, arcStart);
+            filled.arcTo(ring, arcStart, -arcSweep * f);
+            pen.setColor(c);
+            painter.setPen(pen);
+            painter.drawPath(filled);
+        }
+        drawSymbol(painter, QStringLiteral("fan.fill"), 8, centre, c);
+    };
+    return image;
+}
+
+}  // namespace StatusImage

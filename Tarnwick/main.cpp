@@ -1,0 +1,59 @@
+#include <QApplication>
+#include <QStringList>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "FanCore/Diagnostics/Diagnostics.h"
+#include "FanCore/Sensors/Sensors.h"
+#include "Tarnwick/AppDelegate.h"
+#include "Tarnwick/AppIcon.h"
+#include "Tarnwick/Snapshot.h"
+
+namespace {
+
+QStringList argumentsOf(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// Reading the sensors needs no display, so the report is printed before any GUI exists.
+int printDiagnostics() {
+    const Sensors sensors;
+    const std::string report = Diagnostics::report(sensors) + "\n";
+    std::fwrite(report.data(), 1, report.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const QStringList arguments = argumentsOf(argc, argv);
+    if (arguments.contains(QStringLiteral("--diagnostics"))) return printDiagnostics();
+
+    const std::optional<QString> snapshot = Snapshot::pathFrom(arguments);
+    // A picture needs no screen: unless a platform was chosen, render off screen.
+    if (snapshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !arguments.contains(QStringLiteral("-platform"))) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tarnwick"));
+    QApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+    QApplication::setWindowIcon(AppIcon::icon());
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    if (snapshot) {
+        Snapshot::run(arguments, *snapshot);
+        return 0;
+    }
+
+    AppDelegateOptions options;
+    options.arguments = arguments;
+    AppDelegate delegate(options);
+    delegate.applicationDidFinishLaunching();
+    app.exec();
+    return 0;
+}

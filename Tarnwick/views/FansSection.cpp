@@ -1,0 +1,138 @@
+#include "Tarnwick/views/FansSection.h"
+
+#include <QHBoxLayout>
+#include <QSet>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "Tarnwick/Model.h"
+#include "Tarnwick/views/FanBar.h"
+#include "Tarnwick/widgets/ElidedText.h"
+#include "Tarnwick/widgets/ProminentButton.h"
+#include "Tarnwick/widgets/SymbolView.h"
+#include "Tarnwick/widgets/Text.h"
+
+QString fanName(const Fan& fan, std::size_t fanCount) {
+    if (fanCount == 1) return QStringLiteral("fan");
+    if (fanCount == 2) return fan.index == 0 ? QStringLiteral("left") : QStringLiteral("right");
+    return QStringLiteral("fan %1").arg(fan.index + 1);
+}
+
+QString fanSpeedText(double actual) {
+    const double rounded = std::round(actual);
+    // 2^63 is the first double past int64's range; anything from there on cannot be converted.
+    if (!std::isfinite(rounded) || rounded >= 9223372036854775808.0 ||
+        rounded < -9223372036854775808.0) {
+        return QStringLiteral("– rpm");
+    }
+    return QString::number(static_cast<qint64>(rounded)) + QStringLiteral(" rpm");
+}
+
+FansSection::FansSection(Model& model, QWidget* parent)
+    : QWidget(parent),
+      model_(model),
+      layout_(new QVBoxLayout(this)),
+      rowsLayout_(new QVBoxLayout),
+      modeLine_(new ElidedText(Theme::TextStyle::caption, Tone::secondary, this)),
+      noFans_(new Text(QStringLiteral("this mac has no fans, so tarnwick only shows temperatures"),
+                       Theme::TextStyle::caption, Tone::secondary, this)),
+      install_(new ProminentButton(QStringLiteral("install fan control…"), this)),
+      installText_(new Text(QStringLiteral("setting fan speed needs administrator rights; you "
+                                           "will be asked for your password once"),
+                            Theme::TextStyle::caption, Tone::secondary, this)),
+      update_(new ProminentButton(QStringLiteral("update fan control…"), this)),
+      message_(new Text({}, Theme::TextStyle::caption, Tone::red, this)) {
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(6);
+
+    auto* header = new QHBoxLayout;
+    header->setSpacing(8);
+    header->addWidget(
+        new Text(QStringLiteral("tarnwick"), Theme::TextStyle::headline, Tone::primary, this));
+    header->addStretch(1);
+    header->addWidget(modeLine_, 0, Qt::AlignVCenter);
+    layout_->addLayout(header);
+    layout_->addSpacing(6);
+
+    rowsLayout_->setContentsMargins(0, 0, 0, 0);
+    rowsLayout_->setSpacing(6);
+    layout_->addLayout(rowsLayout_);
+
+    noFans_->setWraps(true);
+    installText_->setWraps(true);
+    message_->setWraps(true);
+    layout_->addWidget(noFans_);
+    layout_->addWidget(install_);
+    layout_->addWidget(installText_);
+    layout_->addWidget(update_);
+    layout_->addWidget(message_);
+
+    connect(install_, &QPushButton::clicked, this,
+            [this] { model_.runPrivileged(QStringLiteral("install.sh")); });
+    connect(update_, &QPushButton::clicked, this,
+            [this] { model_.runPrivileged(QStringLiteral("install.sh")); });
+    sync();
+}
+
+FansSection::Row FansSection::makeRow() {
+    Row row{};
+    row.row = new QWidget(this);
+    auto* column = new QVBoxLayout(row.row);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+    auto* line = new QHBoxLayout;
+    line->setSpacing(6);
+    line->addWidget(new SymbolView(QStringLiteral("fan.fill"), 13, Tone::primary, 0, row.row));
+    row.name = new Text({}, Theme::TextStyle::body, Tone::primary, row.row);
+    line->addWidget(row.name);
+    line->addStretch(1);
+    row.speed = new Text({}, Theme::TextStyle::body, Tone::primary, row.row);
+    row.speed->setTextStyle(Theme::TextStyle::body, true);
+    line->addWidget(row.speed);
+    column->addLayout(line);
+    row.bar = new FanBar(0, row.row);
+    column->addWidget(row.bar);
+    return row;
+}
+
+void FansSection::sync(bool animated) {
+    modeLine_->setText(model_.modeLine());
+
+    // A fan keeps its row (and its bar's animation) for as long as its index stays in the list.
+    const std::vector<Fan>& fans = model_.fans();
+    QMap<int64_t, Row> kept;
+    for (const Fan& fan : fans) {
+        if (kept.contains(fan.index)) continue;
+        auto it = rows_.find(fan.index);
+        Row row = it != rows_.end() ? *it : makeRow();
+        if (it != rows_.end()) rows_.erase(it);
+        kept.insert(fan.index, row);
+    }
+    for (const Row& gone : rows_) delete gone.row;
+    rows_ = kept;
+    int position = 0;
+    QSet<int64_t> shown;
+    for (const Fan& fan : fans) {
+        if (shown.contains(fan.index)) continue;  // a repeated index has its row already
+        shown.insert(fan.index);
+        const Row& row = rows_[fan.index];
+        if (rowsLayout_->indexOf(row.row) != position) {
+            rowsLayout_->removeWidget(row.row);
+            rowsLayout_->insertWidget(position, row.row);
+        }
+        ++position;
+        row.name->setText(fanName(fan, fans.size()));
+        row.speed->setText(fanSpeedText(fan.actual));
+        row.bar->setValue(fanBarValue(fan.actual, fan.max), animated);
+    }
+
+    const bool noFans = fans.empty();
+    const bool offerInstall = !noFans && !model_.helperInstalled();
+    noFans_->setVisible(noFans);
+    install_->setVisible(offerInstall);
+    installText_->setVisible(offerInstall);
+    update_->setVisible(model_.helperOutdated());
+    const std::optional<QString>& message = model_.helperMessage();
+    message_->setVisible(message.has_value());
+    message_->setText(message.value_or(QString()));
+}

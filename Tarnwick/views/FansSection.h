@@ -1,0 +1,65 @@
+#pragma once
+
+// The top of the panel: the header with the mode line, one row and bar per fan, and the
+// installation buttons and messages.
+
+#include <QMap>
+#include <QString>
+#include <QWidget>
+#include <cstddef>
+
+#include "FanCore/Policy/Records.h"
+
+class Model;
+class ElidedText;
+class FanBar;
+class ProminentButton;
+class QVBoxLayout;
+class Text;
+
+// The display name of a fan in a list of `fanCount` fans: "fan" alone, "left"/"right" for two
+// (index 0 is left), otherwise "fan <index + 1>".
+QString fanName(const Fan& fan, std::size_t fanCount);
+
+// A fan's speed rounded to the nearest rpm (halves away from zero) and " rpm"; "– rpm" when the
+// speed is not a finite number that fits a 64-bit integer.
+QString fanSpeedText(double actual);
+
+class FansSection : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit FansSection(Model& model, QWidget* parent = nullptr);
+
+    // Re-reads the model; `animated` moves the bars with the fan animation.
+    void sync(bool animated = false);
+
+    struct Row {
+        QWidget* row;
+        Text* name;
+        Text* speed;
+        FanBar* bar;
+    };
+    // The rows by fan index, for the panel's tests.
+    const QMap<int64_t, Row>& rows() const { return rows_; }
+    ElidedText* modeLine() const { return modeLine_; }
+    Text* noFansText() const { return noFans_; }
+    ProminentButton* installButton() const { return install_; }
+    Text* installText() const { return installText_; }
+    ProminentButton* updateButton() const { return update_; }
+    Text* messageText() const { return message_; }
+
+  private:
+    Row makeRow();
+
+    Model& model_;
+    QVBoxLayout* layout_;
+    QVBoxLayout* rowsLayout_;
+    ElidedText* modeLine_;
+    QMap<int64_t, Row> rows_;
+    Text* noFans_;
+    ProminentButton* install_;
+    Text* installText_;
+    ProminentButton* update_;
+    Text* message_;
+};

@@ -1,0 +1,42 @@
+#include "Tarnwick/views/TempsSection.h"
+
+#include <QVBoxLayout>
+
+#include "Tarnwick/Model.h"
+#include "Tarnwick/views/TempRow.h"
+
+namespace {
+constexpr Limits chipLimits{80, 95};
+constexpr Limits batteryLimits{35, 40};
+constexpr Limits ssdLimits{60, 70};
+constexpr Limits ambientLimits{55, 65};
+}  // namespace
+
+TempsSection::TempsSection(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(5);
+    layout->addWidget(
+        new Text(QStringLiteral("Temperatures"), Theme::TextStyle::headline, Tone::primary, this));
+    const std::array<Limits, 7> limits{chipLimits,    chipLimits,    batteryLimits, ssdLimits,
+                                       ambientLimits, ambientLimits, ambientLimits};
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        rows_[i] = new TempRow({}, {}, limits[i], this);
+        layout->addWidget(rows_[i]);
+    }
+    sync();
+}
+
+void TempsSection::sync() {
+    const Readings& r = model_.readings();
+    const PowerState& power = model_.power();
+    rows_[0]->set(QStringLiteral("cpu"), QStringLiteral("CPU"), r.cpu);
+    rows_[1]->set(QStringLiteral("square.stack.3d.up"), QStringLiteral("GPU"), r.gpu);
+    rows_[2]->set(power.charging ? QStringLiteral("battery.100percent.bolt")
+                                 : QStringLiteral("battery.75percent"),
+                  batteryName(power), r.battery);
+    rows_[3]->set(QStringLiteral("internaldrive"), QStringLiteral("SSD"), r.ssd);
+    rows_[4]->set(QStringLiteral("wifi"), QStringLiteral("Wi\u2011Fi"), r.wifi);
+    rows_[5]->set(QStringLiteral("wind"), QStringLiteral("internal air"), r.airflow);
+    rows_[6]->set(QStringLiteral("hand.raised"), QStringLiteral("palm rest"), r.palmRest);
+}

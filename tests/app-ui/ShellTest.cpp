@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "FanCore/Diagnostics/Diagnostics.h"
+#include "FanCore/Sensors/Sensors.h"
+#include "Tarnwick/AboutView.h"
+#include "Tarnwick/AppDelegate.h"
+#include "Tarnwick/PanelWindow.h"
+#include "Tarnwick/PopoverView.h"
+#include "Tarnwick/Snapshot.h"
+#include "Tarnwick/StatusItem.h"
+#include "Tarnwick/views/ControlSection.h"
+#include "Tarnwick/widgets/SegmentedControl.h"
+#include "UiTest.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// A launched shell whose clock the test moves by hand.
+struct Shell {
+    explicit Shell(QStringList arguments = {QStringLiteral("tarnwick")}) {
+        AppDelegateOptions options;
+        options.arguments = arguments;
+        options.model = sandbox.options(arguments);
+        options.trayWait = milliseconds(0);
+        options.clock = [this] { return now; };
+        delegate = std::make_unique<AppDelegate>(options);
+        delegate->applicationDidFinishLaunching();
+    }
+    ~Shell() { delegate->hidePanel(); }
+
+    bool open() const { return delegate->panel()->isVisible(); }
+
+    UiSandbox sandbox;
+    std::chrono::steady_clock::time_point now{std::chrono::seconds(1000)};
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST(PanelToggle, OpensAndClosesButNotRightAfterAClose) {
+    Shell shell;
+    EXPECT_FALSE(shell.open());
+    shell.delegate->toggle();
+    EXPECT_TRUE(shell.open());
+    shell.now += milliseconds(50);
+    shell.delegate->toggle();
+    EXPECT_FALSE(shell.open());
+
+    // The click that closed the panel by landing on the icon must not reopen it.
+    shell.now += milliseconds(299);
+    shell.delegate->toggle();
+    EXPECT_FALSE(shell.open());
+    shell.now += milliseconds(2);
+    shell.delegate->toggle();
+    EXPECT_TRUE(shell.open());
+}
+
+TEST(PanelToggle, HidingAClosedPanelKeepsTheLastHideTime) {
+    Shell shell;
+    shell.delegate->toggle();
+    shell.delegate->hidePanel();
+    shell.now += milliseconds(250);
+    shell.delegate->hidePanel();  // already closed: must not count as a new hide
+    shell.now += milliseconds(100);
+    shell.delegate->toggle();
+    EXPECT_TRUE(shell.open());
+}
+
+TEST(PanelToggle, OpeningRefreshesTheModelAndSizesThePanel) {
+    Shell shell;
+    QSignalSpy refreshed(&shell.delegate->model(), &Model::refreshed);
+    shell.delegate->showPanel();
+    EXPECT_EQ(refreshed.count(), 1);
+    const QSize fitting = shell.delegate->view()->fittingSize();
+    EXPECT_EQ(shell.delegate->panel()->size(), fitting);
+    EXPECT_EQ(fitting.width(), PopoverView::panelWidth);
+}
+
+TEST(PanelKeys, EscapeClosesTheOpenPanel) {
+    Shell shell;
+    shell.delegate->showPanel();
+    ASSERT_TRUE(shell.open());
+    QTest::keyClick(shell.delegate->panel(), Qt::Key_Escape);
+    EXPECT_FALSE(shell.open());
+}
+
+TEST(PanelKeys, EscapeInAFocusedControlClosesThePanel) {
+    Shell shell({QStringLiteral("tarnwick")});
+    shell.delegate->model().setFans({makeFan(0, 2000)});
+    shell.delegate->showPanel();
+    SegmentedControl* picker = shell.delegate->view()->controls()->picker();
+    picker->setFocus();
+    QTest::keyClick(picker, Qt::Key_Escape);
+    EXPECT_FALSE(shell.open());
+}
+
+TEST(PanelKeys, OtherKeysReachTheControls) {
+    Shell shell;
+    shell.delegate->model().setFans({makeFan(0, 2000)});
+    shell.delegate->showPanel();
+    shell.delegate->view()->sync();
+    SegmentedControl* picker = shell.delegate->view()->controls()->picker();
+    ASSERT_EQ(picker->selected(), 0);
+    QTest::keyClick(picker, Qt::Key_Right);
+    EXPECT_TRUE(shell.open());
+    EXPECT_EQ(picker->selected(), 1);
+    EXPECT_TRUE(shell.delegate->model().config().manualMode);
+}
+
+TEST(PanelMouse, AClickOutsideClosesThePanel) {
+    Shell shell;
+    QWidget elsewhere;
+    elsewhere.resize(200, 200);
+    elsewhere.move(900, 600);
+    elsewhere.show();
+    shell.delegate->showPanel();
+    ASSERT_TRUE(shell.open());
+    // Qt delivers a press outside an open pop-up to the pop-up, which closes.
+    const QPoint outside = shell.delegate->panel()->mapFromGlobal(QPoint(1000, 700));
+    QTest::mouseClick(shell.delegate->panel(), Qt::LeftButton, {}, outside);
+    EXPECT_FALSE(shell.open());
+    // A click inside does not.
+    shell.now += milliseconds(500);
+    shell.delegate->toggle();
+    ASSERT_TRUE(shell.open());
+    QTest::mouseClick(shell.delegate->panel(), Qt::LeftButton, {}, QPoint(40, 40));
+    EXPECT_TRUE(shell.open());
+}
+
+TEST(PanelMouse, ClosingByClickCountsAsAHide) {
+    Shell shell;
+    shell.delegate->showPanel();
+    QTest::mouseClick(shell.delegate->panel(), Qt::LeftButton, {}, QPoint(-50, -50));
+    ASSERT_FALSE(shell.open());
+    shell.now += milliseconds(100);
+    shell.delegate->toggle();  // the same click reaching the tray icon
+    EXPECT_FALSE(shell.open());
+}
+
+TEST(PanelAnimation, FanChangesAnimateFromAFractionOfASecondAfterOpening) {
+    Shell shell;
+    Model& model = shell.delegate->model();
+    EXPECT_FALSE(model.animateChanges);
+    shell.delegate->showPanel();
+    EXPECT_FALSE(model.animateChanges);
+    ASSERT_TRUE(waitFor([&] { return model.animateChanges; }, 2000));
+    shell.delegate->hidePanel();
+    EXPECT_FALSE(model.animateChanges);
+}
+
+TEST(PanelAnimation, AQuickCloseCancelsThePendingStart) {
+    Shell shell;
+    Model& model = shell.delegate->model();
+    shell.delegate->showPanel();
+    shell.delegate->hidePanel();
+    QTest::qWait(400);
+    EXPECT_FALSE(model.animateChanges);
+}
+
+TEST(PanelLaunch, ShowPanelOptionOpensItHalfASecondAfterLaunch) {
+    Shell shell({QStringLiteral("tarnwick"), QStringLiteral("--show-panel")});
+    EXPECT_FALSE(shell.open());
+    ASSERT_TRUE(waitFor([&] { return shell.open(); }, 3000));
+}
+
+TEST(PanelLaunch, StatusItemFollowsTheModel) {
+    Shell shell;
+    Model& model = shell.delegate->model();
+    model.setFans({makeFan(0, 2345)});
+    model.setMenuBar(MenuBarStyle{false, MenuBarValue::rpm, false, true});
+    EXPECT_EQ(shell.delegate->statusItem()->button().title, QStringLiteral("2350"));
+    model.setFans({makeFan(0, 3011)});
+    model.refresh();  // the refresh reads no fans in the sandbox
+    EXPECT_EQ(shell.delegate->statusItem()->button().title, QStringLiteral("–"));
+}
+
+TEST(Snapshot, PathIsTheArgumentAfterTheOption) {
+    EXPECT_EQ(Snapshot::pathFrom({"tarnwick", "--snapshot", "out.png"}), QStringLiteral("out.png"));
+    EXPECT_EQ(Snapshot::pathFrom({"tarnwick", "--about", "--snapshot"}), std::nullopt);
+    EXPECT_EQ(Snapshot::pathFrom({"tarnwick"}), std::nullopt);
+    EXPECT_EQ(Snapshot::pathFrom({"tarnwick", "--snapshot", "a", "--snapshot", "b"}),
+              QStringLiteral("a"));
+}
+
+TEST(Snapshot, PictureIsTwiceThePanelsPointSize) {
+    UiSandbox sandbox;
+    const QString out = sandbox.path("panel.png");
+    const QStringList arguments{"tarnwick", "--snapshot", out,
+                                "--demo",   "hot",        "--expand-menu-bar"};
+    Snapshot::run(arguments, out, sandbox.options(arguments));
+    QImage picture(out);
+    ASSERT_FALSE(picture.isNull());
+
+    Model model(sandbox.options(arguments));
+    PopoverView view(model, true);
+    const QSize points = view.fittingSize();
+    EXPECT_EQ(picture.size(), points * 2);
+    // The window background covers the whole picture: no transparent corners.
+    EXPECT_EQ(qAlpha(picture.pixel(0, 0)), 255);
+    EXPECT_EQ(qAlpha(picture.pixel(picture.width() - 1, picture.height() - 1)), 255);
+}
+
+TEST(Snapshot, AboutPictureIsTwiceTheAboutViewsSize) {
+    UiSandbox sandbox;
+    const QString out = sandbox.path("about.png");
+    const QStringList arguments{"tarnwick", "--snapshot", out, "--about"};
+    Snapshot::run(arguments, out, sandbox.options(arguments));
+    QImage picture(out);
+    ASSERT_FALSE(picture.isNull());
+    AboutView view;
+    EXPECT_EQ(picture.size(), view.sizeHint() * 2);
+}
+
+TEST(Snapshot, FailedWriteLeavesNoFileAndKeepsAnOldOne) {
+    UiSandbox sandbox;
+    QImage image(4, 4, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    EXPECT_FALSE(Snapshot::write(image, sandbox.path("missing/out.png")));
+    EXPECT_FALSE(QFileInfo::exists(sandbox.path("missing")));
+    EXPECT_FALSE(Snapshot::write(QImage(), sandbox.path("empty.png")));
+    EXPECT_FALSE(QFileInfo::exists(sandbox.path("empty.png")));
+    ASSERT_TRUE(Snapshot::write(image, sandbox.path("kept.png")));
+    EXPECT_EQ(QImage(sandbox.path("kept.png")).size(), QSize(4, 4));
+}
+
+TEST(AboutView, ShowsAQuestionMarkWithoutVersion) {
+    uiApplication();
+    const QString saved = QCoreApplication::applicationVersion();
+    QCoreApplication::setApplicationVersion(QString());
+    EXPECT_EQ(AboutView::version(), QStringLiteral("?"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.2.3"));
+    EXPECT_EQ(AboutView::version(), QStringLiteral("1.2.3"));
+    QCoreApplication::setApplicationVersion(saved);
+}
+
+// The program itself, run as a user would.
+struct ProgramRun {
+    int exitCode = -1;
+    bool crashed = true;
+    QByteArray out;
+    QByteArray err;
+};
+
+class Program : public ::testing::Test {
+  protected:
+    ProgramRun run(const QStringList& arguments) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TARNWICK_ROOT"), sandbox.path("root"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), sandbox.path("config"));
+        environment.insert(QStringLiteral("HOME"), sandbox.path("home"));
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            environment.remove(QString::fromLatin1(name));
+        }
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(TARNWICK_BUILD_DIR "/bin/tarnwick"), arguments);
+        EXPECT_TRUE(process.waitForFinished(60000));
+        return {process.exitCode(), process.exitStatus() != QProcess::NormalExit,
+                process.readAllStandardOutput(), process.readAllStandardError()};
+    }
+
+    UiSandbox sandbox;
+};
+
+TEST_F(Program, SnapshotWithoutADisplayWritesAPictureAndExitsZero) {
+    const QString out = sandbox.path("out.png");
+    const ProgramRun process = run({"--snapshot", out, "--demo", "hot", "--expand-menu-bar"});
+    EXPECT_FALSE(process.crashed);
+    EXPECT_EQ(process.exitCode, 0);
+    QImageReader reader(out);
+    EXPECT_EQ(reader.format(), QByteArray("png"));
+    const QSize size = reader.size();
+    EXPECT_EQ(size.width(), 2 * PopoverView::panelWidth);
+    EXPECT_EQ(size.height() % 2, 0);
+    EXPECT_GT(size.height(), 400);
+}
+
+TEST_F(Program, SnapshotIntoAMissingFolderWritesNothingAndExitsZero) {
+    const QString out = sandbox.path("no/such/folder/out.png");
+    const ProgramRun process = run({"--snapshot", out});
+    EXPECT_FALSE(process.crashed);
+    EXPECT_EQ(process.exitCode, 0);
+    EXPECT_FALSE(QFileInfo::exists(sandbox.path("no")));
+}
+
+TEST_F(Program, DiagnosticsPrintsTheReportWithoutADisplay) {
+    const ProgramRun process = run({"--diagnostics"});
+    EXPECT_FALSE(process.crashed);
+    EXPECT_EQ(process.exitCode, 0);
+    const QByteArray output = process.out;
+    const Sensors sensors(milliseconds(0));
+    const std::string report = Diagnostics::report(sensors);
+    EXPECT_EQ(output.toStdString(), report + "\n");
+    EXPECT_EQ(process.err, QByteArray());
+}
+
+}  // namespace
