@@ -127,6 +127,7 @@ int32_t AppleSmcTransport::open() {
     keys_.clear();
     byCode_.clear();
     listed_ = 0;
+    readOnly_ = false;
     scanFans();
     bool indexed = access_ == Access::indexed;
     if (access_ == Access::detect) {

@@ -74,11 +74,10 @@ int32_t SocketTransport::open() {
         ::close(fd);
         return SMC_STATUS_NOT_RESPONDING;
     }
-    int result;
-    do {
-        result = connectTo(fd, path_);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
+    int result = connectTo(fd, path_);
+    // An interrupted connect may have completed meanwhile; asking again reports EISCONN then.
+    while (result != 0 && errno == EINTR) result = connectTo(fd, path_);
+    if (result != 0 && errno != EISCONN) {
         ::close(fd);
         return SMC_STATUS_NOT_RESPONDING;
     }
