@@ -330,7 +330,6 @@ TEST_F(AppleSmc, IndexedOpenFailsWhenTheKeyCountIsUnreadable) {
 }
 
 TEST_F(AppleSmc, UnknownCommandIsAFailedResult) {
-    use(AppleSmcTransport::Access::readOnly);
     // Through the transport itself: the module never sends other commands.
     AppleSmcTransport transport(dir, AppleSmcTransport::Access::readOnly);
     ASSERT_EQ(transport.open(), 0);

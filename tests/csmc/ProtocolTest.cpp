@@ -357,32 +357,6 @@ TEST_F(Protocol, WriteNumberSendsNoWriteForATypeItCannotEncode) {
     }
 }
 
-TEST_F(Protocol, RawWritersSendTheirBytesAndRefuseWrongLengths) {
-    smc.answer = [](const smc_param& request, smc_param& reply) {
-        reply.data_size = request.key == smc_fourcc("F0Tg") ? 4 : 1;
-        return 0;
-    };
-    EXPECT_TRUE(SMC::writeFloat("F0Tg", 1500.0f));
-    EXPECT_EQ(wire(smc.requests.back()), wire([] {
-                  smc_param p{};
-                  p.key = smc_fourcc("F0Tg");
-                  p.data_size = 4;
-                  p.command = SMC_CMD_WRITE_BYTES;
-                  p.bytes[1] = 0x80;
-                  p.bytes[2] = 0xBB;
-                  p.bytes[3] = 0x44;
-                  return p;
-              }()));
-    EXPECT_TRUE(SMC::writeUInt8("F0Md", 1));
-    EXPECT_EQ(smc.requests.back().bytes[0], 1);
-    EXPECT_FALSE(SMC::writeUInt8("F0Tg", 1));
-    const std::vector<uint8_t> many(40, 0);
-    smc.requests.clear();
-    EXPECT_FALSE(SMC::writeBytes("F0Md", many));
-    EXPECT_EQ(smc.requests.size(), 1u);
-    EXPECT_TRUE(SMC::writeBytes("F0Md", std::vector<uint8_t>{7}));
-}
-
 TEST(SmcName, TextUpToTheFirstZeroWithInvalidBytesReplaced) {
     EXPECT_EQ(SMC::name(kFNum), "FNum");
     EXPECT_EQ(SMC::name(0x46004E75), "F");

@@ -59,15 +59,6 @@ TEST_P(SimAccess, UnknownKeysNeitherExistNorReadNorWrite) {
     EXPECT_EQ(machine.counts().write, before.write);
 }
 
-TEST_P(SimAccess, WrongLengthWritesNeverReachTheSmc) {
-    const SimExchangeCounts before = machine.counts();
-    EXPECT_FALSE(SMC::writeBytes("FNum", std::vector<uint8_t>{1, 2}));
-    EXPECT_FALSE(SMC::writeBytes("FNum", std::vector<uint8_t>(33, 0)));
-    EXPECT_FALSE(SMC::writeFloat("FNum", 1.0f));
-    EXPECT_EQ(machine.counts().keyInfo, before.keyInfo + 3);
-    EXPECT_EQ(machine.counts().write, before.write);
-}
-
 TEST_P(SimAccess, InjectedIoFailurePassesThroughAndClears) {
     ASSERT_TRUE(SMC::open());
     const uint32_t conn = g_conn;
