@@ -30,6 +30,12 @@ inline QApplication& uiApplication() {
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The off-screen platform reports every fixed-size window as unsupported; nothing to see.
+        static const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+                if (message.contains(QStringLiteral("propagateSizeHints"))) return;
+                previous(type, context, message);
+            });
         auto* created = new QApplication(argc, argv);
         // The fonts the pictures are judged with; tests must not depend on the desktop's.
         QApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
