@@ -12,7 +12,7 @@
 
 namespace SMC {
 
-bool open();                       // true when the connection is open
+bool open();                        // true when the connection is open
 bool exists(std::string_view key);  // true when the key describes itself
 
 std::optional<double> readDouble(std::string_view key);  // decoded value, or absent
