@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "CSMC/linux/SocketTransport.h"
 #include "CSMC/smc.h"
 #include "CSMC/transport.h"
 #include "FanCore/SMC/SMC.h"
@@ -58,14 +59,11 @@ class SimProcess {
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
+    // The socket file appears at bind, a moment before the simulator listens; ready means a
+    // connection is accepted.
     bool serving() const {
-        struct stat info {};
-        return pid_ > 0 && eventually(
-                               [&] {
-                                   return ::stat(socketPath().c_str(), &info) == 0 &&
-                                          S_ISSOCK(info.st_mode);
-                               },
-                               20s);
+        return pid_ > 0 &&
+               eventually([&] { return SocketTransport(socketPath()).open() == 0; }, 20s);
     }
     void signal(int number) const { ::kill(pid_, number); }
     void stop(int number) {
