@@ -94,7 +94,6 @@ class SimMachine {
     std::optional<std::vector<uint8_t>> bytes(std::string_view key) const;
     // Sets a key's value directly (no writability check, no log); false as for pin().
     bool setValue(std::string_view key, double value);
-    bool hasKey(std::string_view key) const { return find(key) != nullptr; }
 
     std::vector<SimFanState> fans() const;
     const std::deque<SimWrite>& writes() const { return writes_; }

@@ -189,8 +189,7 @@ bool SimServer::serve(int timeoutMs, int wakeFd) {
         Client& client = *clients_[i];
         if (revents & (POLLIN | POLLHUP | POLLERR)) {
             // Read first even on a hang-up: the last requests may still be in the socket.
-            keep[i] = (revents & POLLIN) ? receive(client) : false;
-            if ((revents & (POLLHUP | POLLERR)) && !(revents & POLLIN)) keep[i] = false;
+            keep[i] = (revents & POLLIN) != 0 && receive(client);
         }
         if (keep[i] && !client.out.empty()) keep[i] = send(client);
     }

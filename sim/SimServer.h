@@ -33,8 +33,6 @@ class SimServer {
     // as soon as `wakeFd` (ignored when negative) becomes readable.
     bool serve(int timeoutMs, int wakeFd);
 
-    size_t clientCount() const { return clients_.size(); }
-
   private:
     struct Client {
         int fd = -1;
