@@ -15,7 +15,7 @@ PanelWindow::PanelWindow(PopoverView* content)
     : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint),
       content_(content),
       rounded_(TrayHost::compositing()) {
-    setWindowTitle(QStringLiteral("tarnwick"));
+    setWindowTitle(QStringLiteral("tarnwick panel"));
     setObjectName(QStringLiteral("tarnwick-panel"));
     // Without a compositor a translucent window shows black corners, so the corners round only
     // where they can be see-through.

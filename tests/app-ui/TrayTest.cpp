@@ -1,0 +1,179 @@
+// The application on a real X server (Xvfb) with a tray: the icon docks, a click opens the panel
+// under it, Escape and a click elsewhere close it. Skipped where Xvfb or xdotool is missing.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <regex>
+#include <sstream>
+
+#include "daemon/ProcessSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::filesystem::path appPath = e2e::buildDir / "bin" / "tarnwick";
+const std::filesystem::path hostPath = e2e::buildDir / "tests" / "fake-tray-host";
+
+bool onPath(const std::string& program) {
+    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Standard output of a shell command.
+std::string capture(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (const size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+            output.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+struct WindowState {
+    bool viewable = false;
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+class TrayOnX : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* tool : {"Xvfb", "xdotool", "xwininfo"}) {
+            if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+        }
+        // A display number nobody uses.
+        for (int n = 73; n < 120; ++n) {
+            if (!std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
+                !std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
+                display_ = ":" + std::to_string(n);
+                socket_ = "/tmp/.X11-unix/X" + std::to_string(n);
+                break;
+            }
+        }
+        ASSERT_FALSE(display_.empty());
+        server_ = std::make_unique<e2e::Child>(
+            std::vector<std::string>{"/usr/bin/Xvfb", display_, "-screen", "0", "1280x800x24",
+                                     "-nolisten", "tcp"},
+            std::vector<std::string>{}, scratch_.path() / "xvfb.log");
+        ASSERT_TRUE(e2e::eventually([&] { return std::filesystem::exists(socket_); }, 10s));
+        host_ = std::make_unique<e2e::Child>(std::vector<std::string>{hostPath.string()},
+                                             std::vector<std::string>{"DISPLAY=" + display_},
+                                             scratch_.path() / "host.log");
+        ASSERT_TRUE(
+            e2e::eventually([&] { return hostLog().find("ready") != std::string::npos; }, 10s));
+    }
+
+    void TearDown() override {
+        if (app_) app_->signal(SIGTERM);
+        app_.reset();
+        host_.reset();
+        if (server_) server_->signal(SIGTERM);
+        if (server_) server_->wait(5s);
+    }
+
+    std::string hostLog() const { return e2e::readText(scratch_.path() / "host.log"); }
+
+    void startApp() {
+        const std::filesystem::path root = scratch_.path() / "root";
+        std::filesystem::create_directories(root);
+        app_ = std::make_unique<e2e::Child>(
+            std::vector<std::string>{appPath.string(), "--demo", "hot"},
+            std::vector<std::string>{"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb",
+                                     "TARNWICK_ROOT=" + root.string(),
+                                     "XDG_CONFIG_HOME=" + (scratch_.path() / "config").string(),
+                                     "DBUS_SESSION_BUS_ADDRESS=disabled:"},
+            scratch_.path() / "app.log");
+    }
+
+    std::string x(const std::string& arguments) const {
+        return capture("DISPLAY=" + display_ + " " + arguments + " 2>/dev/null");
+    }
+
+    // The panel window's state, found by its title.
+    std::optional<WindowState> panel() const {
+        std::istringstream ids(x("xdotool search --name '^tarnwick panel$'"));
+        std::string id;
+        if (!(ids >> id)) return std::nullopt;
+        const std::string info = x("xwininfo -id " + id);
+        auto number = [&](const std::string& label) {
+            std::smatch match;
+            if (!std::regex_search(info, match, std::regex(label + ":\\s+(-?[0-9]+)"))) return 0;
+            return std::stoi(match[1]);
+        };
+        WindowState state;
+        state.viewable = info.find("IsViewable") != std::string::npos;
+        state.x = number("Absolute upper-left X");
+        state.y = number("Absolute upper-left Y");
+        state.width = number("Width");
+        state.height = number("Height");
+        return state;
+    }
+
+    bool panelOpen() const {
+        const std::optional<WindowState> state = panel();
+        return state && state->viewable;
+    }
+
+    void click(int atX, int atY) const {
+        x("xdotool mousemove " + std::to_string(atX) + " " + std::to_string(atY) + " click 1");
+    }
+
+    e2e::Scratch scratch_;
+    std::string display_;
+    std::filesystem::path socket_;
+    std::unique_ptr<e2e::Child> server_;
+    std::unique_ptr<e2e::Child> host_;
+    std::unique_ptr<e2e::Child> app_;
+};
+
+TEST_F(TrayOnX, IconDocksAndThePanelOpensUnderIt) {
+    startApp();
+    std::smatch docked;
+    std::string log;
+    ASSERT_TRUE(e2e::eventually(
+        [&] {
+            log = hostLog();
+            return std::regex_search(log, docked,
+                                     std::regex("docked \\d+ (\\d+) (\\d+) (\\d+) (\\d+)"));
+        },
+        30s))
+        << log << e2e::readText(scratch_.path() / "app.log");
+    const int iconX = std::stoi(docked[1]);
+    const int iconY = std::stoi(docked[2]);
+    const int iconSide = std::stoi(docked[3]);
+    const int centreX = iconX + iconSide / 2;
+    const int centreY = iconY + iconSide / 2;
+
+    click(centreX, centreY);
+    ASSERT_TRUE(e2e::eventually([&] { return panelOpen(); }, 10s))
+        << e2e::readText(scratch_.path() / "app.log");
+    const WindowState open = *panel();
+    EXPECT_EQ(open.width, 330);
+    EXPECT_EQ(open.y, iconY + iconSide + 6);
+    // Centred under the icon unless that would cross the screen's right margin.
+    EXPECT_EQ(open.x, std::min(centreX - 165, 1280 - 330 - 8));
+
+    x("xdotool key Escape");
+    EXPECT_TRUE(e2e::eventually([&] { return !panelOpen(); }, 5s));
+
+    std::this_thread::sleep_for(400ms);
+    click(centreX, centreY);
+    ASSERT_TRUE(e2e::eventually([&] { return panelOpen(); }, 10s));
+    click(100, 600);  // far from the panel
+    EXPECT_TRUE(e2e::eventually([&] { return !panelOpen(); }, 5s));
+
+    // A click on the icon while the panel is open closes it and does not reopen it.
+    std::this_thread::sleep_for(400ms);
+    click(centreX, centreY);
+    ASSERT_TRUE(e2e::eventually([&] { return panelOpen(); }, 10s));
+    std::this_thread::sleep_for(400ms);
+    click(centreX, centreY);
+    EXPECT_TRUE(e2e::eventually([&] { return !panelOpen(); }, 5s));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_FALSE(panelOpen());
+}
+
+}  // namespace
