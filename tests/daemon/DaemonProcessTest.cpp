@@ -30,7 +30,7 @@ class DaemonProcessTest : public ::testing::Test {
         sim = std::make_unique<Child>(std::vector<std::string>{simPath, "--root", root, "--profile",
                                                                profile, "--tick-ms", "100"},
                                       std::vector<std::string>{}, scratch.path() / "sim.log");
-        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(simDir / "state.json"); }, 10s))
+        ASSERT_TRUE(eventually([&] { return acceptsConnections(simDir / "smc.sock"); }, 10s))
             << readText(scratch.path() / "sim.log");
     }
 

@@ -8,6 +8,8 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,6 +60,24 @@ inline bool eventually(const std::function<bool()>& condition, std::chrono::mill
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(50ms);
     }
+}
+
+// True when a Unix stream socket at `path` accepts a connection.
+inline bool acceptsConnections(const std::filesystem::path& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string text = path.string();
+    if (text.size() >= sizeof addr.sun_path) {
+        ::close(fd);
+        return false;
+    }
+    std::memcpy(addr.sun_path, text.c_str(), text.size() + 1);
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return connected;
 }
 
 // A child process with its standard output and error in a file; killed when dropped unfinished.
