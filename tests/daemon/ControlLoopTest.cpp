@@ -108,13 +108,6 @@ INSTANTIATE_TEST_SUITE_P(Margins, TakeOverMarginTest,
                                            MarginCase{2551, 1.0, true},
                                            MarginCase{2551, 0.0, false}));
 
-TEST_F(ControlLoopTest, ZeroDemandNeverTakesOverHoweverSlowTheFans) {
-    machineAt(0, 1200, 5000, 60);
-    machine.config.boost = 0;
-    passes(3);
-    EXPECT_FALSE(loop.manual());
-}
-
 TEST_F(ControlLoopTest, ManualModeTakesOverBelowSystemSpeed) {
     machineAt(3000, 1200, 5000, 50);
     machine.config.manualMode = true;

@@ -115,20 +115,6 @@ TEST_P(SmcMachineTest, HotChipUnderBoostTakesOverAndStopHandsBack) {
     EXPECT_FALSE(std::filesystem::exists(Paths::status()));
 }
 
-TEST_P(SmcMachineTest, RefusedTargetWriteIsReportedAndRetried) {
-    setConfig(Config{.manualMode = true, .manualRPM = 3000});
-    ASSERT_TRUE(passUntilManual(1));
-    SimFaults faults;
-    faults.write.insert("F1Tg");
-    sim_->setFaults(faults);
-    pass();
-    EXPECT_TRUE(loop_->manual());
-    EXPECT_EQ(Status::load()->error, "SMC write failed");
-    sim_->setFaults({});
-    pass();
-    EXPECT_EQ(Status::load()->error, std::nullopt);
-}
-
 TEST_P(SmcMachineTest, QuietDemandHandsBackAfterTwentySeconds) {
     setConfig(Config{.manualMode = true, .manualRPM = 3000});
     ASSERT_TRUE(passUntilManual(1));
