@@ -36,16 +36,6 @@ std::optional<QByteArray> readFile(const std::filesystem::path& path) {
     return bytes;
 }
 
-// Two NaNs in the same field count as the same setting, so re-assigning an unchanged record
-// never writes.
-bool sameNumber(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
-
-bool sameConfig(const Config& a, const Config& b) {
-    return sameNumber(a.boost, b.boost) && a.batteryCooling == b.batteryCooling &&
-           sameNumber(a.batteryTarget, b.batteryTarget) && a.batteryOnlyOnAC == b.batteryOnlyOnAC &&
-           a.manualMode == b.manualMode && sameNumber(a.manualRPM, b.manualRPM);
-}
-
 // A speed as a whole number, truncated towards zero; an en dash when it has no such form.
 QString wholeRPM(double rpm) {
     constexpr double kLimit = 9223372036854775808.0;  // 2^63
@@ -115,7 +105,7 @@ void Model::setConfig(const Config& config) {
     assign(config_, config);
     // The daemon reads the file on its next pass; a failed write leaves the old settings there,
     // and the panel has no place to show it.
-    if (!sameConfig(previous, config_)) (void)config_.save();
+    if (!(previous == config_)) (void)config_.save();
 }
 
 void Model::setMenuBar(const MenuBarStyle& style) {

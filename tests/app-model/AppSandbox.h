@@ -1,0 +1,141 @@
+#pragma once
+
+// One test's private world: a sandbox root for the system paths, a private XDG config home for
+// the user defaults and the autostart entry, no SMC unless the test installs one, and a
+// QCoreApplication for timers.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "CSMC/hid.h"
+#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/transport.h"
+#include "FanCore/Policy/Paths.h"
+#include "Tarnwick/Model.h"
+
+// Qt's timers need an application object; one serves the whole test program.
+inline QCoreApplication& testApplication() {
+    static int argc = 1;
+    static char name[] = "app_model_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = QCoreApplication::instance() != nullptr
+                                       ? QCoreApplication::instance()
+                                       : new QCoreApplication(argc, argv);
+    return *app;
+}
+
+class AppSandbox {
+  public:
+    AppSandbox() {
+        testApplication();
+        EXPECT_TRUE(dir_.isValid());
+        for (const char* name : {"TARNWICK_ROOT", "XDG_CONFIG_HOME", "HOME"}) {
+            if (const char* old = std::getenv(name)) saved_[name] = old;
+        }
+        QDir().mkpath(path("root"));
+        QDir().mkpath(path("config"));
+        QDir().mkpath(path("home"));
+        QDir().mkpath(bundle());
+        ::setenv("TARNWICK_ROOT", path("root").toLocal8Bit().constData(), 1);
+        ::setenv("XDG_CONFIG_HOME", path("config").toLocal8Bit().constData(), 1);
+        ::setenv("HOME", path("home").toLocal8Bit().constData(), 1);
+        reloadAll();
+        // No SMC at all unless a test installs a simulated one.
+        smc_set_transport_factory([] { return SmcOpenResult{}; });
+    }
+    AppSandbox(const AppSandbox&) = delete;
+    AppSandbox& operator=(const AppSandbox&) = delete;
+    ~AppSandbox() {
+        for (const char* name : {"TARNWICK_ROOT", "XDG_CONFIG_HOME", "HOME"}) {
+            const auto old = saved_.find(name);
+            if (old != saved_.end()) {
+                ::setenv(name, old->second.c_str(), 1);
+            } else {
+                ::unsetenv(name);
+            }
+        }
+        smc_set_transport_factory({});
+        reloadAll();
+    }
+
+    QString path(const QString& relative) const { return dir_.filePath(relative); }
+    std::filesystem::path root() const { return path("root").toStdString(); }
+    QString bundle() const { return path("bundle"); }
+
+    // Options for a model that never polls on its own and reads the clock below.
+    ModelOptions options(QStringList arguments = {QStringLiteral("tarnwick")}) {
+        ModelOptions options;
+        options.arguments = std::move(arguments);
+        options.bundleDir = bundle();
+        options.now = [this] { return now; };
+        options.sensorPause = std::chrono::milliseconds(0);
+        options.startTimer = false;
+        options.executable = QStringLiteral("/opt/tarnwick/bin/tarnwick");
+        return options;
+    }
+
+    double now = 1'700'000'000.0;
+
+  private:
+    static void reloadAll() {
+        SandboxRoot::reload();
+        Paths::reload();
+        hid_reset_services();
+    }
+
+    QTemporaryDir dir_;
+    std::map<std::string, std::string> saved_;
+};
+
+inline void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(bytes);
+}
+
+inline void writeFile(const std::filesystem::path& path, const QByteArray& bytes) {
+    writeFile(QString::fromStdString(path.string()), bytes);
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return file.readAll();
+}
+
+// Runs the event loop until `done` holds or `ms` pass; returns whether it held.
+inline bool waitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+// Names parameterised cases after their `name` member.
+struct CaseName {
+    template <typename T>
+    std::string operator()(const ::testing::TestParamInfo<T>& info) const {
+        return info.param.name;
+    }
+};

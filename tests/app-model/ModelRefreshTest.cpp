@@ -1,0 +1,192 @@
+// One polling pass over a sandbox root: installation state, the daemon's status, the command
+// line's demo and no-fans switches.
+
+#include <QDir>
+#include <string>
+
+#include "AppSandbox.h"
+#include "FanCore/Policy/Paths.h"
+#include "FanCore/Policy/Status.h"
+
+namespace {
+
+const QByteArray kDaemon(
+    "\x7f"
+    "ELF daemon build 1",
+    19);
+
+QByteArray oneByteDifferent() {
+    QByteArray copy = kDaemon;
+    copy[10] = static_cast<char>(copy[10] ^ 0x01);
+    return copy;
+}
+
+enum class Binary { missing, same, oneByteDifferent, longer, directory };
+
+struct OutdatedCase {
+    const char* name;
+    bool plist;
+    bool bundled;  // the bundle carries "tarnwickd"
+    Binary installed;
+    bool expectInstalled;
+    bool expectOutdated;
+};
+
+class Outdated : public ::testing::TestWithParam<OutdatedCase> {
+  protected:
+    AppSandbox sandbox;
+};
+
+TEST_P(Outdated, ComparesInstalledWithBundledBytes) {
+    const OutdatedCase& c = GetParam();
+    if (c.plist) writeFile(Paths::daemonPlist(), "[Unit]\n");
+    if (c.bundled) writeFile(sandbox.bundle() + "/tarnwickd", kDaemon);
+    const QString binary = QString::fromStdString(Paths::daemonBinary().string());
+    switch (c.installed) {
+        case Binary::missing:
+            break;
+        case Binary::same:
+            writeFile(binary, kDaemon);
+            break;
+        case Binary::oneByteDifferent:
+            writeFile(binary, oneByteDifferent());
+            break;
+        case Binary::longer:
+            writeFile(binary, kDaemon + '\0');
+            break;
+        case Binary::directory:
+            QDir().mkpath(binary);
+            break;
+    }
+    Model model{sandbox.options()};
+    EXPECT_EQ(model.helperInstalled(), c.expectInstalled);
+    EXPECT_EQ(model.helperOutdated(), c.expectOutdated);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Outdated,
+    ::testing::Values(
+        OutdatedCase{"notInstalledIsNeverOutdated", false, true, Binary::oneByteDifferent, false,
+                     false},
+        OutdatedCase{"equalBytes", true, true, Binary::same, true, false},
+        OutdatedCase{"oneByteDifferent", true, true, Binary::oneByteDifferent, true, true},
+        OutdatedCase{"oneByteLonger", true, true, Binary::longer, true, true},
+        OutdatedCase{"installedExecutableDeleted", true, true, Binary::missing, true, true},
+        OutdatedCase{"installedPathIsAFolder", true, true, Binary::directory, true, true},
+        OutdatedCase{"bundleCarriesNoCopy", true, false, Binary::same, true, true},
+        OutdatedCase{"neitherExists", true, false, Binary::missing, true, false}),
+    CaseName());
+
+TEST(Refresh, BundledCopyIsReadOnce) {
+    AppSandbox sandbox;
+    writeFile(Paths::daemonPlist(), "[Unit]\n");
+    writeFile(sandbox.bundle() + "/tarnwickd", kDaemon);
+    writeFile(Paths::daemonBinary(), kDaemon);
+    Model model{sandbox.options()};
+    EXPECT_FALSE(model.helperOutdated());
+    // A newer build dropped into the bundle while the application runs is not seen.
+    writeFile(sandbox.bundle() + "/tarnwickd", oneByteDifferent());
+    model.refresh();
+    EXPECT_FALSE(model.helperOutdated());
+    writeFile(Paths::daemonBinary(), oneByteDifferent());
+    model.refresh();
+    EXPECT_TRUE(model.helperOutdated());
+}
+
+TEST(Refresh, InstallationAppearsAndDisappears) {
+    AppSandbox sandbox;
+    Model model{sandbox.options()};
+    EXPECT_FALSE(model.helperInstalled());
+    writeFile(Paths::daemonPlist(), "[Unit]\n");
+    model.refresh();
+    EXPECT_TRUE(model.helperInstalled());
+    std::filesystem::remove(Paths::daemonPlist());
+    model.refresh();
+    EXPECT_FALSE(model.helperInstalled());
+    EXPECT_FALSE(model.helperOutdated());
+}
+
+TEST(Refresh, StatusFileIsReadEveryPass) {
+    AppSandbox sandbox;
+    Model model{sandbox.options()};
+    EXPECT_FALSE(model.status().has_value());
+
+    Status status;
+    status.updated = sandbox.now - 3;
+    status.manual = true;
+    status.targetRPM = 2800;
+    status.reason = "battery 36 \u00b0C";
+    std::filesystem::create_directories(Paths::statusDir());
+    ASSERT_TRUE(status.save().has_value());
+    model.refresh();
+    ASSERT_TRUE(model.status().has_value());
+    EXPECT_EQ(*model.status(), status);
+    EXPECT_TRUE(model.helperRunning());
+
+    sandbox.now += 7;  // now 10 s old
+    EXPECT_FALSE(model.helperRunning());
+
+    writeFile(Paths::status(), "{ not json");
+    model.refresh();
+    EXPECT_FALSE(model.status().has_value());
+}
+
+struct DemoCase {
+    const char* name;
+    QStringList arguments;
+    std::optional<QString> expected;
+};
+
+class DemoArgument : public ::testing::TestWithParam<DemoCase> {};
+
+TEST_P(DemoArgument, Parsed) {
+    EXPECT_EQ(Model::demoFrom(GetParam().arguments), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DemoArgument,
+    ::testing::Values(
+        DemoCase{"absent", {"tarnwick"}, std::nullopt},
+        DemoCase{"hot", {"tarnwick", "--demo", "hot"}, QString("hot")},
+        DemoCase{"warm", {"tarnwick", "--no-fans", "--demo", "warm"}, QString("warm")},
+        DemoCase{"otherWord", {"tarnwick", "--demo", "cold"}, std::nullopt},
+        DemoCase{"otherCase", {"tarnwick", "--demo", "Hot"}, std::nullopt},
+        DemoCase{"lastArgument", {"tarnwick", "--demo"}, std::nullopt},
+        DemoCase{
+            "firstOccurrenceDecides", {"tarnwick", "--demo", "x", "--demo", "hot"}, std::nullopt},
+        DemoCase{
+            "firstOfTwoValid", {"tarnwick", "--demo", "hot", "--demo", "warm"}, QString("hot")},
+        DemoCase{"equalsFormIsNotTheSwitch", {"tarnwick", "--demo=hot"}, std::nullopt}),
+    CaseName());
+
+TEST(Refresh, DemoHotGivesFixedReadingsOnEveryPass) {
+    AppSandbox sandbox;
+    Model model{sandbox.options({"tarnwick", "--demo", "hot"})};
+    ASSERT_EQ(model.demo(), QString("hot"));
+    model.refresh();
+    const Readings expected = Model::demoReadings("hot");
+    EXPECT_EQ(model.readings(), expected);
+    EXPECT_EQ(model.readings().cpu, 97.4);
+    EXPECT_EQ(model.readings().palmRest, 36.8);
+    EXPECT_EQ(model.chipHeat(), Heat::hot);
+}
+
+TEST(Refresh, DemoWarmReadings) {
+    const Readings warm = Model::demoReadings("warm");
+    EXPECT_EQ(warm.cpu, 86.3);
+    EXPECT_EQ(warm.die, 85.2);
+    EXPECT_EQ(warm.battery, 36.2);
+    EXPECT_EQ(Model::demoReadings("anything"), warm);
+    EXPECT_EQ(heatFor(warm.hottest()), Heat::warm);
+}
+
+TEST(Refresh, NoFansSwitchAnywhere) {
+    AppSandbox sandbox;
+    Model model{sandbox.options({"tarnwick", "--demo", "--no-fans"})};
+    EXPECT_TRUE(model.simulateNoFans());
+    EXPECT_FALSE(model.demo().has_value());
+    Model plain{sandbox.options({"tarnwick", "--no-fans-please"})};
+    EXPECT_FALSE(plain.simulateNoFans());
+}
+
+}  // namespace

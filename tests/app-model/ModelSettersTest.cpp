@@ -1,0 +1,187 @@
+// What assigning the settings and the menu-bar style does beyond storing them, and how observers
+// hear about assignments.
+
+#include <QSettings>
+#include <limits>
+#include <string>
+
+#include "AppSandbox.h"
+#include "FanCore/Policy/Paths.h"
+#include "Tarnwick/UserDefaults.h"
+
+namespace {
+
+class Setters : public ::testing::Test {
+  protected:
+    Setters() {
+        model.onUpdate = [this] { ++updates; };
+        QObject::connect(&model, &Model::aboutToChange, [this] { ++announced; });
+        QObject::connect(&model, &Model::changed, [this] { ++changedCount; });
+    }
+
+    bool configFileExists() const { return std::filesystem::exists(Paths::config()); }
+
+    MenuBarStyle storedStyle() const {
+        return MenuBarStyle::load(
+            *UserDefaults::open(sandbox.path("config/tarnwick/tarnwick.conf")));
+    }
+    bool styleFileExists() const {
+        return QFileInfo::exists(sandbox.path("config/tarnwick/tarnwick.conf"));
+    }
+
+    AppSandbox sandbox;
+    Model model{sandbox.options()};
+    int updates = 0;
+    int announced = 0;
+    int changedCount = 0;
+};
+
+TEST_F(Setters, ConfigStartsFromTheSettingsFile) {
+    Config stored;
+    stored.boost = 0.4;
+    ASSERT_TRUE(stored.save().has_value());
+    Model fresh{sandbox.options()};
+    EXPECT_EQ(fresh.config(), stored);
+}
+
+TEST_F(Setters, ChangedConfigIsWrittenOnce) {
+    Config config = model.config();
+    config.manualRPM = 3100;
+    model.setConfig(config);
+    ASSERT_TRUE(configFileExists());
+    EXPECT_EQ(Config::load(), config);
+    EXPECT_EQ(updates, 0);
+
+    // Removing the file shows whether the next, equal assignment writes again.
+    std::filesystem::remove(Paths::config());
+    model.setConfig(config);
+    EXPECT_FALSE(configFileExists());
+    EXPECT_EQ(announced, 2);
+    EXPECT_EQ(changedCount, 2);
+}
+
+TEST_F(Setters, EveryFieldCountsAsAChange) {
+    const Config base = model.config();
+    const auto variants = std::vector<std::function<void(Config&)>>{
+        [](Config& c) { c.boost = 0.5; },        [](Config& c) { c.batteryCooling = true; },
+        [](Config& c) { c.batteryTarget = 35; }, [](Config& c) { c.batteryOnlyOnAC = false; },
+        [](Config& c) { c.manualMode = true; },  [](Config& c) { c.manualRPM = 4000; }};
+    for (size_t i = 0; i < variants.size(); ++i) {
+        model.setConfig(base);
+        std::filesystem::remove(Paths::config());
+        Config changed = base;
+        variants[i](changed);
+        model.setConfig(changed);
+        EXPECT_TRUE(configFileExists()) << "field " << i;
+        EXPECT_EQ(Config::load(), changed) << "field " << i;
+    }
+}
+
+TEST_F(Setters, UnwritableSettingsAreKeptInMemoryWithoutMessage) {
+    // A file where the folder should be makes every write fail.
+    std::filesystem::create_directories(Paths::dir().parent_path());
+    writeFile(Paths::dir(), "in the way");
+    Config config = model.config();
+    config.boost = 0.7;
+    model.setConfig(config);
+    EXPECT_EQ(model.config(), config);
+    EXPECT_FALSE(model.helperMessage().has_value());
+}
+
+struct StyleCase {
+    const char* name;
+    MenuBarStyle before;
+    MenuBarStyle assigned;
+    MenuBarStyle stored;
+    int updates;  // onUpdate runs
+    int assignments;
+};
+
+class MenuBarSetter : public Setters, public ::testing::WithParamInterface<StyleCase> {};
+
+TEST_P(MenuBarSetter, StoresSavesAndRedraws) {
+    const StyleCase& c = GetParam();
+    model.setMenuBar(c.before);
+    if (std::filesystem::exists(sandbox.path("config").toStdString())) {
+        std::filesystem::remove_all(sandbox.path("config/tarnwick").toStdString());
+    }
+    updates = 0;
+    announced = 0;
+
+    model.setMenuBar(c.assigned);
+    EXPECT_EQ(model.menuBar(), c.stored);
+    EXPECT_EQ(updates, c.updates);
+    EXPECT_EQ(announced, c.assignments);
+    if (c.updates > 0) {
+        EXPECT_EQ(storedStyle(), c.stored);
+    } else {
+        EXPECT_FALSE(styleFileExists());
+    }
+}
+
+const MenuBarStyle kGauge{true, MenuBarValue::gauge, false, true};
+const MenuBarStyle kIconNone{true, MenuBarValue::none, false, true};
+const MenuBarStyle kNothing{false, MenuBarValue::none, false, true};
+const MenuBarStyle kBareRpm{false, MenuBarValue::rpm, true, true};
+
+// The forced second assignment counts as a change of its own (from the invisible style), and the
+// outer assignment compares with the style held before it.
+INSTANTIATE_TEST_SUITE_P(
+    Table, MenuBarSetter,
+    ::testing::Values(StyleCase{"sameStyleDoesNothing", kGauge, kGauge, kGauge, 0, 1},
+                      StyleCase{"plainChange", kGauge, kBareRpm, kBareRpm, 1, 1},
+                      StyleCase{"invisibleFromGauge", kGauge, kNothing, kIconNone, 2, 2},
+                      StyleCase{"invisibleFromIconOnly", kIconNone, kNothing, kIconNone, 1, 2},
+                      StyleCase{"invisibleKeepsOtherFields", kGauge,
+                                MenuBarStyle{false, MenuBarValue::none, true, false},
+                                MenuBarStyle{true, MenuBarValue::none, true, false}, 2, 2}),
+    CaseName());
+
+TEST_F(Setters, MenuBarStartsFromTheUserDefaults) {
+    const MenuBarStyle saved{false, MenuBarValue::level, true, false};
+    saved.save();
+    Model fresh{sandbox.options()};
+    EXPECT_EQ(fresh.menuBar(), saved);
+}
+
+TEST_F(Setters, RefreshRunsOnUpdateOnceAndAnnouncesEveryAssignment) {
+    int refreshed = 0;
+    QObject::connect(&model, &Model::refreshed, [&] { ++refreshed; });
+    model.refresh();
+    EXPECT_EQ(updates, 1);
+    EXPECT_EQ(refreshed, 1);
+    // readings, fans, power, status, installed, outdated: announced even though nothing changed.
+    EXPECT_EQ(announced, 6);
+    EXPECT_EQ(changedCount, 6);
+}
+
+TEST_F(Setters, FansAnimateOnlyWhenAskedAndChanged) {
+    std::vector<bool> flags;
+    QObject::connect(&model, &Model::fansChanged,
+                     [&](bool animated) { flags.push_back(animated); });
+    Fan fan;
+    fan.actual = 2000;
+    model.setFans({fan}, true);
+    model.setFans({fan}, true);
+    fan.actual = 2100;
+    model.setFans({fan}, false);
+    EXPECT_EQ(flags, (std::vector<bool>{true, false, false}));
+}
+
+TEST_F(Setters, HelperMessageSurvivesRefresh) {
+    model.setHelperMessage(QStringLiteral("earlier failure"));
+    model.refresh();
+    EXPECT_EQ(model.helperMessage(), QStringLiteral("earlier failure"));
+}
+
+TEST_F(Setters, TimerPollsEveryTwoSeconds) {
+    ModelOptions options = sandbox.options();
+    options.startTimer = true;
+    Model polling{options};
+    int refreshed = 0;
+    QObject::connect(&polling, &Model::refreshed, [&] { ++refreshed; });
+    EXPECT_TRUE(waitFor([&] { return refreshed >= 1; }, 3000));
+    EXPECT_FALSE(waitFor([&] { return refreshed >= 2; }, 1500));
+}
+
+}  // namespace
