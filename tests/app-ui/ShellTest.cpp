@@ -10,11 +10,14 @@
 #include "FanCore/Diagnostics/Diagnostics.h"
 #include "FanCore/Sensors/Sensors.h"
 #include "Tarnwick/AboutView.h"
+#include "Tarnwick/AboutWindow.h"
 #include "Tarnwick/AppDelegate.h"
+#include "Tarnwick/GlassVeil.h"
 #include "Tarnwick/PanelWindow.h"
 #include "Tarnwick/PopoverView.h"
 #include "Tarnwick/Snapshot.h"
 #include "Tarnwick/StatusItem.h"
+#include "Tarnwick/TrayHost.h"
 #include "Tarnwick/views/ControlSection.h"
 #include "Tarnwick/widgets/SegmentedControl.h"
 #include "UiTest.h"
@@ -237,6 +240,65 @@ TEST(AboutView, ShowsAQuestionMarkWithoutVersion) {
     QCoreApplication::setApplicationVersion(QStringLiteral("1.2.3"));
     EXPECT_EQ(AboutView::version(), QStringLiteral("1.2.3"));
     QCoreApplication::setApplicationVersion(saved);
+}
+
+TEST(AboutWindow, OneWindowReusedAfterClosing) {
+    uiApplication();
+    AboutWindow::show();
+    QWidget* first = AboutWindow::window();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    AboutWindow::show();
+    EXPECT_EQ(AboutWindow::window(), first);
+    first->close();
+    EXPECT_FALSE(first->isVisible());
+    EXPECT_EQ(AboutWindow::window(), first);  // closing hides it, nothing more
+    AboutWindow::show();
+    EXPECT_EQ(AboutWindow::window(), first);
+    EXPECT_TRUE(first->isVisible());
+    // Neither minimised nor resized: only a title and a close button.
+    EXPECT_FALSE(first->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(first->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(first->minimumSize(), first->maximumSize());
+    first->close();
+}
+
+TEST(GlassVeil, DrawsNothingOnLinux) {
+    uiApplication();
+    GlassVeil veil;
+    veil.resize(100, 60);
+    QImage image(veil.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    veil.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) ASSERT_EQ(qAlpha(image.pixel(x, y)), 0);
+    }
+}
+
+TEST(TrayHostWait, GivesUpAfterTheLimitAndCallsOnce) {
+    uiApplication();  // the off-screen platform has no tray
+    int calls = 0;
+    std::optional<bool> found;
+    QObject context;
+    TrayHost::whenPresent(&context, milliseconds(100), milliseconds(10), [&](bool present) {
+        ++calls;
+        found = present;
+    });
+    ASSERT_TRUE(waitFor([&] { return calls > 0; }, 3000));
+    QTest::qWait(100);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(found, false);
+}
+
+TEST(TrayHostWait, EndsWithItsContext) {
+    uiApplication();
+    int calls = 0;
+    {
+        QObject context;
+        TrayHost::whenPresent(&context, milliseconds(50), milliseconds(10), [&](bool) { ++calls; });
+    }
+    QTest::qWait(150);
+    EXPECT_EQ(calls, 0);
 }
 
 // The program itself, run as a user would.

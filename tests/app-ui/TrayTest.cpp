@@ -40,7 +40,9 @@ struct WindowState {
 
 class TrayOnX : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override { startServer(); }
+
+    void startServer() {
         for (const char* tool : {"Xvfb", "xdotool", "xwininfo"}) {
             if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
         }
@@ -59,6 +61,11 @@ class TrayOnX : public ::testing::Test {
                                      "-nolisten", "tcp"},
             std::vector<std::string>{}, scratch_.path() / "xvfb.log");
         ASSERT_TRUE(e2e::eventually([&] { return std::filesystem::exists(socket_); }, 10s));
+        if (delayHost_) return;
+        startHost();
+    }
+
+    void startHost() {
         host_ = std::make_unique<e2e::Child>(std::vector<std::string>{hostPath.string()},
                                              std::vector<std::string>{"DISPLAY=" + display_},
                                              scratch_.path() / "host.log");
@@ -121,6 +128,7 @@ class TrayOnX : public ::testing::Test {
         x("xdotool mousemove " + std::to_string(atX) + " " + std::to_string(atY) + " click 1");
     }
 
+    bool delayHost_ = false;
     e2e::Scratch scratch_;
     std::string display_;
     std::filesystem::path socket_;
@@ -174,6 +182,23 @@ TEST_F(TrayOnX, IconDocksAndThePanelOpensUnderIt) {
     EXPECT_TRUE(e2e::eventually([&] { return !panelOpen(); }, 5s));
     std::this_thread::sleep_for(500ms);
     EXPECT_FALSE(panelOpen());
+}
+
+// Started before the desktop's tray: the icon still appears once the tray does.
+class LateTray : public TrayOnX {
+  protected:
+    void SetUp() override {
+        delayHost_ = true;
+        TrayOnX::SetUp();
+    }
+};
+
+TEST_F(LateTray, IconDocksWhenTheTrayAppears) {
+    startApp();
+    std::this_thread::sleep_for(2s);
+    startHost();
+    EXPECT_TRUE(e2e::eventually([&] { return hostLog().find("docked") != std::string::npos; }, 30s))
+        << hostLog() << e2e::readText(scratch_.path() / "app.log");
 }
 
 }  // namespace
