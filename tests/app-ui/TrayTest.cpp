@@ -46,8 +46,9 @@ class TrayOnX : public ::testing::Test {
         for (const char* tool : {"Xvfb", "xdotool", "xwininfo"}) {
             if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
         }
-        // A display number nobody uses.
-        for (int n = 73; n < 120; ++n) {
+        // A display number nobody uses; tests running side by side start from different ones.
+        const int first = 200 + static_cast<int>(::getpid() % 500) * 2;
+        for (int n = first; n < first + 100; ++n) {
             if (!std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
                 !std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
                 display_ = ":" + std::to_string(n);
