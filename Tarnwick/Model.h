@@ -81,16 +81,20 @@ class Model : public QObject {
     void setHelperMessage(const std::optional<QString>& message);
 
     // Derived on every read.
-    Heat chipHeat() const;
-    double speedFraction() const;  // 0..1
-    int level() const;             // 0..5; fans with a non-finite speed are not counted
-    double topRPM() const;         // 0 without fans (non-finite speeds ignored)
-    double minRPM() const;         // 1000 without fans (non-finite values ignored)
-    double maxRPM() const;         // 6000 without fans (non-finite values ignored)
-    bool hasBattery() const;
-    bool helperRunning() const;
+    Heat chipHeat() const;         // from readings().hottest(): warm from 80 °C, hot from 95 °C
+    double speedFraction() const;  // 0..1: greatest actual/max of fans at 100 rpm or more
+    int level() const;             // 0..5 of the fastest fan; non-finite speeds are not counted
+    double topRPM() const;         // greatest speed; 0 without fans (non-finite speeds ignored)
+    double minRPM() const;         // greatest minimum; 1000 without fans (non-finite ignored)
+    double maxRPM() const;         // smallest maximum; 6000 without fans (non-finite ignored)
+    bool hasBattery() const;       // a battery percent or a battery temperature is known
+    bool helperRunning() const;    // a status exists and is less than 10 s old
+    // The boost strength in words and the temperatures it acts between, for the boost the daemon
+    // applies (config().sanitized(): out of range clamped, non-finite as the default).
     QString boostLabel() const;
     QString boostDetail() const;
+    // Who drives the fans, in one line; a manual target that is not finite or does not fit a
+    // 64-bit integer shows as an en dash ("tarnwick: – rpm · reason").
     QString modeLine() const;
 
     // One polling pass: readings, fans, power, status, installed and outdated flags, onUpdate.

@@ -127,17 +127,4 @@ TEST_F(LaunchAtLogin, FailureIsReported) {
     EXPECT_GE(changes, 1);
 }
 
-TEST_F(LaunchAtLogin, FailedRemovalIsReported) {
-    model.setLaunchAtLogin(true);
-    ASSERT_TRUE(model.launchAtLogin());
-    QFile::setPermissions(sandbox.path("config/autostart"), QFile::ReadOwner | QFile::ExeOwner);
-    model.setLaunchAtLogin(false);
-    QFile::setPermissions(sandbox.path("config/autostart"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
-    EXPECT_TRUE(model.launchAtLogin());
-    ASSERT_TRUE(model.helperMessage().has_value());
-    EXPECT_TRUE(model.helperMessage()->startsWith("launch at login: "));
-}
-
 }  // namespace

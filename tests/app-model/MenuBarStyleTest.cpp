@@ -91,17 +91,6 @@ TEST(StyleSave, DefaultFileLivesUnderTheConfigHome) {
     EXPECT_EQ(MenuBarStyle::load(), saved);
 }
 
-TEST(StyleValue, TextFormsAreTheIdentity) {
-    for (MenuBarValue value : allMenuBarValues) {
-        EXPECT_EQ(menuBarValueFromText(textForm(value)), value);
-    }
-    EXPECT_EQ(textForm(MenuBarValue::rpm), QStringLiteral("rpm"));
-    EXPECT_EQ(textForm(MenuBarValue::gauge), QStringLiteral("gauge"));
-    EXPECT_EQ(textForm(MenuBarValue::level), QStringLiteral("level"));
-    EXPECT_EQ(textForm(MenuBarValue::none), QStringLiteral("none"));
-    EXPECT_FALSE(menuBarValueFromText(u"").has_value());
-}
-
 TEST(ReadBool, InMemoryValuesOfOtherTypes) {
     AppSandbox sandbox;
     QSettings settings(sandbox.path("mem.conf"), QSettings::IniFormat);

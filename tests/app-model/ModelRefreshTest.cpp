@@ -93,19 +93,6 @@ TEST(Refresh, BundledCopyIsReadOnce) {
     EXPECT_TRUE(model.helperOutdated());
 }
 
-TEST(Refresh, InstallationAppearsAndDisappears) {
-    AppSandbox sandbox;
-    Model model{sandbox.options()};
-    EXPECT_FALSE(model.helperInstalled());
-    writeFile(Paths::daemonPlist(), "[Unit]\n");
-    model.refresh();
-    EXPECT_TRUE(model.helperInstalled());
-    std::filesystem::remove(Paths::daemonPlist());
-    model.refresh();
-    EXPECT_FALSE(model.helperInstalled());
-    EXPECT_FALSE(model.helperOutdated());
-}
-
 TEST(Refresh, StatusFileIsReadEveryPass) {
     AppSandbox sandbox;
     Model model{sandbox.options()};
@@ -169,15 +156,6 @@ TEST(Refresh, DemoHotGivesFixedReadingsOnEveryPass) {
     EXPECT_EQ(model.readings().cpu, 97.4);
     EXPECT_EQ(model.readings().palmRest, 36.8);
     EXPECT_EQ(model.chipHeat(), Heat::hot);
-}
-
-TEST(Refresh, DemoWarmReadings) {
-    const Readings warm = Model::demoReadings("warm");
-    EXPECT_EQ(warm.cpu, 86.3);
-    EXPECT_EQ(warm.die, 85.2);
-    EXPECT_EQ(warm.battery, 36.2);
-    EXPECT_EQ(Model::demoReadings("anything"), warm);
-    EXPECT_EQ(heatFor(warm.hottest()), Heat::warm);
 }
 
 TEST(Refresh, NoFansSwitchAnywhere) {

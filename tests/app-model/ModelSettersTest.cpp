@@ -60,23 +60,6 @@ TEST_F(Setters, ChangedConfigIsWrittenOnce) {
     EXPECT_EQ(changedCount, 2);
 }
 
-TEST_F(Setters, EveryFieldCountsAsAChange) {
-    const Config base = model.config();
-    const auto variants = std::vector<std::function<void(Config&)>>{
-        [](Config& c) { c.boost = 0.5; },        [](Config& c) { c.batteryCooling = true; },
-        [](Config& c) { c.batteryTarget = 35; }, [](Config& c) { c.batteryOnlyOnAC = false; },
-        [](Config& c) { c.manualMode = true; },  [](Config& c) { c.manualRPM = 4000; }};
-    for (size_t i = 0; i < variants.size(); ++i) {
-        model.setConfig(base);
-        std::filesystem::remove(Paths::config());
-        Config changed = base;
-        variants[i](changed);
-        model.setConfig(changed);
-        EXPECT_TRUE(configFileExists()) << "field " << i;
-        EXPECT_EQ(Config::load(), changed) << "field " << i;
-    }
-}
-
 TEST_F(Setters, UnwritableSettingsAreKeptInMemoryWithoutMessage) {
     // A file where the folder should be makes every write fail.
     std::filesystem::create_directories(Paths::dir().parent_path());
