@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FanCore/Policy/Curve.h"
+#include "FanCore/Policy/Platform.h"
 
 namespace {
 
@@ -82,7 +83,8 @@ void ControlLoop::pass() {
             machine_.setAuto();
             manual_ = false;
         }
-        machine_.saveStatus(Status{clock_.wall(), false, 0, "macOS", "No fans found"});
+        machine_.saveStatus(
+            Status{clock_.wall(), false, 0, std::string(Platform::osName), "No fans found"});
         return;
     }
 
@@ -129,7 +131,8 @@ void ControlLoop::pass() {
     status.updated = clock_.wall();
     status.manual = manual_;
     status.targetRPM = manual_ ? target_ : 0;
-    status.reason = manual_ ? (demand.reason.empty() ? "ramping down" : demand.reason) : "macOS";
+    status.reason = manual_ ? (demand.reason.empty() ? "ramping down" : demand.reason)
+                            : std::string(Platform::osName);
     status.error = std::move(error);
     machine_.saveStatus(status);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "FanCore/Policy/Platform.h"
 #include "daemon/FakeMachine.h"
 #include "tarnwickd/ControlLoop.h"
 
@@ -68,7 +69,8 @@ TEST_F(ControlLoopTest, SystemKeepsFansWhileNothingAsks) {
     EXPECT_EQ(machine.autoCalls, 0);
     EXPECT_TRUE(log.str().empty());
     ASSERT_EQ(machine.statuses.size(), 5U);
-    const Status expected{machine.lastStatus().updated, false, 0, "macOS", std::nullopt};
+    const Status expected{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
+                          std::nullopt};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -238,7 +240,8 @@ TEST_P(QuietPeriodTest, HandsBackOnFirstQuietPassMoreThan20sAfterTheFirst) {
     EXPECT_EQ(machine.autoCalls, autoBefore + 1);
     EXPECT_EQ(machine.manualWrites.size(), writesBefore);  // the handing-back pass writes no target
     EXPECT_EQ(logLines().back(), "tarnwickd: back to macOS");
-    const Status expected{machine.lastStatus().updated, false, 0, "macOS", std::nullopt};
+    const Status expected{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
+                          std::nullopt};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -336,7 +339,8 @@ TEST_P(NoFansTest, HandsBackSilentlyAndReportsNoFans) {
     EXPECT_FALSE(loop.manual());
     EXPECT_EQ(machine.autoCalls, 1);
     EXPECT_EQ(log.str().size(), logBefore);
-    const Status expected{machine.lastStatus().updated, false, 0, "macOS", "No fans found"};
+    const Status expected{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
+                          "No fans found"};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 

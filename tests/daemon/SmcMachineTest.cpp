@@ -7,6 +7,7 @@
 
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
+#include "FanCore/Policy/Platform.h"
 #include "FanCore/SMC/SMC.h"
 #include "daemon/FakeMachine.h"
 #include "sim/SimMachine.h"
@@ -126,7 +127,7 @@ TEST_P(SmcMachineTest, QuietDemandHandsBackAfterTwentySeconds) {
     EXPECT_FALSE(loop_->manual());
     EXPECT_TRUE(log_.str().ends_with("tarnwickd: back to macOS\n")) << log_.str();
     EXPECT_TRUE(fansAutomatic());
-    EXPECT_EQ(Status::load()->reason, "macOS");
+    EXPECT_EQ(Status::load()->reason, Platform::osName);
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, SmcMachineTest,
