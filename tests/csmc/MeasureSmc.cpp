@@ -2,29 +2,23 @@
 // process, and through a running tarnwick-sim's socket. Run by hand:
 //   csmc_measure [path/to/tarnwick-sim]
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "CSMC/linux/sandbox_root.h"
 #include "CSMC/smc.h"
 #include "CSMC/transport.h"
 #include "FanCore/SMC/SMC.h"
 #include "sim/SimMachine.h"
 #include "sim/SimTransport.h"
-
-extern char** environ;
+#include "support/Process.h"
+#include "support/TempRoot.h"
 
 namespace {
 
@@ -74,31 +68,19 @@ void inProcess() {
 }
 
 bool throughSocket(const fs::path& program) {
-    std::string pattern = (fs::temp_directory_path() / "csmc-measure-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) return false;
-    const fs::path root = pattern;
-    std::vector<std::string> args = {program.string(), "--root", root.string()};
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
-        std::fprintf(stderr, "cannot start %s\n", program.c_str());
+    const support::TempRoot root({}, "csmc-measure");
+    std::optional<support::Child> sim;
+    try {
+        sim.emplace(std::vector<std::string>{program.string(), "--root", root.path().string()},
+                    std::vector<std::string>{},
+                    support::ChildOutput{.output = "/dev/null", .errors = {}});
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
         return false;
     }
-    const fs::path socket = root / "run/tarnwick-sim/smc.sock";
-    struct stat info {};
-    for (int i = 0; i < 500 && ::stat(socket.c_str(), &info) != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const fs::path socket = root.path() / "run/tarnwick-sim/smc.sock";
+    support::eventually([&] { return support::acceptsConnections(socket); });
 
-    ::setenv("TARNWICK_ROOT", root.c_str(), 1);
-    SandboxRoot::reload();
     smc_set_transport_factory({});
     bool ok = SMC::open();
     if (ok) {
@@ -115,10 +97,7 @@ bool throughSocket(const fs::path& program) {
         std::fprintf(stderr, "no SMC at %s\n", socket.c_str());
     }
     smc_set_transport_factory([] { return SmcOpenResult{-1, nullptr}; });
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
+    sim->stop(SIGTERM);
     return ok;
 }
 

@@ -1,17 +1,11 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "CSMC/linux/SocketTransport.h"
@@ -19,64 +13,37 @@
 #include "CSMC/transport.h"
 #include "FanCore/SMC/SMC.h"
 #include "SmcSandbox.h"
-
-extern char** environ;
+#include "support/Process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using support::eventually;
 
 const fs::path kSimProgram = fs::path(TARNWICK_BUILD_DIR) / "bin" / "tarnwick-sim";
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
-// The tarnwick-sim program serving a sandbox root; killed when dropped.
+// The tarnwick-sim program serving a sandbox root, its output discarded; killed when dropped.
 class SimProcess {
   public:
-    explicit SimProcess(const fs::path& root) : root_(root) {
-        std::vector<std::string> args = {
-            kSimProgram.string(), "--root",    root.string(), "--profile",
-            "mbp14-m3pro",        "--tick-ms", "50"};
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        const int error = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (error != 0) pid_ = -1;
-    }
-    ~SimProcess() { stop(SIGKILL); }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
+    explicit SimProcess(const fs::path& root)
+        : root_(root),
+          child_({kSimProgram.string(), "--root", root.string(), "--profile", "mbp14-m3pro",
+                  "--tick-ms", "50"},
+                 {}, {.output = "/dev/null", .errors = {}}) {}
 
     // The socket file appears at bind, a moment before the simulator listens; ready means a
     // connection is accepted.
     bool serving() const {
-        return pid_ > 0 &&
-               eventually([&] { return SocketTransport(socketPath()).open() == 0; }, 20s);
+        return eventually([&] { return SocketTransport(socketPath()).open() == 0; }, 20s);
     }
-    void signal(int number) const { ::kill(pid_, number); }
-    void stop(int number) {
-        if (pid_ <= 0) return;
-        ::kill(pid_, number);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
+    void signal(int number) const { child_.signal(number); }
+    void stop(int number) { child_.stop(number); }
     fs::path socketPath() const { return root_ / "run/tarnwick-sim/smc.sock"; }
 
   private:
     fs::path root_;
-    pid_t pid_ = -1;
+    support::Child child_;
 };
 
 class SimProcessTest : public ::testing::Test {
@@ -93,9 +60,7 @@ class SimProcessTest : public ::testing::Test {
     }
 
     void control(const std::string& json) {
-        const fs::path file = sandbox.path() / "run/tarnwick-sim/control.json";
-        writeText(file.string() + ".tmp", json);
-        fs::rename(file.string() + ".tmp", file);
+        support::replaceText(sandbox.path() / "run/tarnwick-sim/control.json", json);
     }
 
     nlohmann::json state() {

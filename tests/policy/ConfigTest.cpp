@@ -9,7 +9,7 @@
 
 #include "FanCore/Policy/Config.h"
 #include "FanCore/Policy/Paths.h"
-#include "TempRoot.h"
+#include "PolicyRoot.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ TEST(Config, Load) {
         {"invalid UTF-8", "{\"boost\":0.5,\"name\":\"\xff\xfe\"}", defaults},
     };
     for (const LoadCase& c : cases) {
-        const TempRoot root;
+        const PolicyRoot root;
         if (c.file) writeText(Paths::config(), *c.file);
         EXPECT_EQ(Config::load(), c.expected) << c.name;
     }
@@ -96,7 +96,7 @@ TEST(Config, EncodeIsCompactAndComplete) {
 }
 
 TEST(Config, SaveAndLoadRoundTrip) {
-    const TempRoot root;
+    const PolicyRoot root;
     const Config config = make(0.65, true, 41.25, false, false, 3333.5);
     ASSERT_TRUE(config.save().has_value());
     EXPECT_EQ(Config::load(), config);
@@ -104,7 +104,7 @@ TEST(Config, SaveAndLoadRoundTrip) {
 }
 
 TEST(Config, SaveWritesUnsanitisedValues) {
-    const TempRoot root;
+    const PolicyRoot root;
     Config config;
     config.manualRPM = 20000;
     ASSERT_TRUE(config.save().has_value());
@@ -113,7 +113,7 @@ TEST(Config, SaveWritesUnsanitisedValues) {
 }
 
 TEST(Config, SaveCreatesTheFolderWithParents) {
-    const TempRoot root;
+    const PolicyRoot root;
     ASSERT_FALSE(std::filesystem::exists(root.path() / "var"));
     ASSERT_TRUE(Config{}.save().has_value());
     EXPECT_TRUE(std::filesystem::is_regular_file(Paths::config()));
@@ -121,7 +121,7 @@ TEST(Config, SaveCreatesTheFolderWithParents) {
 }
 
 TEST(Config, SaveLeavesFolderPermissionsAlone) {
-    const TempRoot root;
+    const PolicyRoot root;
     std::filesystem::create_directories(Paths::dir());
     ASSERT_EQ(::chmod(Paths::dir().c_str(), 01777), 0);
     ASSERT_TRUE(Config{}.save().has_value());
@@ -131,7 +131,7 @@ TEST(Config, SaveLeavesFolderPermissionsAlone) {
 }
 
 TEST(Config, SaveReportsAFolderThatCannotBeCreated) {
-    const TempRoot root;
+    const PolicyRoot root;
     writeText(Paths::dir().parent_path(), "a file where a folder belongs");
     const auto saved = Config{}.save();
     ASSERT_FALSE(saved.has_value());
@@ -139,7 +139,7 @@ TEST(Config, SaveReportsAFolderThatCannotBeCreated) {
 }
 
 TEST(Config, SaveRefusesNonFiniteNumbers) {
-    const TempRoot root;
+    const PolicyRoot root;
     const Config old = make(0.5, false, 33, true, false, 2500);
     ASSERT_TRUE(old.save().has_value());
     for (const double bad : {nan, inf, -inf}) {
@@ -175,7 +175,7 @@ class FileSizeLimit {
 };
 
 TEST(Config, FailedSaveKeepsTheOldFileAndNoTemporary) {
-    const TempRoot root;
+    const PolicyRoot root;
     const Config old = make(0.5, true, 40, false, false, 2500);
     ASSERT_TRUE(old.save().has_value());
     const std::string before = readText(Paths::config());
@@ -227,7 +227,7 @@ TEST(Config, HostileFilesLoadAsDefaults) {
                       const std::filesystem::path&) { std::filesystem::create_directory(config); }},
     };
     for (const auto& c : cases) {
-        const TempRoot root;
+        const PolicyRoot root;
         std::filesystem::create_directories(Paths::dir());
         c.plant(Paths::config(), root.path());
         EXPECT_EQ(Config::load(), Config{}) << c.name;

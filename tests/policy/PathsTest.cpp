@@ -3,7 +3,7 @@
 
 #include "CSMC/linux/sandbox_root.h"
 #include "FanCore/Policy/Paths.h"
-#include "TempRoot.h"
+#include "PolicyRoot.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ TEST(Paths, RealMachineLocations) {
 }
 
 TEST(Paths, EverythingMovesUnderTheSandboxRoot) {
-    const TempRoot root;
+    const PolicyRoot root;
     EXPECT_EQ(SandboxRoot::root(), root.path()) << "reload also reloads the sandbox root";
     EXPECT_EQ(Paths::config(), root.path() / "var/lib/tarnwick/config.json");
     EXPECT_EQ(Paths::status(), root.path() / "run/tarnwick/status.json");
@@ -36,10 +36,10 @@ TEST(Paths, EverythingMovesUnderTheSandboxRoot) {
 
 TEST(Paths, ReferencesFollowAReload) {
     const std::filesystem::path& config = Paths::config();
-    const TempRoot first;
+    const PolicyRoot first;
     EXPECT_EQ(config, first.path() / "var/lib/tarnwick/config.json");
     {
-        const TempRoot second;
+        const PolicyRoot second;
         EXPECT_EQ(config, second.path() / "var/lib/tarnwick/config.json");
     }
 }

@@ -2,12 +2,12 @@
 #include <sys/stat.h>
 
 #include "FanCore/Policy/SafeFile.h"
-#include "TempRoot.h"
+#include "PolicyRoot.h"
 
 namespace {
 
 TEST(SafeFile, ReadAcceptsUpToTheLimitAndNoMore) {
-    const TempRoot root;
+    const PolicyRoot root;
     const struct {
         std::size_t size;
         bool readable;
@@ -29,13 +29,13 @@ TEST(SafeFile, ReadAcceptsUpToTheLimitAndNoMore) {
 }
 
 TEST(SafeFile, ReadOfAMissingFileFails) {
-    const TempRoot root;
+    const PolicyRoot root;
     EXPECT_EQ(SafeFile::readBounded(root.path() / "missing"), std::nullopt);
 }
 
 TEST(SafeFile, WriteGetsTheWritersDefaultPermissions) {
     // A private temporary file would leave status.json unreadable for the application.
-    const TempRoot root;
+    const PolicyRoot root;
     const mode_t previous = ::umask(022);
     const auto written = SafeFile::writeAtomically(root.path() / "shared.json", "{}");
     ::umask(previous);
@@ -46,7 +46,7 @@ TEST(SafeFile, WriteGetsTheWritersDefaultPermissions) {
 }
 
 TEST(SafeFile, WriteReplacesAndLeavesNothingElse) {
-    const TempRoot root;
+    const PolicyRoot root;
     const auto path = root.path() / "target.json";
     writeText(path, "old content that is longer than the new one");
     ASSERT_TRUE(SafeFile::writeAtomically(path, "new").has_value());
@@ -55,7 +55,7 @@ TEST(SafeFile, WriteReplacesAndLeavesNothingElse) {
 }
 
 TEST(SafeFile, WriteReplacesASymbolicLinkInsteadOfItsTarget) {
-    const TempRoot root;
+    const PolicyRoot root;
     writeText(root.path() / "victim", "precious");
     std::filesystem::create_symlink(root.path() / "victim", root.path() / "target.json");
     ASSERT_TRUE(SafeFile::writeAtomically(root.path() / "target.json", "{}").has_value());
@@ -64,7 +64,7 @@ TEST(SafeFile, WriteReplacesASymbolicLinkInsteadOfItsTarget) {
 }
 
 TEST(SafeFile, WriteOverAFolderFailsAndCleansUp) {
-    const TempRoot root;
+    const PolicyRoot root;
     std::filesystem::create_directories(root.path() / "target.json" / "inside");
     const auto written = SafeFile::writeAtomically(root.path() / "target.json", "{}");
     ASSERT_FALSE(written.has_value());

@@ -5,7 +5,7 @@
 
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Status.h"
-#include "TempRoot.h"
+#include "PolicyRoot.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ TEST(Status, SaveAndLoadRoundTrip) {
         {wallClockNow(), true, 1800, "ramping down", std::nullopt},
     };
     for (const Status& status : cases) {
-        const TempRoot root;
+        const PolicyRoot root;
         std::filesystem::create_directories(Paths::statusDir());
         ASSERT_TRUE(status.save().has_value()) << status.reason;
         EXPECT_EQ(Status::load(), status) << status.reason;
@@ -98,7 +98,7 @@ TEST(Status, SaveAndLoadRoundTrip) {
 }
 
 TEST(Status, SaveReplacesAnOlderStatus) {
-    const TempRoot root;
+    const PolicyRoot root;
     std::filesystem::create_directories(Paths::statusDir());
     ASSERT_TRUE((Status{1, true, 3000, "manual", std::nullopt}.save().has_value()));
     const Status newer{2, false, 0, "macOS", "No fans found"};
@@ -107,7 +107,7 @@ TEST(Status, SaveReplacesAnOlderStatus) {
 }
 
 TEST(Status, SaveWithoutTheFolderFails) {
-    const TempRoot root;
+    const PolicyRoot root;
     const auto saved = Status{1, false, 0, "macOS", std::nullopt}.save();
     ASSERT_FALSE(saved.has_value());
     EXPECT_NE(saved.error().find(Paths::status().string()), std::string::npos) << saved.error();
@@ -116,7 +116,7 @@ TEST(Status, SaveWithoutTheFolderFails) {
 }
 
 TEST(Status, SaveRefusesWhatItCouldNotReadBack) {
-    const TempRoot root;
+    const PolicyRoot root;
     std::filesystem::create_directories(Paths::statusDir());
     EXPECT_FALSE((Status{nan, false, 0, "macOS", std::nullopt}.save().has_value()));
     EXPECT_FALSE((Status{1, true, nan, "manual", std::nullopt}.save().has_value()));
@@ -124,7 +124,7 @@ TEST(Status, SaveRefusesWhatItCouldNotReadBack) {
 }
 
 TEST(Status, LoadOfAMissingOrUnsafeFileIsAbsent) {
-    const TempRoot root;
+    const PolicyRoot root;
     EXPECT_EQ(Status::load(), std::nullopt);
     std::filesystem::create_directories(Paths::statusDir());
     writeText(root.path() / "elsewhere.json",

@@ -5,7 +5,7 @@
 
 #include "CSMC/linux/CpuBrand.h"
 #include "FanCore/Sensors/Chip.h"
-#include "TempRoot.h"
+#include "SensorRoot.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ TEST(CpuBrand, FirstModelNameOfCpuinfo) {
 }
 
 TEST(CpuBrand, ReadsCpuinfoBeforeTheDeviceTree) {
-    TempRoot root;
+    SensorRoot root;
     root.write("proc/device-tree/model", std::string("Apple MacBook Air (M2, 2022)\0", 29));
     EXPECT_EQ(CpuBrand::read(root.path()), "Apple M2");
     root.write("proc/cpuinfo", "processor\t: 0\nmodel name\t: Intel(R) Xeon(R) W-3245M\n");
@@ -71,7 +71,7 @@ TEST(CpuBrand, ReadsCpuinfoBeforeTheDeviceTree) {
 }
 
 TEST(CpuBrand, Arm64CpuinfoWithoutModelNameUsesTheDeviceTree) {
-    TempRoot root;
+    SensorRoot root;
     root.write("proc/cpuinfo", "processor\t: 0\nBogoMIPS\t: 48.00\nCPU implementer\t: 0x61\n");
     root.write("sys/firmware/devicetree/base/model",
                std::string("Apple MacBook Pro (14-inch, M3 Pro, Nov 2023)\0", 46));
@@ -79,14 +79,14 @@ TEST(CpuBrand, Arm64CpuinfoWithoutModelNameUsesTheDeviceTree) {
 }
 
 TEST(CpuBrand, InvalidBytesAreReplacedAndNothingGivesEmpty) {
-    TempRoot root;
+    SensorRoot root;
     EXPECT_EQ(CpuBrand::read(root.path()), "");
     root.write("proc/cpuinfo", "model name\t: Bad \xff\xfe name\n");
     EXPECT_EQ(CpuBrand::read(root.path()), "Bad \xEF\xBF\xBD\xEF\xBF\xBD name");
 }
 
 TEST(Chip, BrandAndGenerationComeFromTheSandboxRoot) {
-    TempRoot root;
+    SensorRoot root;
     root.write("proc/cpuinfo", "processor\t: 0\nBogoMIPS\t: 48.00\n");
     root.write("proc/device-tree/model", "Apple MacBook Pro (14-inch, M3 Pro, Nov 2023)");
     EXPECT_EQ(Chip::brand(), "Apple M3 Pro");

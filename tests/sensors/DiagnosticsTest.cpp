@@ -42,7 +42,7 @@ std::string osLine() {
            std::to_string(version[1]) + "." + std::to_string(version[2]);
 }
 
-void writeStatus(const TempRoot& root, const std::string& json) {
+void writeStatus(const SensorRoot& root, const std::string& json) {
     std::filesystem::create_directories(Paths::statusDir());
     const std::string relative = std::filesystem::relative(Paths::status(), root.path()).string();
     root.write(relative, json);

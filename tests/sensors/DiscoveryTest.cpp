@@ -150,7 +150,7 @@ TEST(Discovery, EmptyGroupsWithoutKeysOrWithoutAnSmc) {
         EXPECT_TRUE(Sensors(1ms).groups.empty());
     }
     {
-        TempRoot root;
+        SensorRoot root;
         smc_set_transport_factory([] { return SmcOpenResult{-1, nullptr}; });
         EXPECT_TRUE(Sensors(1ms).groups.empty());
         smc_set_transport_factory({});

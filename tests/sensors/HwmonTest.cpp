@@ -6,7 +6,7 @@
 
 #include "CSMC/hid.h"
 #include "CSMC/linux/Hwmon.h"
-#include "TempRoot.h"
+#include "SensorRoot.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ TEST(Hwmon, ProductNamesCarryTheRoleWords) {
 }
 
 TEST(Hwmon, ServicesAreOrderedNumericallyAndLabelledByDefault) {
-    TempRoot root;
+    SensorRoot root;
     root.hwmon(10, "nvme", 1, "40000", "Composite");
     root.hwmon(2, "coretemp", 10, "52000", "Core 8");
     root.hwmon(2, "coretemp", 2, "50000", "Core 0");
@@ -79,7 +79,7 @@ TEST(Hwmon, MillidegreeParsing) {
 }
 
 TEST(HidTemperatures, FillsContiguousSlotsAndSkipsUnusableServices) {
-    TempRoot root;
+    SensorRoot root;
     root.hwmon(0, "coretemp", 1, "61250", "Package id 0");
     root.hwmon(0, "coretemp", 2, "garbage", "Core 0");                      // no value: no slot
     root.hwmon(1, "acpitz", 1, "30000", std::string(63 - 7, 'x').c_str());  // 63 bytes: fits
@@ -103,7 +103,7 @@ TEST(HidTemperatures, FillsContiguousSlotsAndSkipsUnusableServices) {
 }
 
 TEST(HidTemperatures, RespectsMaxAndWritesNothingForZero) {
-    TempRoot root;
+    SensorRoot root;
     for (int temp = 1; temp <= 3; ++temp) root.hwmon(0, "coretemp", temp, "50000");
     Slots slots;
     EXPECT_EQ(slots.fill(0), 0);
@@ -115,7 +115,7 @@ TEST(HidTemperatures, RespectsMaxAndWritesNothingForZero) {
 }
 
 TEST(HidTemperatures, ServiceListIsKeptUntilReset) {
-    TempRoot root;
+    SensorRoot root;
     Slots slots;
     EXPECT_EQ(slots.fill(8), 0);  // nothing yet: not stored, so the next call looks again
     root.hwmon(0, "coretemp", 1, "50000", "Package id 0");

@@ -22,6 +22,7 @@
 #include "FanCore/Sensors/Chip.h"
 #include "FanCore/Sensors/Fans.h"
 #include "FanCore/Sensors/Sensors.h"
+#include "SensorRoot.h"
 #include "sim/SimMachine.h"
 #include "sim/SimSysfs.h"
 #include "sim/SimTransport.h"
@@ -83,14 +84,8 @@ int main(int argc, char** argv) {
     const int rounds = std::max(1, argc > 2 ? std::atoi(argv[2]) : 200);
     if (std::string_view(profileName) == "--socket") return measureSocket(rounds);
 
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tarnwick-measure-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) return 1;
-    const std::filesystem::path root = pattern;
-    ::setenv("TARNWICK_ROOT", root.c_str(), 1);
-    SandboxRoot::reload();
-    hid_reset_services();
-    Chip::reload();
+    const SensorRoot sandbox;
+    const std::filesystem::path& root = sandbox.path();
 
     SimMachine machine{std::string_view(profileName)};
     std::string error;
@@ -171,6 +166,5 @@ int main(int argc, char** argv) {
     }
 
     smc_set_transport_factory({});
-    std::filesystem::remove_all(root);
     return 0;
 }

@@ -5,15 +5,15 @@
 #include <vector>
 
 #include "FanCore/Sensors/Sensors.h"
+#include "SensorRoot.h"
 #include "SimRig.h"
-#include "TempRoot.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
 TEST(SensorsHid, KeepsValuesStrictlyInsideTheWindow) {
-    TempRoot root;
+    SensorRoot root;
     const char* values[] = {"10000", "10500", "129900", "130000", "-5000", "200000"};
     for (int k = 0; k < 6; ++k) root.hwmon(k, "acpitz", 1, values[k]);
     std::vector<double> kept;
@@ -22,7 +22,7 @@ TEST(SensorsHid, KeepsValuesStrictlyInsideTheWindow) {
 }
 
 TEST(SensorsHid, SeesOnlyTheFirst128Services) {
-    TempRoot root;
+    SensorRoot root;
     for (int temp = 1; temp <= 130; ++temp) {
         root.hwmon(0, "acpitz", temp, std::to_string(20000 + temp));
     }

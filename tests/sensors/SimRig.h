@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "CSMC/transport.h"
-#include "TempRoot.h"
+#include "SensorRoot.h"
 #include "sim/SimMachine.h"
 #include "sim/SimProfile.h"
 
@@ -61,7 +61,7 @@ class SimRig {
         return out;
     }
 
-    TempRoot root;
+    SensorRoot root;
     SimMachine machine;
     Hook hook;
 
