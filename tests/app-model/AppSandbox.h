@@ -1,11 +1,10 @@
 #pragma once
 
-// One test's private world: a sandbox root for the system paths, a private XDG config home for
-// the user defaults and the autostart entry, no SMC unless the test installs one, and a
+// One test's private world: a sandbox root for the system paths, a private XDG config home and
+// HOME for the user defaults and the autostart entry, no SMC unless the test installs one, and a
 // QCoreApplication for timers.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,15 +17,14 @@
 #include <QTimer>
 #include <filesystem>
 #include <functional>
-#include <map>
-#include <optional>
 #include <string>
 
 #include "CSMC/hid.h"
-#include "CSMC/linux/sandbox_root.h"
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
 #include "Tarnwick/Model.h"
+#include "support/ScopedEnv.h"
+#include "support/TempRoot.h"
 
 // Qt's timers need an application object; one serves the whole test program.
 inline QCoreApplication& testApplication() {
@@ -44,37 +42,18 @@ class AppSandbox {
     AppSandbox() {
         testApplication();
         EXPECT_TRUE(dir_.isValid());
-        for (const char* name : {"TARNWICK_ROOT", "XDG_CONFIG_HOME", "HOME"}) {
-            if (const char* old = std::getenv(name)) saved_[name] = old;
-        }
-        QDir().mkpath(path("root"));
         QDir().mkpath(path("config"));
         QDir().mkpath(path("home"));
         QDir().mkpath(bundle());
-        ::setenv("TARNWICK_ROOT", path("root").toLocal8Bit().constData(), 1);
-        ::setenv("XDG_CONFIG_HOME", path("config").toLocal8Bit().constData(), 1);
-        ::setenv("HOME", path("home").toLocal8Bit().constData(), 1);
-        reloadAll();
         // No SMC at all unless a test installs a simulated one.
         smc_set_transport_factory([] { return SmcOpenResult{}; });
     }
     AppSandbox(const AppSandbox&) = delete;
     AppSandbox& operator=(const AppSandbox&) = delete;
-    ~AppSandbox() {
-        for (const char* name : {"TARNWICK_ROOT", "XDG_CONFIG_HOME", "HOME"}) {
-            const auto old = saved_.find(name);
-            if (old != saved_.end()) {
-                ::setenv(name, old->second.c_str(), 1);
-            } else {
-                ::unsetenv(name);
-            }
-        }
-        smc_set_transport_factory({});
-        reloadAll();
-    }
+    ~AppSandbox() { smc_set_transport_factory({}); }
 
     QString path(const QString& relative) const { return dir_.filePath(relative); }
-    std::filesystem::path root() const { return path("root").toStdString(); }
+    const std::filesystem::path& root() const { return root_.path(); }
     QString bundle() const { return path("bundle"); }
 
     // Options for a model that never polls on its own and reads the clock below.
@@ -92,14 +71,15 @@ class AppSandbox {
     double now = 1'700'000'000.0;
 
   private:
-    static void reloadAll() {
-        SandboxRoot::reload();
+    static void reloadModel() {
         Paths::reload();
         hid_reset_services();
     }
 
     QTemporaryDir dir_;
-    std::map<std::string, std::string> saved_;
+    support::ScopedEnv config_{"XDG_CONFIG_HOME", path("config").toStdString()};
+    support::ScopedEnv home_{"HOME", path("home").toStdString()};
+    support::TempRoot root_{reloadModel, "tarnwick-app"};
 };
 
 inline void writeFile(const QString& path, const QByteArray& bytes) {

@@ -2,10 +2,6 @@
 // the sandbox root), and end to end with the tarnwick-sim program and the daemon installed by the
 // real install script.
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <QProcess>
 #include <algorithm>
 #include <cmath>
@@ -22,6 +18,7 @@
 #include "sim/SimMachine.h"
 #include "sim/SimSysfs.h"
 #include "sim/SimTransport.h"
+#include "support/Process.h"
 
 namespace {
 
@@ -148,24 +145,6 @@ std::optional<json> readJson(const std::filesystem::path& path) {
     return document;
 }
 
-// The socket file appears at bind(), a moment before the simulator listens.
-bool acceptsConnections(const std::filesystem::path& socketPath) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string text = socketPath.string();
-    if (text.size() >= sizeof(address.sun_path)) {
-        ::close(fd);
-        return false;
-    }
-    std::copy(text.begin(), text.end(), address.sun_path);
-    const bool connected =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    ::close(fd);
-    return connected;
-}
-
 // The mode line the status on disk calls for, by the rule the panel documents.
 QString expectedModeLine(const Status& status) {
     if (status.error) return QString::fromStdString(*status.error);
@@ -188,11 +167,11 @@ class EndToEnd : public ::testing::Test {
         smc_set_transport_factory({});
         sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         sim.setStandardOutputFile(QProcess::nullDevice());
-        sim.start(simProgram,
-                  {"--root", sandbox.path("root"), "--profile", "mbp14-m3pro", "--tick-ms", "100"});
+        sim.start(simProgram, {"--root", QString::fromStdString(sandbox.root().string()),
+                               "--profile", "mbp14-m3pro", "--tick-ms", "100"});
         ASSERT_TRUE(sim.waitForStarted(5000));
         const auto socket = sandbox.root() / "run/tarnwick-sim/smc.sock";
-        ASSERT_TRUE(waitFor([&] { return acceptsConnections(socket); }, 10000));
+        ASSERT_TRUE(waitFor([&] { return support::acceptsConnections(socket); }, 10000));
     }
 
     void TearDown() override {

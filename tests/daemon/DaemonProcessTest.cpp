@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "daemon/ProcessSupport.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ using json = nlohmann::json;
 // The built daemon against the built simulated Mac, each a process, in a fresh sandbox root.
 class DaemonProcessTest : public ::testing::Test {
   protected:
-    Scratch scratch;
+    support::TempDir scratch{"tarnwickd-e2e"};
     std::filesystem::path root = scratch.path() / "root";
     std::filesystem::path simDir = root / "run" / "tarnwick-sim";
     std::filesystem::path statusFile = root / "run" / "tarnwick" / "status.json";
@@ -40,8 +41,8 @@ class DaemonProcessTest : public ::testing::Test {
                                        daemonLog);
     }
 
-    void setConfig(const std::string& text) { writeText(configFile, text); }
-    void setControl(const std::string& text) { writeText(simDir / "control.json", text); }
+    void setConfig(const std::string& text) { replaceText(configFile, text); }
+    void setControl(const std::string& text) { replaceText(simDir / "control.json", text); }
 
     json simState() const {
         json state = json::parse(readText(simDir / "state.json"), nullptr, false);
@@ -187,7 +188,7 @@ TEST_F(DaemonProcessTest, SettingsFifoNeverStallsAPass) {
 TEST_F(DaemonProcessTest, SettingsLinkedElsewhereAreIgnored) {
     startSim();
     const std::filesystem::path elsewhere = scratch.path() / "elsewhere.json";
-    writeText(elsewhere, R"({"manualMode":true,"manualRPM":5000})");
+    replaceText(elsewhere, R"({"manualMode":true,"manualRPM":5000})");
     std::filesystem::create_directories(configFile.parent_path());
     std::filesystem::create_symlink(elsewhere, configFile);
     auto daemon = startDaemon();
