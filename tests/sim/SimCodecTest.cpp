@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 #include "sim/SimCodec.h"
 
@@ -12,6 +13,9 @@ struct Decoding {
     const char* bytes;
     double value;
 };
+
+// Names the case in test output, where gtest would otherwise dump the struct's bytes.
+inline void PrintTo(const Decoding& c, std::ostream* out) { *out << c.type << " " << c.bytes; }
 
 class SimCodecDecode : public ::testing::TestWithParam<Decoding> {};
 
@@ -43,6 +47,8 @@ struct Encoding {
     double value;
     const char* bytes;
 };
+
+inline void PrintTo(const Encoding& c, std::ostream* out) { *out << c.type << " " << c.value; }
 
 class SimCodecEncode : public ::testing::TestWithParam<Encoding> {};
 

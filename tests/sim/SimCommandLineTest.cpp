@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "sim/SimCommandLine.h"
 
 namespace {
@@ -8,6 +10,12 @@ struct Bad {
     std::vector<std::string> arguments;
     const char* complaint;  // a fragment of the error
 };
+
+// Names the case in test output, where gtest would otherwise dump the struct's bytes.
+inline void PrintTo(const Bad& c, std::ostream* out) {
+    *out << "args";
+    for (const std::string& argument : c.arguments) *out << ' ' << argument;
+}
 
 class SimCommandLineBad : public ::testing::TestWithParam<Bad> {};
 

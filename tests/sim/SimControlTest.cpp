@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "SimTestSupport.h"
 #include "sim/SimControlFile.h"
 
@@ -39,6 +41,9 @@ struct Malformed {
     const char* complaint;
 };
 
+// Names the case in test output, where gtest would otherwise dump the struct's bytes.
+inline void PrintTo(const Malformed& c, std::ostream* out) { *out << c.name; }
+
 class SimControlMalformed : public ::testing::TestWithParam<Malformed> {};
 
 TEST_P(SimControlMalformed, IsRefusedWithTheReason) {
@@ -68,10 +73,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 class SimControlFileTest : public ::testing::Test {
   protected:
-    simtest::TempDir dir;
+    support::TempDir dir;
     SimMachine machine{simtest::profile(simtest::fanProfileJson())};
     SimControlFile file{dir.path() / "control.json"};
-    void write(std::string_view text) { simtest::writeFile(dir.path() / "control.json", text); }
+    void write(std::string_view text) { support::writeText(dir.path() / "control.json", text); }
 };
 
 TEST_F(SimControlFileTest, MissingFileMeansTheProfileDefaults) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <set>
 
 #include "SimTestSupport.h"
@@ -48,6 +49,9 @@ struct Refusal {
     smc_param block;
     uint8_t result;
 };
+
+// Names the case in test output, where gtest would otherwise dump the struct's bytes.
+inline void PrintTo(const Refusal& c, std::ostream* out) { *out << c.name; }
 
 class SimExchangeRefusal : public SimExchange, public ::testing::WithParamInterface<Refusal> {};
 

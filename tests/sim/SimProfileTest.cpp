@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <set>
 
 #include "FanCore/Sensors/Chip.h"
@@ -26,6 +27,9 @@ struct Expected {
     const char* brandFragment;
     std::set<std::string> groups;  // SMC key groups the system finds on this machine
 };
+
+// Names the case in test output, where gtest would otherwise dump the struct's bytes.
+inline void PrintTo(const Expected& c, std::ostream* out) { *out << c.name; }
 
 class SimBuiltinProfile : public ::testing::TestWithParam<Expected> {};
 
@@ -114,6 +118,8 @@ struct Broken {
     const char* json;
     const char* complaint;
 };
+
+inline void PrintTo(const Broken& c, std::ostream* out) { *out << c.name; }
 
 class SimProfileBroken : public ::testing::TestWithParam<Broken> {};
 

@@ -1,99 +1,65 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <thread>
 
 #include "SimSocketClient.h"
 #include "SimTestSupport.h"
-
-extern char** environ;
+#include "support/Process.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;
+using support::eventually;
 
 namespace {
 
 const std::filesystem::path kProgram =
     std::filesystem::path(TARNWICK_BUILD_DIR) / "bin/tarnwick-sim";
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
-}
-
 // tarnwick-sim as a child process with its output in files; killed if a test leaves it running.
 class SimProcess {
   public:
-    SimProcess(const std::vector<std::string>& arguments, const std::filesystem::path& logs) {
-        out_ = logs / "stdout";
-        err_ = logs / "stderr";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        std::vector<std::string> all{kProgram.string()};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, kProgram.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~SimProcess() {
-        if (pid_ > 0 && !status_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
+    SimProcess(const std::vector<std::string>& arguments, const std::filesystem::path& logs)
+        : out_(logs / "stdout"),
+          err_(logs / "stderr"),
+          child_(withProgram(arguments), {}, {out_, err_}) {}
 
-    void signal(int number) { ::kill(pid_, number); }
+    void signal(int number) { child_.signal(number); }
     // The exit status once the process ends within `limit`; -1 if it is still running, -2 if
     // it died of a signal.
     int exitCode(std::chrono::milliseconds limit = 10s) {
-        eventually(
-            [&] {
-                int status = 0;
-                if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-                return status_.has_value();
-            },
-            limit);
-        if (!status_) return -1;
-        return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -2;
+        const std::optional<int> status = child_.wait(limit);
+        if (!status) return -1;
+        return WIFEXITED(*status) ? WEXITSTATUS(*status) : -2;
     }
-    std::string errors() const { return simtest::readFile(err_); }
-    std::string output() const { return simtest::readFile(out_); }
+    std::string errors() const { return support::readText(err_); }
+    std::string output() const { return support::readText(out_); }
 
   private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
+    static std::vector<std::string> withProgram(const std::vector<std::string>& arguments) {
+        std::vector<std::string> all{kProgram.string()};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return all;
+    }
+
     std::filesystem::path out_;
     std::filesystem::path err_;
+    support::Child child_;
 };
 
 class SimProgram : public ::testing::Test {
   protected:
-    simtest::TempDir logs;
-    simtest::TempDir root;
+    support::TempDir logs;
+    support::TempDir root;
     std::filesystem::path dir = root.path() / "run/tarnwick-sim";
     std::filesystem::path socket = dir / "smc.sock";
 
-    json state() { return json::parse(simtest::readFile(dir / "state.json"), nullptr, false); }
+    json state() { return json::parse(support::readText(dir / "state.json"), nullptr, false); }
     bool stateShows(const std::function<bool(const json&)>& check) {
         return eventually([&] {
             const json s = state();
@@ -118,7 +84,7 @@ TEST_F(SimProgram, ServesTheSocketFollowsControlAndStopsCleanlyOnSigterm) {
     ASSERT_TRUE(write);
     EXPECT_EQ(write->reply.result, 0);
 
-    simtest::writeFile(dir / "control.json", R"({"load": 1, "pin": {"TB0T": 41.5}})");
+    support::writeText(dir / "control.json", R"({"load": 1, "pin": {"TB0T": 41.5}})");
     EXPECT_TRUE(stateShows([](const json& s) {
         return s["control"]["load"] == 1.0 && s["temperatures"]["TB0T"] == 41.5 &&
                s["Ftst"] == 1.0 && s["writes"].size() == 1 && s["exchanges"]["keyInfo"] == 1;
@@ -137,9 +103,9 @@ TEST_F(SimProgram, SigintStopsItTooAndAMalformedControlFileIsToldOnce) {
         {"--root", root.path().string(), "--tick-ms", "20", "--profile", "mbp16-intel-t2"},
         logs.path());
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists(socket); })) << sim.errors();
-    simtest::writeFile(dir / "control.json", R"({"ambient": 31})");
+    support::writeText(dir / "control.json", R"({"ambient": 31})");
     ASSERT_TRUE(stateShows([](const json& s) { return s["control"]["ambient"] == 31.0; }));
-    simtest::writeFile(dir / "control.json", R"({"ambient": 12, )");
+    support::writeText(dir / "control.json", R"({"ambient": 12, )");
     ASSERT_TRUE(eventually([&] { return sim.errors().find("control.json") != std::string::npos; }));
     std::this_thread::sleep_for(200ms);  // ten more ticks
     EXPECT_EQ(state()["control"]["ambient"], 31.0) << "the previous control stays";
@@ -155,7 +121,7 @@ TEST_F(SimProgram, SigintStopsItTooAndAMalformedControlFileIsToldOnce) {
 TEST_F(SimProgram, ASecondSimulatorOnTheSameRootIsRefused) {
     SimProcess first({"--root", root.path().string()}, logs.path());
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists(socket); })) << first.errors();
-    simtest::TempDir otherLogs;
+    support::TempDir otherLogs;
     SimProcess second({"--root", root.path().string()}, otherLogs.path());
     EXPECT_EQ(second.exitCode(), 1);
     EXPECT_NE(second.errors().find("another simulator"), std::string::npos) << second.errors();
@@ -171,11 +137,14 @@ struct Refused {
     const char* complaint;
 };
 
+// Names the case in test output, where gtest would otherwise dump the struct's bytes.
+inline void PrintTo(const Refused& c, std::ostream* out) { *out << c.name; }
+
 class SimProgramRefuses : public SimProgram, public ::testing::WithParamInterface<Refused> {};
 
 TEST_P(SimProgramRefuses, WithAMessageAndANonZeroExit) {
     const std::filesystem::path file = logs.path() / "profile.json";
-    simtest::writeFile(
+    support::writeText(
         file, R"({"brand": "x", "keys": [{"key": "F0Ac", "type": "flt ", "bytes": "00 8"}]})");
     std::vector<std::string> arguments;
     for (const std::string& a : GetParam().arguments) {

@@ -49,7 +49,7 @@ class RunningServer {
 
 class SimServerTest : public ::testing::Test {
   protected:
-    simtest::TempDir dir;
+    support::TempDir dir;
     std::filesystem::path socket = dir.path() / "smc.sock";
     SimMachine machine{simtest::profile(simtest::fanProfileJson())};
 };
@@ -169,10 +169,10 @@ TEST_F(SimServerTest, ReplacesAStaleSocketButRefusesALiveOneOrAnyOtherFile) {
     first.reset();
     EXPECT_FALSE(std::filesystem::exists(socket)) << "a stopped server removes its socket";
 
-    simtest::writeFile(socket, "precious");
+    support::writeText(socket, "precious");
     EXPECT_FALSE(SimServer::listen(socket, machine, error));
     EXPECT_NE(error.find("not a socket"), std::string::npos) << error;
-    EXPECT_EQ(simtest::readFile(socket), "precious");
+    EXPECT_EQ(support::readText(socket), "precious");
 }
 
 TEST_F(SimServerTest, DoesNotRemoveASocketThatReplacedItsOwn) {
@@ -180,9 +180,9 @@ TEST_F(SimServerTest, DoesNotRemoveASocketThatReplacedItsOwn) {
     auto server = SimServer::listen(socket, machine, error);
     ASSERT_TRUE(server) << error;
     std::filesystem::remove(socket);
-    simtest::writeFile(socket, "successor");
+    support::writeText(socket, "successor");
     server.reset();
-    EXPECT_EQ(simtest::readFile(socket), "successor");
+    EXPECT_EQ(support::readText(socket), "successor");
 }
 
 TEST_F(SimServerTest, DeepRootsBeyondTheSocketPathLimitStillWork) {

@@ -90,12 +90,12 @@ TEST(SimState, GarbageWrittenKeysStillRenderAsJson) {
 }
 
 TEST(SimFileReplace, ReplacesWholeAndFailsWithoutLeavingDebris) {
-    simtest::TempDir dir;
+    support::TempDir dir;
     const std::filesystem::path path = dir.path() / "state.json";
     std::string error;
     ASSERT_TRUE(SimFile::replace(path, "first", error)) << error;
     ASSERT_TRUE(SimFile::replace(path, "second", error)) << error;
-    EXPECT_EQ(simtest::readFile(path), "second");
+    EXPECT_EQ(support::readText(path), "second");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),
               1);

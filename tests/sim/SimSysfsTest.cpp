@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 
 #include "CSMC/linux/CpuBrand.h"
 #include "CSMC/linux/Hwmon.h"
@@ -19,10 +20,13 @@ struct Machine {
     const char* battery;
 };
 
+// Names the case in test output, where gtest would otherwise dump the struct's bytes.
+inline void PrintTo(const Machine& c, std::ostream* out) { *out << c.profile; }
+
 class SimSysfsPublishes : public ::testing::TestWithParam<Machine> {};
 
 TEST_P(SimSysfsPublishes, WhatTheLinuxReadersTurnBackIntoTheProfile) {
-    simtest::TempDir root;
+    support::TempDir root;
     SimMachine machine(GetParam().profile);
     SimSysfs sysfs(root.path());
     std::string error;
@@ -84,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(SimSysfs, UpdateFollowsChargerBatteryAndHidPins) {
-    simtest::TempDir root;
+    support::TempDir root;
     SimMachine machine("mbp16-intel-t2");
     SimSysfs sysfs(root.path());
     std::string error;
@@ -101,10 +105,10 @@ TEST(SimSysfs, UpdateFollowsChargerBatteryAndHidPins) {
         machine.setCharger(step.charger);
         machine.setBattery(step.percent);
         ASSERT_TRUE(sysfs.update(machine, error)) << error;
-        EXPECT_EQ(simtest::readFile(battery / "status"), step.status);
-        EXPECT_EQ(simtest::readFile(battery / "capacity"),
+        EXPECT_EQ(support::readText(battery / "status"), step.status);
+        EXPECT_EQ(support::readText(battery / "capacity"),
                   std::to_string(std::lround(step.percent)) + "\n");
-        EXPECT_EQ(simtest::readFile(root.path() / "sys/class/power_supply/ADP1/online"),
+        EXPECT_EQ(support::readText(root.path() / "sys/class/power_supply/ADP1/online"),
                   step.charger ? "1\n" : "0\n");
     }
 
@@ -112,17 +116,17 @@ TEST(SimSysfs, UpdateFollowsChargerBatteryAndHidPins) {
     control.hid["Composite"] = 70;
     ASSERT_EQ(machine.setControl(control), "");
     ASSERT_TRUE(sysfs.update(machine, error));
-    EXPECT_EQ(simtest::readFile(root.path() / "sys/class/hwmon/hwmon2/temp1_input"), "70000\n")
+    EXPECT_EQ(support::readText(root.path() / "sys/class/hwmon/hwmon2/temp1_input"), "70000\n")
         << "a pinned value is published exactly";
 }
 
 TEST(SimSysfs, PrepareReplacesWhatAnEarlierProfileLeft) {
-    simtest::TempDir root;
+    support::TempDir root;
     std::string error;
     SimMachine apple("mbp14-m3pro");
     ASSERT_TRUE(SimSysfs(root.path()).prepare(apple, error)) << error;
     std::filesystem::create_directories(root.path() / "sys/class/hwmon/hwmon9");
-    simtest::writeFile(root.path() / "sys/class/hwmon/hwmon9/name", "stale\n");
+    support::writeText(root.path() / "sys/class/hwmon/hwmon9/name", "stale\n");
 
     SimMachine intel("mbp16-intel-t2");
     ASSERT_TRUE(SimSysfs(root.path()).prepare(intel, error)) << error;

@@ -1,14 +1,10 @@
 #pragma once
 
-// Helpers shared by the simulated Mac's tests: request blocks and small profiles.
-
-#include <stdlib.h>
+// Helpers shared by the simulated Mac's tests: request blocks and small profiles; temporary
+// folders and file helpers come from support/.
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -19,37 +15,10 @@
 #include "sim/SimCodec.h"
 #include "sim/SimMachine.h"
 #include "sim/SimProfile.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 namespace simtest {
-
-// A fresh directory under the system's temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-sim-XXXXXX");
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-inline void writeFile(const std::filesystem::path& path, std::string_view text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 inline smc_param request(uint8_t command, std::string_view key = "", uint32_t size = 0,
                          std::initializer_list<uint8_t> bytes = {}) {
