@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QPointer>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "Tarnwick/PanelPlacement.h"
@@ -37,18 +38,35 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (self) self->updateStatusItem();
     };
     updateStatusItem();
-    TrayHost::whenPresent(this, options_.trayWait, std::chrono::milliseconds(250), [self](bool) {
-        if (self) self->statusItem_->createTrayIcon();
-    });
+    TrayHost::whenPresent(this, options_.trayWait, std::chrono::milliseconds(250),
+                          [self](bool found) {
+                              if (self) self->trayWaitEnded(found);
+                          });
     if (options_.arguments.contains(QStringLiteral("--show-panel"))) {
         QTimer::singleShot(showPanelDelay, this, &AppDelegate::showPanel);
     }
+}
+
+bool AppDelegate::panelAsWindow(bool hostFound, bool trayAvailable) {
+    return !hostFound && !trayAvailable;
+}
+
+void AppDelegate::trayWaitEnded(bool hostFound) {
+    // Created even without a tray: Qt docks it should a tray still appear.
+    statusItem_->createTrayIcon();
+    const bool trayAvailable = options_.trayAvailable ? options_.trayAvailable()
+                                                      : QSystemTrayIcon::isSystemTrayAvailable();
+    if (!panelAsWindow(hostFound, trayAvailable) || panel_ == nullptr || panel_->isWindow()) return;
+    hidePanel();
+    panel_->becomeWindow();
+    showPanel();
 }
 
 void AppDelegate::buildPanel() {
     view_ = new PopoverView(*model_, PopoverView::expandMenuBarFrom(options_.arguments));
     panel_ = new PanelWindow(view_);
     connect(panel_, &PanelWindow::hidden, this, &AppDelegate::panelHidden);
+    connect(panel_, &PanelWindow::closedByUser, this, &AppDelegate::quitRequested);
     // Layout changes arrive in bursts; the panel follows once they have settled.
     connect(panel_, &PanelWindow::contentResized, this,
             [this] { QTimer::singleShot(0, this, &AppDelegate::layoutPanel); });
@@ -59,8 +77,13 @@ void AppDelegate::updateStatusItem() { statusItem_->set(statusButtonFor(*model_)
 void AppDelegate::layoutPanel() {
     if (panel_ == nullptr) return;
     const QSize size = view_->fittingSize();
+    if (panel_->isWindow() && panel_->isVisible()) {
+        // The user may have moved the window; it only follows its content's size.
+        panel_->setFixedSize(size);
+        return;
+    }
     const std::optional<QRect> anchor = statusItem_->geometry();
-    const QPoint cursor = QCursor::pos();
+    const QPoint cursor = cursorAtOpen_.value_or(QCursor::pos());
     const QPoint probe = anchor ? anchor->center() : cursor;
     QScreen* screen = QGuiApplication::screenAt(probe);
     if (screen == nullptr) screen = QGuiApplication::primaryScreen();
@@ -74,11 +97,13 @@ void AppDelegate::showPanel() {
     if (panel_ == nullptr) return;
     model_->animateChanges = false;
     model_->refresh();
+    if (!panel_->isVisible()) cursorAtOpen_ = QCursor::pos();
     layoutPanel();
     panel_->show();
     panel_->raise();
     panel_->activateWindow();
-    if (!monitoring_) {
+    // The ordinary window closes only when the user closes it.
+    if (!monitoring_ && !panel_->isWindow()) {
         qApp->installEventFilter(this);
         monitoring_ = true;
     }
@@ -99,6 +124,7 @@ void AppDelegate::panelHidden() {
         monitoring_ = false;
     }
     model_->animateChanges = false;
+    cursorAtOpen_.reset();
     lastHide_ = now();
 }
 

@@ -4,6 +4,7 @@
 // and keeps the tray item drawn.
 
 #include <QObject>
+#include <QPoint>
 #include <QStringList>
 #include <chrono>
 #include <functional>
@@ -19,8 +20,12 @@ class StatusItem;
 struct AppDelegateOptions {
     QStringList arguments;  // the command line, program name first
     ModelOptions model;
-    // How long launch waits for a tray host before creating the tray icon anyway.
+    // How long launch waits for a tray host before creating the tray icon anyway (and, when Qt
+    // sees no tray either, turning the panel into an ordinary window). The program takes it from
+    // TARNWICK_TRAY_WAIT_MS, which exists for tests.
     std::chrono::milliseconds trayWait{std::chrono::seconds(20)};
+    // Whether Qt can show a tray icon; QSystemTrayIcon::isSystemTrayAvailable() when empty.
+    std::function<bool()> trayAvailable;
     std::function<std::chrono::steady_clock::time_point()> clock;  // steady_clock::now
 };
 
@@ -35,11 +40,16 @@ class AppDelegate : public QObject {
     static constexpr std::chrono::milliseconds animationDelay{300};
     static constexpr std::chrono::milliseconds showPanelDelay{500};
 
+    // Whether the panel has to be an ordinary window: neither a tray host was found within the
+    // wait nor does Qt see a tray, so no icon could ever open the panel again.
+    static bool panelAsWindow(bool hostFound, bool trayAvailable);
+
     explicit AppDelegate(AppDelegateOptions options);
     ~AppDelegate() override;
 
     // Builds the panel, draws the tray item, creates the tray icon once a tray host is there and
-    // opens the panel after 0.5 s with "--show-panel".
+    // opens the panel after 0.5 s with "--show-panel". Without any tray after the wait, shows the
+    // panel as an ordinary window instead.
     void applicationDidFinishLaunching();
 
     void toggle();
@@ -54,12 +64,17 @@ class AppDelegate : public QObject {
     PopoverView* view() const { return view_; }
     StatusItem* statusItem() const { return statusItem_; }
 
+  signals:
+    // The user closed the panel's ordinary window, the only way back to the application.
+    void quitRequested();
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void buildPanel();
     void panelHidden();
+    void trayWaitEnded(bool hostFound);
     std::chrono::steady_clock::time_point now() const;
 
     AppDelegateOptions options_;
@@ -68,5 +83,8 @@ class AppDelegate : public QObject {
     PanelWindow* panel_ = nullptr;
     PopoverView* view_ = nullptr;
     bool monitoring_ = false;
+    // Where the cursor was when the panel opened: the anchor while it stays open, so that a
+    // change of content does not move the panel away from under the pointer.
+    std::optional<QPoint> cursorAtOpen_;
     std::optional<std::chrono::steady_clock::time_point> lastHide_;
 };

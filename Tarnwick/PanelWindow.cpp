@@ -1,8 +1,10 @@
 #include "Tarnwick/PanelWindow.h"
 
+#include <QCloseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "Tarnwick/AppIcon.h"
 #include "Tarnwick/PopoverView.h"
 #include "Tarnwick/TrayHost.h"
 #include "Tarnwick/widgets/Theme.h"
@@ -47,4 +49,20 @@ void PanelWindow::paintEvent(QPaintEvent*) {
 void PanelWindow::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     emit hidden();
+}
+
+void PanelWindow::becomeWindow() {
+    if (window_) return;
+    window_ = true;
+    // A decorated window has square corners; the see-through ones would show as black patches.
+    rounded_ = false;
+    setAttribute(Qt::WA_TranslucentBackground, false);
+    setWindowFlags(Qt::Window);
+    setWindowTitle(QStringLiteral("tarnwick"));
+    setWindowIcon(AppIcon::icon());
+}
+
+void PanelWindow::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (window_ && event->isAccepted()) emit closedByUser();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-// The borderless pop-up window that holds the panel's content.
+// The window that holds the panel's content: a borderless pop-up under the tray icon, or, where
+// no tray can show an icon, an ordinary top-level window that stays until the user closes it.
 
 #include <QWidget>
 
@@ -15,17 +16,27 @@ class PanelWindow : public QWidget {
 
     PopoverView* content() const { return content_; }
 
+    // Turns the pop-up into an ordinary decorated window titled "tarnwick" with the app icon.
+    // Call while hidden; there is no way back.
+    void becomeWindow();
+    // Whether becomeWindow() has run.
+    bool isWindow() const { return window_; }
+
   signals:
     // The window was hidden, by the shell or by Qt closing the pop-up on an outside click.
     void hidden();
     // The content's size may have changed.
     void contentResized();
+    // The user closed the ordinary window (never emitted for the pop-up).
+    void closedByUser();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     PopoverView* content_;
     bool rounded_;
+    bool window_ = false;
 };

@@ -52,7 +52,13 @@ int main(int argc, char** argv) {
 
     AppDelegateOptions options;
     options.arguments = arguments;
+    // Tests shorten the wait for a tray host; nothing else should need to.
+    bool waitGiven = false;
+    const int waitMs = qEnvironmentVariableIntValue("TARNWICK_TRAY_WAIT_MS", &waitGiven);
+    if (waitGiven && waitMs >= 0) options.trayWait = std::chrono::milliseconds(waitMs);
     AppDelegate delegate(options);
+    QObject::connect(&delegate, &AppDelegate::quitRequested, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
     delegate.applicationDidFinishLaunching();
     app.exec();
     return 0;

@@ -19,6 +19,7 @@
 #include "Tarnwick/StatusItem.h"
 #include "Tarnwick/TrayHost.h"
 #include "Tarnwick/views/ControlSection.h"
+#include "Tarnwick/views/MenuBarSection.h"
 #include "Tarnwick/widgets/SegmentedControl.h"
 #include "UiTest.h"
 
@@ -28,11 +29,13 @@ using std::chrono::milliseconds;
 
 // A launched shell whose clock the test moves by hand.
 struct Shell {
-    explicit Shell(QStringList arguments = {QStringLiteral("tarnwick")}) {
+    // `tray`: whether Qt sees a tray once the (immediate) wait for a tray host has given up.
+    explicit Shell(QStringList arguments = {QStringLiteral("tarnwick")}, bool tray = true) {
         AppDelegateOptions options;
         options.arguments = arguments;
         options.model = sandbox.options(arguments);
         options.trayWait = milliseconds(0);
+        options.trayAvailable = [tray] { return tray; };
         options.clock = [this] { return now; };
         delegate = std::make_unique<AppDelegate>(options);
         delegate->applicationDidFinishLaunching();
@@ -143,6 +146,76 @@ TEST(PanelMouse, ClosingByClickCountsAsAHide) {
     ASSERT_FALSE(shell.open());
     shell.now += milliseconds(100);
     shell.delegate->toggle();  // the same click reaching the tray icon
+    EXPECT_FALSE(shell.open());
+}
+
+TEST(PanelAnchor, ContentChangesDoNotMoveTheOpenPanelToTheCursor) {
+    Shell shell;
+    QCursor::setPos(QPoint(300, 200));
+    shell.delegate->showPanel();
+    const QPoint opened = shell.delegate->panel()->pos();
+    // The pointer moves (to a control inside the panel) and the content grows.
+    QCursor::setPos(opened + QPoint(20, 300));
+    shell.delegate->view()->menuBar()->toggleExpanded();
+    ASSERT_TRUE(waitFor(
+        [&] { return shell.delegate->panel()->size() == shell.delegate->view()->fittingSize(); },
+        2000));
+    EXPECT_EQ(shell.delegate->panel()->pos().x(), opened.x());
+    // Reopened, the panel goes to the cursor again.
+    shell.delegate->hidePanel();
+    shell.now += milliseconds(500);
+    shell.delegate->toggle();
+    EXPECT_NE(shell.delegate->panel()->pos().x(), opened.x());
+}
+
+TEST(PanelWithoutTray, TheDecisionNeedsBothTheHostAndQtToSeeNoTray) {
+    struct Case {
+        bool hostFound;
+        bool trayAvailable;
+        bool window;
+    };
+    for (const Case c : {Case{true, true, false}, Case{true, false, false},
+                         Case{false, true, false}, Case{false, false, true}}) {
+        EXPECT_EQ(AppDelegate::panelAsWindow(c.hostFound, c.trayAvailable), c.window)
+            << c.hostFound << c.trayAvailable;
+    }
+}
+
+TEST(PanelWithoutTray, BecomesAnOrdinaryWindowThatStaysUntilClosed) {
+    Shell shell({QStringLiteral("tarnwick")}, false);
+    PanelWindow* panel = shell.delegate->panel();
+    ASSERT_TRUE(waitFor([&] { return panel->isWindow() && panel->isVisible(); }, 3000));
+    EXPECT_EQ(panel->windowTitle(), QStringLiteral("tarnwick"));
+    EXPECT_EQ(panel->windowType(), Qt::Window);
+    EXPECT_FALSE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_FALSE(panel->windowIcon().isNull());
+    EXPECT_EQ(panel->size(), shell.delegate->view()->fittingSize());
+
+    // Neither Escape nor a deactivation nor a click elsewhere closes it.
+    QTest::keyClick(panel, Qt::Key_Escape);
+    QEvent deactivate(QEvent::ApplicationDeactivate);
+    QCoreApplication::sendEvent(qApp, &deactivate);
+    QTest::mouseClick(panel, Qt::LeftButton, {}, QPoint(-50, -50));
+    QTest::qWait(300);
+    EXPECT_TRUE(panel->isVisible());
+
+    // Its content still follows the model, and the window its content's size.
+    shell.delegate->view()->menuBar()->toggleExpanded();
+    EXPECT_TRUE(
+        waitFor([&] { return panel->size() == shell.delegate->view()->fittingSize(); }, 2000));
+
+    // Closing it is the user's way out of the application.
+    QSignalSpy quit(shell.delegate.get(), &AppDelegate::quitRequested);
+    panel->close();
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_FALSE(panel->isVisible());
+}
+
+TEST(PanelWithoutTray, StaysAPopUpWhenQtSeesATray) {
+    Shell shell;
+    QTest::qWait(600);  // the tray wait has ended
+    EXPECT_TRUE(shell.delegate->statusItem()->hasTrayIcon());
+    EXPECT_FALSE(shell.delegate->panel()->isWindow());
     EXPECT_FALSE(shell.open());
 }
 

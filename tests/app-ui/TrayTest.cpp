@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "daemon/ProcessSupport.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ std::string capture(const std::string& command) {
 
 struct WindowState {
     bool viewable = false;
+    bool overrideRedirect = false;  // a pop-up that no window manager decorates
     int x = 0, y = 0, width = 0, height = 0;
 };
 
@@ -84,25 +86,29 @@ class TrayOnX : public ::testing::Test {
 
     std::string hostLog() const { return e2e::readText(scratch_.path() / "host.log"); }
 
-    void startApp() {
+    // `extra`: further arguments; `trayWaitMs`: the wait for a tray host, when not the default.
+    void startApp(const std::vector<std::string>& extra = {},
+                  std::optional<int> trayWaitMs = std::nullopt) {
         const std::filesystem::path root = scratch_.path() / "root";
         std::filesystem::create_directories(root);
-        app_ = std::make_unique<e2e::Child>(
-            std::vector<std::string>{appPath.string(), "--demo", "hot"},
-            std::vector<std::string>{"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb",
-                                     "TARNWICK_ROOT=" + root.string(),
-                                     "XDG_CONFIG_HOME=" + (scratch_.path() / "config").string(),
-                                     "DBUS_SESSION_BUS_ADDRESS=disabled:"},
-            scratch_.path() / "app.log");
+        std::vector<std::string> arguments{appPath.string(), "--demo", "hot"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        std::vector<std::string> environment{
+            "DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb", "TARNWICK_ROOT=" + root.string(),
+            "XDG_CONFIG_HOME=" + (scratch_.path() / "config").string(),
+            "DBUS_SESSION_BUS_ADDRESS=disabled:"};
+        if (trayWaitMs)
+            environment.push_back("TARNWICK_TRAY_WAIT_MS=" + std::to_string(*trayWaitMs));
+        app_ = std::make_unique<e2e::Child>(arguments, environment, scratch_.path() / "app.log");
     }
 
     std::string x(const std::string& arguments) const {
         return capture("DISPLAY=" + display_ + " " + arguments + " 2>/dev/null");
     }
 
-    // The panel window's state, found by its title.
-    std::optional<WindowState> panel() const {
-        std::istringstream ids(x("xdotool search --name '^tarnwick panel$'"));
+    // The state of the window titled `title` (a regular expression); the pop-up by default.
+    std::optional<WindowState> panel(const std::string& title = "^tarnwick panel$") const {
+        std::istringstream ids(x("xdotool search --onlyvisible --name '" + title + "'"));
         std::string id;
         if (!(ids >> id)) return std::nullopt;
         const std::string info = x("xwininfo -id " + id);
@@ -113,6 +119,7 @@ class TrayOnX : public ::testing::Test {
         };
         WindowState state;
         state.viewable = info.find("IsViewable") != std::string::npos;
+        state.overrideRedirect = info.find("Override Redirect State: yes") != std::string::npos;
         state.x = number("Absolute upper-left X");
         state.y = number("Absolute upper-left Y");
         state.width = number("Width");
@@ -130,7 +137,7 @@ class TrayOnX : public ::testing::Test {
     }
 
     bool delayHost_ = false;
-    e2e::Scratch scratch_;
+    support::TempDir scratch_{"tarnwick-tray"};
     std::string display_;
     std::filesystem::path socket_;
     std::unique_ptr<e2e::Child> server_;
@@ -200,6 +207,61 @@ TEST_F(LateTray, IconDocksWhenTheTrayAppears) {
     startHost();
     EXPECT_TRUE(e2e::eventually([&] { return hostLog().find("docked") != std::string::npos; }, 30s))
         << hostLog() << e2e::readText(scratch_.path() / "app.log");
+}
+
+// No tray host on the display at all.
+class NoTray : public TrayOnX {
+  protected:
+    void SetUp() override {
+        delayHost_ = true;
+        TrayOnX::SetUp();
+    }
+
+    std::optional<WindowState> window() const { return panel("^tarnwick$"); }
+};
+
+TEST_F(NoTray, PanelBecomesAnOrdinaryWindowThatStays) {
+    startApp({}, 1000);
+    ASSERT_TRUE(e2e::eventually([&] { return window() && window()->viewable; }, 30s))
+        << e2e::readText(scratch_.path() / "app.log");
+    const WindowState shown = *window();
+    EXPECT_FALSE(shown.overrideRedirect);
+    EXPECT_EQ(shown.width, 330);
+    EXPECT_FALSE(panelOpen());  // no pop-up besides it
+    std::istringstream ids(x("xdotool search --onlyvisible --name '^tarnwick$'"));
+    std::string id;
+    ASSERT_TRUE(ids >> id);
+    EXPECT_NE(x("xprop -id " + id + " _NET_WM_ICON").find("Icon ("), std::string::npos);
+
+    click(shown.x > 200 ? 50 : 1200, 700);  // elsewhere
+    x("xdotool key Escape");
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(window());
+    EXPECT_TRUE(window()->viewable);
+}
+
+// Before the wait has given up, the pop-up opens at the cursor. When its content changes under
+// the pointer it keeps its place instead of following the pointer, which would leave the pointer
+// outside and the pop-up exposed to closing on the next focus change.
+TEST_F(NoTray, PopUpKeepsItsPlaceWhenItsContentChanges) {
+    x("xdotool mousemove 640 300");
+    startApp({"--show-panel"}, 60000);
+    ASSERT_TRUE(e2e::eventually([&] { return panelOpen(); }, 30s))
+        << e2e::readText(scratch_.path() / "app.log");
+    const WindowState before = *panel();
+    // The "Menu bar" header, the last section but the footer: it expands the panel.
+    const int atX = before.x + 40;
+    const int atY = before.y + before.height - 78;
+    click(atX, atY);
+    ASSERT_TRUE(e2e::eventually([&] { return panel() && panel()->height > before.height; }, 5s))
+        << "the menu-bar settings did not expand";
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(panelOpen());
+    const WindowState after = *panel();
+    EXPECT_EQ(after.x, before.x);
+    EXPECT_TRUE(atX >= after.x && atX < after.x + after.width && atY >= after.y &&
+                atY < after.y + after.height)
+        << "the pointer is outside the panel at " << after.x << "," << after.y;
 }
 
 }  // namespace
