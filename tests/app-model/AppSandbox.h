@@ -23,6 +23,7 @@
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
 #include "Tarnwick/Model.h"
+#include "support/QtTest.h"
 #include "support/ScopedEnv.h"
 #include "support/TempRoot.h"
 
@@ -99,23 +100,6 @@ inline QByteArray readFile(const QString& path) {
     return file.readAll();
 }
 
-// Runs the event loop until `done` holds or `ms` pass; returns whether it held.
-inline bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+using support::waitFor;
 
-// Names parameterised cases after their `name` member.
-struct CaseName {
-    template <typename T>
-    std::string operator()(const ::testing::TestParamInfo<T>& info) const {
-        return info.param.name;
-    }
-};
+using support::CaseName;

@@ -22,6 +22,7 @@
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
 #include "Tarnwick/Model.h"
+#include "support/QtTest.h"
 
 // The application object lives for the whole test program; widgets need it before anything.
 inline QApplication& uiApplication() {
@@ -98,18 +99,7 @@ class UiSandbox {
     std::map<std::string, std::string> saved_;
 };
 
-// Runs the event loop until `done` holds or `ms` pass; returns whether it held.
-inline bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+using support::waitFor;
 
 inline Fan makeFan(int64_t index, double actual, double min = 1200, double max = 6000) {
     Fan fan;
@@ -120,10 +110,4 @@ inline Fan makeFan(int64_t index, double actual, double min = 1200, double max =
     return fan;
 }
 
-// Names parameterised cases after their `name` member.
-struct CaseName {
-    template <typename T>
-    std::string operator()(const ::testing::TestParamInfo<T>& info) const {
-        return info.param.name;
-    }
-};
+using support::CaseName;

@@ -1,0 +1,36 @@
+#pragma once
+
+// Helpers for suites that drive Qt objects: waiting on the event loop, naming table cases.
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <functional>
+#include <string>
+
+namespace support {
+
+// Runs the event loop until `done` holds or `ms` pass; returns whether it held.
+inline bool waitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+// Names parameterised cases after their `name` member.
+struct CaseName {
+    template <typename T>
+    std::string operator()(const ::testing::TestParamInfo<T>& info) const {
+        return info.param.name;
+    }
+};
+
+}  // namespace support
