@@ -5,8 +5,6 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -50,33 +48,22 @@ class TrayOnX : public ::testing::Test {
         for (const char* tool : {"Xvfb", "xdotool", "xwininfo"}) {
             if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
         }
-        // A display number nobody uses. Two test processes (or two checkouts) may pick the same
-        // free number at once: the display is ours only when its lock file names our server.
+        // A display number nobody uses; tests running side by side start from different ones.
         const int first = 200 + static_cast<int>(::getpid() % 500) * 2;
-        for (int n = first; n < first + 100 && display_.empty(); ++n) {
-            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (std::filesystem::exists(socket) || std::filesystem::exists(lock)) continue;
-            auto server = std::make_unique<e2e::Child>(
-                std::vector<std::string>{"/usr/bin/Xvfb", ":" + std::to_string(n), "-screen", "0",
-                                         "1280x800x24", "-nolisten", "tcp"},
-                std::vector<std::string>{}, scratch_.path() / "xvfb.log");
-            const bool ours = e2e::eventually(
-                [&] {
-                    if (!server->running()) return true;
-                    std::ifstream in(lock);
-                    long owner = 0;
-                    return std::filesystem::exists(socket) && (in >> owner) &&
-                           owner == static_cast<long>(server->pid());
-                },
-                10s);
-            if (ours && server->running()) {
+        for (int n = first; n < first + 100; ++n) {
+            if (!std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
+                !std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
                 display_ = ":" + std::to_string(n);
-                socket_ = socket;
-                server_ = std::move(server);
+                socket_ = "/tmp/.X11-unix/X" + std::to_string(n);
+                break;
             }
         }
         ASSERT_FALSE(display_.empty());
+        server_ = std::make_unique<e2e::Child>(
+            std::vector<std::string>{"/usr/bin/Xvfb", display_, "-screen", "0", "1280x800x24",
+                                     "-nolisten", "tcp"},
+            std::vector<std::string>{}, scratch_.path() / "xvfb.log");
+        ASSERT_TRUE(e2e::eventually([&] { return std::filesystem::exists(socket_); }, 10s));
         if (delayHost_) return;
         startHost();
     }
