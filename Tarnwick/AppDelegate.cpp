@@ -8,11 +8,11 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "Tarnwick/PanelPlacement.h"
-#include "Tarnwick/PanelWindow.h"
-#include "Tarnwick/PopoverView.h"
-#include "Tarnwick/StatusItem.h"
-#include "Tarnwick/TrayHost.h"
+#include "Tarnwick/panel/PanelPlacement.h"
+#include "Tarnwick/panel/PanelWindow.h"
+#include "Tarnwick/panel/PopoverView.h"
+#include "Tarnwick/tray/StatusItem.h"
+#include "Tarnwick/tray/TrayHost.h"
 
 AppDelegate::AppDelegate(AppDelegateOptions options)
     : options_(std::move(options)), statusItem_(new StatusItem(this)) {

@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-#include "Tarnwick/Model.h"
+#include "Tarnwick/model/Model.h"
 
 class PanelWindow;
 class PopoverView;

@@ -5,8 +5,8 @@
 #include <QPainter>
 #include <QSaveFile>
 
-#include "Tarnwick/AboutView.h"
-#include "Tarnwick/PopoverView.h"
+#include "Tarnwick/panel/AboutView.h"
+#include "Tarnwick/panel/PopoverView.h"
 
 namespace Snapshot {
 

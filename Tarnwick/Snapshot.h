@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <optional>
 
-#include "Tarnwick/Model.h"
+#include "Tarnwick/model/Model.h"
 
 namespace Snapshot {
 

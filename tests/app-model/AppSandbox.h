@@ -22,7 +22,7 @@
 #include "CSMC/hid.h"
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
-#include "Tarnwick/Model.h"
+#include "Tarnwick/model/Model.h"
 #include "support/QtTest.h"
 #include "support/ScopedEnv.h"
 #include "support/TempRoot.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "AppSandbox.h"
-#include "Tarnwick/LoginItem.h"
+#include "Tarnwick/model/LoginItem.h"
 
 namespace {
 

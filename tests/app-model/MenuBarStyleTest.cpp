@@ -5,8 +5,8 @@
 #include <string>
 
 #include "AppSandbox.h"
-#include "Tarnwick/MenuBarStyle.h"
-#include "Tarnwick/UserDefaults.h"
+#include "Tarnwick/model/UserDefaults.h"
+#include "Tarnwick/tray/MenuBarStyle.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "AppSandbox.h"
 #include "FanCore/Policy/Paths.h"
-#include "Tarnwick/UserDefaults.h"
+#include "Tarnwick/model/UserDefaults.h"
 
 namespace {
 

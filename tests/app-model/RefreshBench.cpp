@@ -18,7 +18,7 @@
 #include "CSMC/hid.h"
 #include "CSMC/linux/sandbox_root.h"
 #include "FanCore/Policy/Paths.h"
-#include "Tarnwick/Model.h"
+#include "Tarnwick/model/Model.h"
 #include "sim/SimMachine.h"
 #include "sim/SimSysfs.h"
 #include "sim/SimTransport.h"

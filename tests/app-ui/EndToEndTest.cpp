@@ -9,9 +9,9 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "Tarnwick/PopoverView.h"
-#include "Tarnwick/views/ControlSection.h"
-#include "Tarnwick/views/FansSection.h"
+#include "Tarnwick/panel/PopoverView.h"
+#include "Tarnwick/panel/views/ControlSection.h"
+#include "Tarnwick/panel/views/FansSection.h"
 #include "Tarnwick/widgets/LabeledSlider.h"
 #include "Tarnwick/widgets/ProminentButton.h"
 #include "UiTest.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Tarnwick/AppDelegate.h"
-#include "Tarnwick/PanelWindow.h"
+#include "Tarnwick/panel/PanelWindow.h"
 
 namespace {
 

@@ -3,14 +3,14 @@
 #include <QDateTime>
 #include <QSignalSpy>
 
-#include "Tarnwick/PopoverView.h"
-#include "Tarnwick/views/BatterySection.h"
-#include "Tarnwick/views/ControlSection.h"
-#include "Tarnwick/views/FanBar.h"
-#include "Tarnwick/views/FansSection.h"
-#include "Tarnwick/views/Footer.h"
-#include "Tarnwick/views/MenuBarSection.h"
-#include "Tarnwick/views/TempsSection.h"
+#include "Tarnwick/panel/PopoverView.h"
+#include "Tarnwick/panel/views/BatterySection.h"
+#include "Tarnwick/panel/views/ControlSection.h"
+#include "Tarnwick/panel/views/FanBar.h"
+#include "Tarnwick/panel/views/FansSection.h"
+#include "Tarnwick/panel/views/Footer.h"
+#include "Tarnwick/panel/views/MenuBarSection.h"
+#include "Tarnwick/panel/views/TempsSection.h"
 #include "Tarnwick/widgets/ElidedText.h"
 #include "Tarnwick/widgets/ProminentButton.h"
 #include "Tarnwick/widgets/Text.h"

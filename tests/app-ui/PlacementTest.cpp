@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Tarnwick/PanelPlacement.h"
+#include "Tarnwick/panel/PanelPlacement.h"
 #include "UiTest.h"
 
 namespace {

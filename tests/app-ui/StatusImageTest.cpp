@@ -5,7 +5,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "Tarnwick/StatusImage.h"
+#include "Tarnwick/tray/StatusImage.h"
 #include "UiTest.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "Tarnwick/StatusItem.h"
+#include "Tarnwick/tray/StatusItem.h"
 #include "UiTest.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include "CSMC/linux/sandbox_root.h"
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
-#include "Tarnwick/Model.h"
+#include "Tarnwick/model/Model.h"
 #include "support/QtTest.h"
 
 // The application object lives for the whole test program; widgets need it before anything.

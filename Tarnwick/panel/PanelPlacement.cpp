@@ -1,4 +1,4 @@
-#include "Tarnwick/PanelPlacement.h"
+#include "Tarnwick/panel/PanelPlacement.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
-#include "Tarnwick/views/BatterySection.h"
+#include "Tarnwick/panel/views/BatterySection.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "Tarnwick/Model.h"
+#include "Tarnwick/model/Model.h"
 #include "Tarnwick/widgets/Stepper.h"
 #include "Tarnwick/widgets/Switch.h"
 #include "Tarnwick/widgets/Text.h"

@@ -1,4 +1,4 @@
-#include "Tarnwick/TrayHost.h"
+#include "Tarnwick/tray/TrayHost.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>

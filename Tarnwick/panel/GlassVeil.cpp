@@ -1,4 +1,4 @@
-#include "Tarnwick/GlassVeil.h"
+#include "Tarnwick/panel/GlassVeil.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "Tarnwick/MenuBarValue.h"
+#include "Tarnwick/tray/MenuBarValue.h"
 
 QString textForm(MenuBarValue value) {
     switch (value) {

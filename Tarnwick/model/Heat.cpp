@@ -1,4 +1,4 @@
-#include "Tarnwick/Heat.h"
+#include "Tarnwick/model/Heat.h"
 
 Heat heatFor(std::optional<double> hottest) {
     if (!hottest) return Heat::normal;

@@ -1,4 +1,4 @@
-#include "Tarnwick/UserDefaults.h"
+#include "Tarnwick/model/UserDefaults.h"
 
 #include <QStandardPaths>
 #include <QVariant>

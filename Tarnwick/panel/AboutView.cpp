@@ -1,4 +1,4 @@
-#include "Tarnwick/AboutView.h"
+#include "Tarnwick/panel/AboutView.h"
 
 #include <QApplication>
 #include <QLabel>

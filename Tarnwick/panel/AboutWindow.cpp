@@ -1,4 +1,4 @@
-#include "Tarnwick/AboutWindow.h"
+#include "Tarnwick/panel/AboutWindow.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -6,7 +6,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "Tarnwick/AboutView.h"
+#include "Tarnwick/panel/AboutView.h"
 
 namespace AboutWindow {
 namespace {

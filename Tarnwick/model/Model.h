@@ -18,9 +18,9 @@
 #include "FanCore/Policy/Records.h"
 #include "FanCore/Policy/Status.h"
 #include "FanCore/Sensors/ReadingsSmoother.h"
-#include "Tarnwick/Heat.h"
-#include "Tarnwick/Installer.h"
-#include "Tarnwick/MenuBarStyle.h"
+#include "Tarnwick/model/Heat.h"
+#include "Tarnwick/model/Installer.h"
+#include "Tarnwick/tray/MenuBarStyle.h"
 
 class Sensors;
 

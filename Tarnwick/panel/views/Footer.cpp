@@ -1,4 +1,4 @@
-#include "Tarnwick/views/Footer.h"
+#include "Tarnwick/panel/views/Footer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,9 +11,9 @@
 #include <QToolButton>
 
 #include "FanCore/Diagnostics/Diagnostics.h"
-#include "Tarnwick/AboutWindow.h"
-#include "Tarnwick/Model.h"
 #include "Tarnwick/Symbols.h"
+#include "Tarnwick/model/Model.h"
+#include "Tarnwick/panel/AboutWindow.h"
 #include "Tarnwick/widgets/Text.h"
 
 namespace {

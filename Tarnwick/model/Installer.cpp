@@ -1,4 +1,4 @@
-#include "Tarnwick/Installer.h"
+#include "Tarnwick/model/Installer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -10,9 +10,9 @@
 #include <QString>
 #include <optional>
 
-#include "Tarnwick/Heat.h"
-#include "Tarnwick/MenuBarStyle.h"
-#include "Tarnwick/StatusImage.h"
+#include "Tarnwick/model/Heat.h"
+#include "Tarnwick/tray/MenuBarStyle.h"
+#include "Tarnwick/tray/StatusImage.h"
 
 class Model;
 class QSystemTrayIcon;

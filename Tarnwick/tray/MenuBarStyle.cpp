@@ -1,8 +1,8 @@
-#include "Tarnwick/MenuBarStyle.h"
+#include "Tarnwick/tray/MenuBarStyle.h"
 
 #include <QVariant>
 
-#include "Tarnwick/UserDefaults.h"
+#include "Tarnwick/model/UserDefaults.h"
 
 namespace {
 

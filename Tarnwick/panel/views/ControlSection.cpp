@@ -1,11 +1,11 @@
-#include "Tarnwick/views/ControlSection.h"
+#include "Tarnwick/panel/views/ControlSection.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
-#include "Tarnwick/Model.h"
+#include "Tarnwick/model/Model.h"
 #include "Tarnwick/widgets/LabeledSlider.h"
 #include "Tarnwick/widgets/SegmentedControl.h"
 #include "Tarnwick/widgets/Text.h"

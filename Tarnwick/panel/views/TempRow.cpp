@@ -1,4 +1,4 @@
-#include "Tarnwick/views/TempRow.h"
+#include "Tarnwick/panel/views/TempRow.h"
 
 #include <QHBoxLayout>
 

@@ -1,9 +1,9 @@
-#include "Tarnwick/views/TempsSection.h"
+#include "Tarnwick/panel/views/TempsSection.h"
 
 #include <QVBoxLayout>
 
-#include "Tarnwick/Model.h"
-#include "Tarnwick/views/TempRow.h"
+#include "Tarnwick/model/Model.h"
+#include "Tarnwick/panel/views/TempRow.h"
 
 namespace {
 constexpr Limits chipLimits{80, 95};

@@ -1,4 +1,4 @@
-#include "Tarnwick/views/MenuBarSection.h"
+#include "Tarnwick/panel/views/MenuBarSection.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -8,7 +8,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "Tarnwick/Model.h"
+#include "Tarnwick/model/Model.h"
 #include "Tarnwick/widgets/SegmentedControl.h"
 #include "Tarnwick/widgets/Text.h"
 

@@ -4,7 +4,7 @@
 
 #include <QSettings>
 
-#include "Tarnwick/MenuBarValue.h"
+#include "Tarnwick/tray/MenuBarValue.h"
 
 struct MenuBarStyle {
     bool showIcon = true;

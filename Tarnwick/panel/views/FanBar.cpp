@@ -1,10 +1,10 @@
-#include "Tarnwick/views/FanBar.h"
+#include "Tarnwick/panel/views/FanBar.h"
 
 #include <QEasingCurve>
 #include <QPainter>
 #include <algorithm>
 
-#include "Tarnwick/Model.h"
+#include "Tarnwick/model/Model.h"
 #include "Tarnwick/widgets/Theme.h"
 
 double fanBarValue(double actual, double max) {

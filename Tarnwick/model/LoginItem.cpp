@@ -1,4 +1,4 @@
-#include "Tarnwick/LoginItem.h"
+#include "Tarnwick/model/LoginItem.h"
 
 #include <QDir>
 #include <QFile>

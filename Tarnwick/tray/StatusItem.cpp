@@ -1,4 +1,4 @@
-#include "Tarnwick/StatusItem.h"
+#include "Tarnwick/tray/StatusItem.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -7,8 +7,8 @@
 #include <cmath>
 
 #include "Tarnwick/AppIcon.h"
-#include "Tarnwick/Model.h"
 #include "Tarnwick/Symbols.h"
+#include "Tarnwick/model/Model.h"
 #include "Tarnwick/widgets/Theme.h"
 
 std::optional<QColor> warningColor(const MenuBarStyle& style, Heat heat) {

@@ -1,12 +1,12 @@
-#include "Tarnwick/views/FansSection.h"
+#include "Tarnwick/panel/views/FansSection.h"
 
 #include <QHBoxLayout>
 #include <QSet>
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "Tarnwick/Model.h"
-#include "Tarnwick/views/FanBar.h"
+#include "Tarnwick/model/Model.h"
+#include "Tarnwick/panel/views/FanBar.h"
 #include "Tarnwick/widgets/ElidedText.h"
 #include "Tarnwick/widgets/ProminentButton.h"
 #include "Tarnwick/widgets/SymbolView.h"

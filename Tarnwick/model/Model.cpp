@@ -1,4 +1,4 @@
-#include "Tarnwick/Model.h"
+#include "Tarnwick/model/Model.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -16,8 +16,8 @@
 #include "FanCore/Sensors/Fans.h"
 #include "FanCore/Sensors/Power.h"
 #include "FanCore/Sensors/Sensors.h"
-#include "Tarnwick/LoginItem.h"
-#include "Tarnwick/UserDefaults.h"
+#include "Tarnwick/model/LoginItem.h"
+#include "Tarnwick/model/UserDefaults.h"
 
 namespace {
 

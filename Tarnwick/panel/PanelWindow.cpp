@@ -1,12 +1,12 @@
-#include "Tarnwick/PanelWindow.h"
+#include "Tarnwick/panel/PanelWindow.h"
 
 #include <QCloseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
 
 #include "Tarnwick/AppIcon.h"
-#include "Tarnwick/PopoverView.h"
-#include "Tarnwick/TrayHost.h"
+#include "Tarnwick/panel/PopoverView.h"
+#include "Tarnwick/tray/TrayHost.h"
 #include "Tarnwick/widgets/Theme.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "Tarnwick/StatusImage.h"
+#include "Tarnwick/tray/StatusImage.h"
 
 #include <QPainterPath>
 #include <QPen>

@@ -1,17 +1,17 @@
-#include "Tarnwick/PopoverView.h"
+#include "Tarnwick/panel/PopoverView.h"
 
 #include <QEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "Tarnwick/GlassVeil.h"
-#include "Tarnwick/Model.h"
-#include "Tarnwick/views/BatterySection.h"
-#include "Tarnwick/views/ControlSection.h"
-#include "Tarnwick/views/FansSection.h"
-#include "Tarnwick/views/Footer.h"
-#include "Tarnwick/views/MenuBarSection.h"
-#include "Tarnwick/views/TempsSection.h"
+#include "Tarnwick/model/Model.h"
+#include "Tarnwick/panel/GlassVeil.h"
+#include "Tarnwick/panel/views/BatterySection.h"
+#include "Tarnwick/panel/views/ControlSection.h"
+#include "Tarnwick/panel/views/FansSection.h"
+#include "Tarnwick/panel/views/Footer.h"
+#include "Tarnwick/panel/views/MenuBarSection.h"
+#include "Tarnwick/panel/views/TempsSection.h"
 #include "Tarnwick/widgets/Divider.h"
 
 PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent)
