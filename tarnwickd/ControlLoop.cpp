@@ -65,12 +65,33 @@ std::string wholeRPMText(double rpm) {
     return text;
 }
 
+std::string wholeSecondsText(std::chrono::nanoseconds duration) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
+}
+
 ControlLoop::ControlLoop(Machine& machine, Clock& clock, std::ostream& log)
     : machine_(machine), clock_(clock), log_(log) {}
 
 void ControlLoop::logLine(const std::string& line) { log_ << line << '\n' << std::flush; }
 
 void ControlLoop::pass() {
+    if (sleepingSince_) {
+        if (clock_.monotonic() - *sleepingSince_ <= sleepPauseLimit) {
+            machine_.saveStatus(Status{clock_.wall(), false, 0, std::string(Platform::osName),
+                                       std::nullopt, Driver::sleeping});
+            return;
+        }
+        logLine("tarnwickd: no wake within " + wholeSecondsText(sleepPauseLimit) +
+                " s, starting afresh");
+        startAfresh();
+    } else if (const auto slept = missedSleep()) {
+        // Firmware may have reset the fans, or kept them at a speed chosen for the old heat.
+        if (manual_) machine_.setAuto();
+        manual_ = false;
+        logLine("tarnwickd: missed a sleep of " + wholeSecondsText(*slept) + " s, starting afresh");
+        startAfresh();
+    }
+
     const Config config = machine_.loadConfig();
     const Readings raw = machine_.readings();
     const Readings readings = smoother_.apply(raw);
@@ -83,8 +104,8 @@ void ControlLoop::pass() {
             machine_.setAuto();
             manual_ = false;
         }
-        machine_.saveStatus(
-            Status{clock_.wall(), false, 0, std::string(Platform::osName), "No fans found"});
+        machine_.saveStatus(Status{clock_.wall(), false, 0, std::string(Platform::osName),
+                                   "No fans found", Driver::system});
         return;
     }
 
@@ -134,7 +155,48 @@ void ControlLoop::pass() {
     status.reason = manual_ ? (demand.reason.empty() ? "ramping down" : demand.reason)
                             : std::string(Platform::osName);
     status.error = std::move(error);
+    status.driver = manual_ ? Driver::daemon : Driver::system;
     machine_.saveStatus(status);
+}
+
+void ControlLoop::sleep() {
+    if (!sleepingSince_) {
+        machine_.setAuto();
+        manual_ = false;
+        sleptAt_ = clock_.sinceBoot();
+        logLine("tarnwickd: paused for sleep");
+    }
+    sleepingSince_ = clock_.monotonic();
+    machine_.saveStatus(Status{clock_.wall(), false, 0, std::string(Platform::osName), std::nullopt,
+                               Driver::sleeping});
+}
+
+void ControlLoop::wake() {
+    if (sleepingSince_) {
+        logLine("tarnwickd: awake after " + wholeSecondsText(clock_.sinceBoot() - sleptAt_) +
+                " s, starting afresh");
+    } else if (manual_) {
+        // A wake without its sleep: the firmware may have reset the fans all the same.
+        machine_.setAuto();
+        manual_ = false;
+    }
+    startAfresh();
+}
+
+void ControlLoop::startAfresh() {
+    sleepingSince_.reset();
+    smoother_ = ReadingsSmoother{};
+    quietSince_.reset();
+    suspendedSoFar_ = clock_.sinceBoot() - clock_.monotonic().time_since_epoch();
+}
+
+std::optional<std::chrono::nanoseconds> ControlLoop::missedSleep() {
+    const std::chrono::nanoseconds suspended =
+        clock_.sinceBoot() - clock_.monotonic().time_since_epoch();
+    const std::optional<std::chrono::nanoseconds> before = suspendedSoFar_;
+    suspendedSoFar_ = suspended;
+    if (!before || suspended - *before <= missedSleepJump) return std::nullopt;
+    return suspended - *before;
 }
 
 void ControlLoop::stop() {

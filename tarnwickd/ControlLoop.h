@@ -20,6 +20,10 @@ class ControlLoop {
     static constexpr std::chrono::seconds quietPeriod{20};
     static constexpr double rampUp = 400;    // rpm per pass
     static constexpr double rampDown = 300;  // rpm per pass
+    // A pause for sleep ends by itself after this much time awake, should the wake never come.
+    static constexpr std::chrono::seconds sleepPauseLimit{60};
+    // A jump of boot time over the monotonic clock by more than this is a sleep nobody announced.
+    static constexpr std::chrono::seconds missedSleepJump{1};
 
     // Starts with the system driving the fans; `log` receives whole lines, flushed one by one.
     ControlLoop(Machine& machine, Clock& clock, std::ostream& log);
@@ -30,11 +34,23 @@ class ControlLoop {
     // Hands the fans back to the system and removes the status file; the caller exits afterwards.
     void stop();
 
+    // The machine is about to sleep: hands the fans back, reports "sleeping" and pauses the passes
+    // (no SMC access) until wake() or sleepPauseLimit of time awake.
+    void sleep();
+
+    // The machine woke: the next pass starts afresh, with no smoothing memory and no quiet timer,
+    // and takes the fans over again only by the normal rules.
+    void wake();
+
     bool manual() const { return manual_; }
+    bool sleeping() const { return sleepingSince_.has_value(); }
     double target() const { return target_; }  // rpm last sent while manual
 
   private:
     void logLine(const std::string& line);
+    void startAfresh();
+    // The length of a sleep seen on the clocks since the last pass, when there was one.
+    std::optional<std::chrono::nanoseconds> missedSleep();
 
     Machine& machine_;
     Clock& clock_;
@@ -43,7 +59,13 @@ class ControlLoop {
     double target_ = 0;
     std::optional<std::chrono::steady_clock::time_point> quietSince_;
     ReadingsSmoother smoother_;
+    std::optional<std::chrono::steady_clock::time_point> sleepingSince_;
+    std::chrono::nanoseconds sleptAt_{};                      // boot time when the pause began
+    std::optional<std::chrono::nanoseconds> suspendedSoFar_;  // boot time minus monotonic time
 };
+
+// A duration as whole seconds, for log lines.
+std::string wholeSecondsText(std::chrono::nanoseconds duration);
 
 // A speed as a decimal integer, fraction dropped towards zero; "nan", "inf" or "-inf" for values
 // that have no integer form (never an out-of-range conversion).

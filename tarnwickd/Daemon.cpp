@@ -51,8 +51,14 @@ int run() {
     notifier.send("READY=1");
 
     int signal = StopSignals::wait(std::chrono::seconds::zero());
-    while (signal == 0) {
-        loop.pass();
+    while (!StopSignals::isStop(signal)) {
+        // The sleep hook waits for the hand-back; a wake runs a fresh pass at once.
+        if (signal == StopSignals::sleepSignal) {
+            loop.sleep();
+        } else {
+            if (signal == StopSignals::wakeSignal) loop.wake();
+            loop.pass();
+        }
         notifier.send("WATCHDOG=1");
         signal = StopSignals::wait(tick);
     }

@@ -69,8 +69,8 @@ TEST_F(ControlLoopTest, SystemKeepsFansWhileNothingAsks) {
     EXPECT_EQ(machine.autoCalls, 0);
     EXPECT_TRUE(log.str().empty());
     ASSERT_EQ(machine.statuses.size(), 5U);
-    const Status expected{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
-                          std::nullopt};
+    const Status expected{machine.lastStatus().updated,  false,        0,
+                          std::string(Platform::osName), std::nullopt, Driver::system};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -127,7 +127,8 @@ TEST_F(ControlLoopTest, RampsUpByAtMost400) {
     machine.config.manualRPM = 3500;
     passes(5);
     EXPECT_EQ(writesFrom(0), (std::vector<double>{2400, 2800, 3200, 3500, 3500}));
-    const Status expected{machine.lastStatus().updated, true, 3500, "manual", std::nullopt};
+    const Status expected{
+        machine.lastStatus().updated, true, 3500, "manual", std::nullopt, Driver::daemon};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -240,8 +241,8 @@ TEST_P(QuietPeriodTest, HandsBackOnFirstQuietPassMoreThan20sAfterTheFirst) {
     EXPECT_EQ(machine.autoCalls, autoBefore + 1);
     EXPECT_EQ(machine.manualWrites.size(), writesBefore);  // the handing-back pass writes no target
     EXPECT_EQ(logLines().back(), "tarnwickd: back to macOS");
-    const Status expected{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
-                          std::nullopt};
+    const Status expected{machine.lastStatus().updated,  false,        0,
+                          std::string(Platform::osName), std::nullopt, Driver::system};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -339,8 +340,8 @@ TEST_P(NoFansTest, HandsBackSilentlyAndReportsNoFans) {
     EXPECT_FALSE(loop.manual());
     EXPECT_EQ(machine.autoCalls, 1);
     EXPECT_EQ(log.str().size(), logBefore);
-    const Status expected{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
-                          "No fans found"};
+    const Status expected{machine.lastStatus().updated,  false,           0,
+                          std::string(Platform::osName), "No fans found", Driver::system};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -378,6 +379,74 @@ TEST_F(ControlLoopTest, FansReturningAfterNoFansAreTakenOverAgain) {
     passes(1);
     EXPECT_TRUE(loop.manual());
     EXPECT_EQ(logLines().size(), 2U);
+}
+
+// Boost 0.5 asks for nothing at 45 °C and for a lot at 95 °C.
+TEST_F(ControlLoopTest, SleepHandsBackPausesAndWakeStartsAfresh) {
+    machineAt(2000, 1200, 5000, 95);
+    machine.config.boost = 0.5;
+    passes(3);
+    ASSERT_TRUE(loop.manual());
+    EXPECT_EQ(machine.lastStatus().driver, Driver::daemon);
+    const size_t writes = machine.manualWrites.size();
+
+    loop.sleep();
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, 1);
+    passes(5);
+    clock.suspend(40s);
+    EXPECT_EQ(machine.manualWrites.size(), writes);
+    EXPECT_EQ(machine.lastStatus(),
+              (Status{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
+                      std::nullopt, Driver::sleeping}));
+
+    // Smoothing memory of 95 °C would still ask for speed from a 45 °C chip.
+    machine.raw.cpu = 45;
+    loop.wake();
+    passes(1);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.lastStatus().driver, Driver::system);
+    machine.raw.cpu = 95;
+    passes(3);  // the smoothing rises from 45 °C
+    EXPECT_TRUE(loop.manual()) << "taken again because the curve asks";
+    const std::vector<std::string> lines = logLines();
+    ASSERT_EQ(lines.size(), 4U);
+    EXPECT_EQ(lines[1], "tarnwickd: paused for sleep");
+    EXPECT_EQ(lines[2], "tarnwickd: awake after 50 s, starting afresh");
+}
+
+TEST_F(ControlLoopTest, SleepSeenOnlyOnTheClocksIsTreatedAsOne) {
+    machineAt(2000, 1200, 5000, 95);
+    machine.config.boost = 0.5;
+    passes(3);
+    clock.suspend(1s);  // no more than the clocks' jitter
+    passes(1);
+    ASSERT_TRUE(loop.manual());
+    clock.suspend(30s);
+    machine.raw.cpu = 45;
+    passes(1);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, 1);
+    EXPECT_EQ(logLines().back(), "tarnwickd: missed a sleep of 30 s, starting afresh");
+    machine.raw.cpu = 95;
+    passes(3);
+    EXPECT_TRUE(loop.manual());
+}
+
+TEST_F(ControlLoopTest, PauseWithoutWakeEndsAfterAMinuteAwake) {
+    holdAt(2500);
+    loop.sleep();
+    clock.suspend(10min);  // time asleep does not count
+    passes(31);            // up to and including 60 s awake
+    EXPECT_TRUE(loop.sleeping());
+    passes(1);
+    EXPECT_FALSE(loop.sleeping());
+    EXPECT_TRUE(loop.manual()) << "manual mode asks for the fans again";
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{"tarnwickd: manual (manual, want 2500, macOS 2500)",
+                                        "tarnwickd: paused for sleep",
+                                        "tarnwickd: no wake within 60 s, starting afresh",
+                                        "tarnwickd: manual (manual, want 2500, macOS 2500)"}));
 }
 
 TEST_F(ControlLoopTest, StopHandsBackAndRemovesStatus) {

@@ -50,13 +50,21 @@ class FakeMachine final : public Machine {
 class FakeClock final : public Clock {
   public:
     std::chrono::steady_clock::time_point now{std::chrono::hours(1000)};
+    std::chrono::nanoseconds boot{std::chrono::hours(1000)};
     double wallSeconds = 1.7e9;
 
     std::chrono::steady_clock::time_point monotonic() override { return now; }
+    std::chrono::nanoseconds sinceBoot() override { return boot; }
     double wall() override { return wallSeconds; }
 
     void advance(std::chrono::milliseconds step) {
         now += step;
+        boot += step;
         wallSeconds += std::chrono::duration<double>(step).count();
+    }
+    // A suspend: the monotonic clock stands still while boot time and the wall clock run on.
+    void suspend(std::chrono::milliseconds length) {
+        boot += length;
+        wallSeconds += std::chrono::duration<double>(length).count();
     }
 };
