@@ -88,6 +88,7 @@ void ControlLoop::pass() {
         // Firmware may have reset the fans, or kept them at a speed chosen for the old heat.
         if (manual_) machine_.setAuto();
         manual_ = false;
+        written_ = false;
         logLine("tarnwickd: missed a sleep of " + wholeSecondsText(*slept) + " s, starting afresh");
         startAfresh();
     }
@@ -104,27 +105,53 @@ void ControlLoop::pass() {
             machine_.setAuto();
             manual_ = false;
         }
+        written_ = false;
         machine_.saveStatus(Status{clock_.wall(), false, 0, std::string(Platform::osName),
                                    "No fans found", Driver::system});
         return;
     }
 
     const Demand demand = Curve::demand(config, readings, power, range->min, range->max);
+    const auto now = clock_.monotonic();
 
-    if (!manual_) {
+    std::optional<std::string> overridden;
+    if (manual_ && written_) {
+        if (const auto found = overrides_.check(fans, target_, now)) {
+            overridden = found->what;
+            if (found->action == OverrideWatch::Action::stepBack) {
+                // Fans still at the daemon's speed must not be left in manual with nobody
+                // driving them; the taken fan's holder writes again if it means to keep it.
+                manual_ = false;
+                machine_.setAuto();
+                steppedBack_ = StepBack{now, found->what};
+                logLine("tarnwickd: overridden (" + found->what + "), stepping back");
+            } else {
+                logLine("tarnwickd: overridden (" + found->what + "), asserting again");
+            }
+        }
+    }
+    written_ = false;
+    if (steppedBack_ && now - steppedBack_->since > stepBackHold &&
+        std::none_of(fans.begin(), fans.end(), [](const Fan& fan) { return fan.mode == 1; })) {
+        steppedBack_.reset();
+    }
+
+    if (!manual_ && !steppedBack_) {
         const double systemSpeed = meanActual(fans);
         if (config.manualMode || (demand.rpm > 0 && demand.rpm > systemSpeed + takeOverMargin)) {
             manual_ = true;
             target_ = greaterOf(systemSpeed, range->min);
             quietSince_.reset();
+            overrides_.reset();
             logLine("tarnwickd: manual (" + demand.reason + ", want " + wholeRPMText(demand.rpm) +
                     ", macOS " + wholeRPMText(systemSpeed) + ")");
         }
+    } else if (!manual_) {
+        // Stepped back: the fans belong to whoever took them.
     } else if (config.manualMode || demand.rpm >= range->min + quietMargin) {
         quietSince_.reset();
     } else {
         // Monotonic time: a wall-clock step must neither hold the fans nor release them early.
-        const auto now = clock_.monotonic();
         if (!quietSince_) quietSince_ = now;
         if (now - *quietSince_ > quietPeriod) {
             manual_ = false;
@@ -145,7 +172,8 @@ void ControlLoop::pass() {
         const double wanted = greaterOf(greaterOf(demand.rpm, safety), range->min);
         target_ = !(target_ < wanted) ? greaterOf(wanted, target_ - rampDown)
                                       : smallerOf(wanted, target_ + rampUp);
-        if (!machine_.setManual(target_)) error = "SMC write failed";
+        written_ = machine_.setManual(target_);
+        if (!written_) error = "SMC write failed";
     }
 
     Status status;
@@ -156,6 +184,13 @@ void ControlLoop::pass() {
                             : std::string(Platform::osName);
     status.error = std::move(error);
     status.driver = manual_ ? Driver::daemon : Driver::system;
+    if (manual_ && overridden) {
+        status.driver = Driver::overridden;
+        status.reason = *overridden;
+    } else if (!manual_ && steppedBack_) {
+        status.driver = Driver::overridden;
+        status.reason = steppedBack_->what;
+    }
     machine_.saveStatus(status);
 }
 
@@ -185,6 +220,8 @@ void ControlLoop::wake() {
 
 void ControlLoop::startAfresh() {
     sleepingSince_.reset();
+    steppedBack_.reset();
+    written_ = false;
     smoother_ = ReadingsSmoother{};
     quietSince_.reset();
     suspendedSoFar_ = clock_.sinceBoot() - clock_.monotonic().time_since_epoch();

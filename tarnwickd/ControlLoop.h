@@ -12,6 +12,7 @@
 #include "FanCore/Sensors/ReadingsSmoother.h"
 #include "tarnwickd/Clock.h"
 #include "tarnwickd/Machine.h"
+#include "tarnwickd/OverrideWatch.h"
 
 class ControlLoop {
   public:
@@ -24,6 +25,9 @@ class ControlLoop {
     static constexpr std::chrono::seconds sleepPauseLimit{60};
     // A jump of boot time over the monotonic clock by more than this is a sleep nobody announced.
     static constexpr std::chrono::seconds missedSleepJump{1};
+    // After stepping back from an override the daemon leaves the fans alone for at least this
+    // long, and for as long as any fan stays in manual mode under someone else.
+    static constexpr std::chrono::seconds stepBackHold{60};
 
     // Starts with the system driving the fans; `log` receives whole lines, flushed one by one.
     ControlLoop(Machine& machine, Clock& clock, std::ostream& log);
@@ -44,6 +48,7 @@ class ControlLoop {
 
     bool manual() const { return manual_; }
     bool sleeping() const { return sleepingSince_.has_value(); }
+    bool steppedBack() const { return steppedBack_.has_value(); }
     double target() const { return target_; }  // rpm last sent while manual
 
   private:
@@ -62,6 +67,13 @@ class ControlLoop {
     std::optional<std::chrono::steady_clock::time_point> sleepingSince_;
     std::chrono::nanoseconds sleptAt_{};                      // boot time when the pause began
     std::optional<std::chrono::nanoseconds> suspendedSoFar_;  // boot time minus monotonic time
+    OverrideWatch overrides_;
+    bool written_ = false;  // the last pass drove the fans and every write succeeded
+    struct StepBack {
+        std::chrono::steady_clock::time_point since;
+        std::string what;
+    };
+    std::optional<StepBack> steppedBack_;
 };
 
 // A duration as whole seconds, for log lines.

@@ -9,6 +9,7 @@
 #include "FanCore/Policy/Platform.h"
 #include "daemon/FakeMachine.h"
 #include "tarnwickd/ControlLoop.h"
+#include "tarnwickd/OverrideWatch.h"
 
 namespace {
 
@@ -447,6 +448,90 @@ TEST_F(ControlLoopTest, PauseWithoutWakeEndsAfterAMinuteAwake) {
                                         "tarnwickd: paused for sleep",
                                         "tarnwickd: no wake within 60 s, starting afresh",
                                         "tarnwickd: manual (manual, want 2500, macOS 2500)"}));
+}
+
+TEST_F(ControlLoopTest, SecondWriterIsAssertedAgainTwiceThenLeftAlone) {
+    holdAt(2500);
+    const auto takeFan1 = [&] {
+        machine.fanList[1].mode = 1;
+        machine.fanList[1].target = 2000;
+    };
+    for (int i = 0; i < 2; ++i) {
+        takeFan1();
+        passes(1);
+        EXPECT_TRUE(loop.manual());
+        EXPECT_EQ(machine.lastStatus().driver, Driver::overridden);
+        EXPECT_EQ(machine.lastStatus().reason, "fan 1 set to 2000 rpm");
+    }
+    takeFan1();
+    const size_t writes = machine.manualWrites.size();
+    passes(1);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, 1) << "the fan still at the daemon's speed is handed back";
+    for (int i = 0; i < 40; ++i) {  // the writer keeps fan 1 for 80 s
+        takeFan1();
+        passes(1);
+    }
+    EXPECT_EQ(machine.manualWrites.size(), writes) << "no fight over the fan";
+    EXPECT_EQ(machine.lastStatus(),
+              (Status{machine.lastStatus().updated, false, 0, "fan 1 set to 2000 rpm", std::nullopt,
+                      Driver::overridden}));
+    machine.fanList[1].mode = 0;  // the writer lets go
+    passes(1);
+    EXPECT_TRUE(loop.manual()) << "manual mode asks for the fans again";
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "tarnwickd: manual (manual, want 2500, macOS 2500)",
+                              "tarnwickd: overridden (fan 1 set to 2000 rpm), asserting again",
+                              "tarnwickd: overridden (fan 1 set to 2000 rpm), asserting again",
+                              "tarnwickd: overridden (fan 1 set to 2000 rpm), stepping back",
+                              "tarnwickd: manual (manual, want 2500, macOS 2500)"}));
+}
+
+TEST_F(ControlLoopTest, OneOverrideAssertedAgainIsForgottenAfterAMinute) {
+    holdAt(2500);
+    passes(1);  // the first read-back shows the fans take a mode
+    for (int i = 0; i < 3; ++i) {
+        machine.fanList[0].mode = 0;  // firmware takes fan 0 back now and then
+        passes(1);
+        EXPECT_EQ(machine.lastStatus().driver, Driver::overridden);
+        passes(31);
+        EXPECT_EQ(machine.lastStatus().driver, Driver::daemon);
+    }
+    EXPECT_TRUE(loop.manual());
+}
+
+struct ReadBackCase {
+    const char* name;
+    double sent;
+    int64_t mode;  // of fan 1 at the check
+    double target;
+    bool modeSeenBefore;
+    std::optional<std::string> found;
+};
+
+TEST(OverrideWatch, ComparesModeAndClampedTargetWithTheWrite) {
+    const ReadBackCase cases[] = {
+        {"kept", 2500, 1, 2500, true, std::nullopt},
+        {"rounded by the SMC", 2500.4, 1, 2502, true, std::nullopt},
+        {"clamped to the fan's maximum", 9000, 1, 5000, true, std::nullopt},
+        {"target moved", 2500, 1, 2000, true, "fan 1 set to 2000 rpm"},
+        {"back to automatic", 2500, 0, 2500, true, "fan 1 set to automatic"},
+        {"no mode key: mode never read manual", 2500, 0, 2500, false, std::nullopt},
+    };
+    const auto now = std::chrono::steady_clock::now();
+    for (const ReadBackCase& c : cases) {
+        OverrideWatch watch;
+        std::vector<Fan> fans = {makeFan(0, 2000, 1200, 5000), makeFan(1, 2000, 1200, 5000)};
+        for (Fan& fan : fans) {
+            fan.mode = c.modeSeenBefore ? 1 : 0;
+            fan.target = std::min(5000.0, c.sent);
+        }
+        ASSERT_FALSE(watch.check(fans, c.sent, now)) << c.name;
+        fans[1].mode = c.mode;
+        fans[1].target = c.target;
+        const auto found = watch.check(fans, c.sent, now);
+        EXPECT_EQ(found ? std::optional(found->what) : std::nullopt, c.found) << c.name;
+    }
 }
 
 TEST_F(ControlLoopTest, StopHandsBackAndRemovesStatus) {

@@ -165,6 +165,41 @@ TEST_F(DaemonProcessTest, RefusedWritesAreReportedWithoutCrash) {
     EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
 }
 
+TEST_F(DaemonProcessTest, SecondWriterTakingAFanIsReportedAndNotFought) {
+    auto daemon = driving();
+    setControl(R"({"take":{"1":2000}})");
+    const auto steppedBack = [&] {
+        const auto s = status();
+        return s && s->value("driver", "") == "overridden" && !s->value("manual", true);
+    };
+    ASSERT_TRUE(eventually(steppedBack, 12s)) << readText(daemonLog);
+    EXPECT_EQ(status()->value("reason", ""), "fan 1 set to 2000 rpm");
+    std::this_thread::sleep_for(300ms);  // the simulator's state lags by up to a tick
+    const json writes = simState()["exchanges"]["write"];
+    std::this_thread::sleep_for(4s);
+    EXPECT_EQ(simState()["exchanges"]["write"], writes) << "no write fight";
+    EXPECT_TRUE(steppedBack());
+    const std::string log = readText(daemonLog);
+    EXPECT_NE(log.find("tarnwickd: overridden (fan 1 set to 2000 rpm), stepping back\n"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(DaemonProcessTest, FirmwareResetOnWakeWithoutTheHookIsTakenAgain) {
+    auto daemon = driving();
+    setControl(R"({"sleep":2})");
+    ASSERT_TRUE(eventually([&] { return simState().value("asleep", 0.0) > 0; }, 2s));
+    ASSERT_TRUE(eventually([&] { return simState().value("asleep", 1.0) == 0; }, 5s));
+    EXPECT_TRUE(fansInMode(0)) << "firmware wakes in automatic";
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto s = status();
+            return s && s->value("driver", "") == "daemon" && fansInMode(1);
+        },
+        8s))
+        << readText(daemonLog);
+}
+
 TEST_F(DaemonProcessTest, SettingsFifoNeverStallsAPass) {
     startSim();
     std::filesystem::create_directories(configFile.parent_path());

@@ -2,6 +2,7 @@
 
 // A scripted machine and clock for driving the control loop pass by pass without real time.
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -35,11 +36,20 @@ class FakeMachine final : public Machine {
     Readings readings() override { return raw; }
     PowerState power() override { return powerState; }
     std::vector<Fan> fans() override { return fanList; }
+    // Writes that succeed reach the fans, as on a real SMC.
     bool setManual(double rpm) override {
         manualWrites.push_back(rpm);
-        return writesSucceed;
+        if (!writesSucceed) return false;
+        for (Fan& fan : fanList) {
+            fan.mode = 1;
+            fan.target = std::min(fan.max, std::max(rpm, fan.min));
+        }
+        return true;
     }
-    void setAuto() override { ++autoCalls; }
+    void setAuto() override {
+        ++autoCalls;
+        for (Fan& fan : fanList) fan.mode = 0;
+    }
     Config loadConfig() override { return config; }
     void saveStatus(const Status& status) override { statuses.push_back(status); }
     void removeStatus() override { ++removals; }
