@@ -23,6 +23,7 @@ bundled_hook="$here/tarnwick-sleep"
 [ -f "$bundled_unit" ] || fail "the service unit is missing beside this script: $bundled_unit"
 [ -f "$bundled_hook" ] || fail "the sleep hook is missing beside this script: $bundled_hook"
 require_root_for_system
+take_script_lock
 
 # Copies `source` to `target` through a temporary file in the target's folder, so that the target
 # is replaced in one step and never seen half written.
@@ -40,6 +41,7 @@ put_file() {
 
 # Stop the running copy first: it hands the fans back, and its executable is then free to replace.
 if sandboxed; then stop_sandbox_daemon; else stop_system_daemon; fi
+stop_lock_holder
 
 put_file "$bundled_daemon" "$daemon_binary" 0755
 put_file "$bundled_unit" "$daemon_unit" 0644

@@ -22,19 +22,22 @@ class OverrideWatch {
     static constexpr double targetTolerance = 2;  // rpm
 
     enum class Action { reassert, stepBack };
-    struct Finding {
-        std::string what;  // "fan 1 set to automatic", "fan 1 set to 2000 rpm"
-        Action action;
-    };
 
     // Forgets every fan and every override; for a fresh take-over.
     void reset();
 
-    // Compares `fans`, read after a write of `sent` rpm that succeeded, with that write; absent
-    // when every fan kept it. A fan's mode counts only once it has read manual since the reset,
-    // so fans without a mode key are judged by their target alone.
-    std::optional<Finding> check(const std::vector<Fan>& fans, double sent,
-                                 std::chrono::steady_clock::time_point now);
+    // Compares `fans`, read after a write of `sent` rpm that succeeded, with that write: what
+    // changed ("fan 1 set to automatic", "fan 1 set to 2000 rpm"), absent when every fan kept
+    // it. A fan's mode counts only once it has read manual since the reset, so fans without a
+    // mode key are judged by their target alone.
+    std::optional<std::string> check(const std::vector<Fan>& fans, double sent);
+
+    // Counts one override seen at `now`: reassert up to reassertLimit times within `memory` of
+    // each other, then stepBack.
+    Action count(std::chrono::steady_clock::time_point now);
+
+    // "fan 1 set to 2000 rpm", for a fan someone else put in manual mode.
+    static std::string setTo(const Fan& fan);
 
   private:
     std::set<int64_t> manualSeen_;

@@ -47,3 +47,11 @@ int StopSignals::wait(std::chrono::nanoseconds timeout) {
 bool StopSignals::isStop(int signal) {
     return signal == SIGTERM || signal == SIGINT || signal == SIGHUP;
 }
+
+bool StopSignals::pending() {
+    sigset_t set;
+    sigemptyset(&set);
+    if (sigpending(&set) != 0) return false;
+    return sigismember(&set, SIGTERM) == 1 || sigismember(&set, SIGINT) == 1 ||
+           sigismember(&set, SIGHUP) == 1;
+}

@@ -22,4 +22,7 @@ class StopSignals {
 
     // True for SIGTERM, SIGINT and SIGHUP.
     static bool isStop(int signal);
+
+    // True when one of the three is waiting to be taken (the loop is busy elsewhere).
+    static bool pending();
 };

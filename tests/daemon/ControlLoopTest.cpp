@@ -211,6 +211,67 @@ TEST_F(ControlLoopTest, FailedWriteIsReportedAndRampGoesOn) {
     EXPECT_EQ(writesFrom(0), (std::vector<double>{2400, 2800, 3200}));
 }
 
+// Staying in manual control at a speed nobody can set is worse than the system's curve: after a
+// few failed passes the system gets the fans back, and the daemon tries again only later.
+TEST_F(ControlLoopTest, FailingWritesHandTheFansBackAndTakeOverOnlyAfterAWhile) {
+    holdAt(2500);
+    machine.writesSucceed = false;
+    passes(ControlLoop::failedWritesLimit);
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::system);
+    EXPECT_FALSE(machine.lastStatus().manual);
+    EXPECT_EQ(machine.lastStatus().error, "fan speed writes failed; the system drives the fans");
+    EXPECT_EQ(logLines().size(), 2u);
+    machine.writesSucceed = true;
+    const size_t before = machine.manualWrites.size();
+    passes(static_cast<int>(ControlLoop::retryAfterFailedWrites / 2s) - 1);
+    EXPECT_EQ(machine.manualWrites.size(), before) << "no take-over while the system has them";
+    passes(2);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(machine.lastStatus().error, std::nullopt);
+}
+
+// A hand-back counts only when the modes read back automatic; until then the daemon stays
+// responsible, keeps the safety speed and says so.
+TEST_F(ControlLoopTest, AHandBackThatDoesNotTakeKeepsTheSafetySpeedAndRetries) {
+    holdAt(2500);
+    machine.autoSucceeds = false;
+    machine.raw.cpu = 110;
+    EXPECT_FALSE(loop.stop());
+    machine.config.manualMode = false;
+    machine.config.boost = 0;
+    passes(12);
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::handingBack);
+    EXPECT_TRUE(machine.lastStatus().manual);
+    EXPECT_EQ(machine.lastStatus().error, "a fan did not return to automatic control");
+    EXPECT_EQ(machine.manualWrites.back(), 5000) << "the safety speed at 110 °C";
+    machine.autoSucceeds = true;
+    passes(1);
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::system);
+    EXPECT_FALSE(machine.lastStatus().manual);
+}
+
+TEST_F(ControlLoopTest, UnreadableFansKeepWhoDrivesThem) {
+    holdAt(2500);
+    machine.fansReadable = false;
+    const int autoCalls = machine.autoCalls;
+    passes(3);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, autoCalls);
+    EXPECT_TRUE(machine.lastStatus().manual);
+    EXPECT_EQ(machine.lastStatus().error, "cannot read the fans");
+}
+
+TEST_F(ControlLoopTest, AFanLeftInManualWithNoOwnerIsHandedBack) {
+    machineAt(1500, 1200, 5000, 50);
+    machine.fanList[1].mode = 1;
+    passes(1);
+    EXPECT_EQ(machine.autoCalls, 1);
+    EXPECT_EQ(machine.fanList[1].mode, 0);
+    EXPECT_FALSE(machine.lastStatus().manual);
+    passes(1);
+    EXPECT_EQ(machine.autoCalls, 1) << "modes are watched, not rewritten, while they are right";
+}
+
 TEST_F(ControlLoopTest, EmptyDemandReasonReadsRampingDown) {
     holdAt(3500);
     machine.config.manualMode = false;  // boost 0: demand 0 with no reason
@@ -500,6 +561,35 @@ TEST_F(ControlLoopTest, OneOverrideAssertedAgainIsForgottenAfterAMinute) {
     EXPECT_TRUE(loop.manual());
 }
 
+TEST_F(ControlLoopTest, FanKeptInManualWhileTheSystemDrivesHasAnOwnerAndIsLeftAlone) {
+    machineAt(2000, 1200, 5000, 50);
+    for (int i = 0; i < 10; ++i) {
+        machine.fanList[1].mode = 1;
+        machine.fanList[1].target = 2000;
+        passes(1);
+    }
+    EXPECT_EQ(machine.autoCalls, 2) << "handed back twice, then recognised as held";
+    EXPECT_EQ(machine.lastStatus().driver, Driver::overridden);
+    EXPECT_EQ(machine.lastStatus().reason, "fan 1 set to 2000 rpm");
+}
+
+TEST_F(ControlLoopTest, FansBackInAutomaticAfterSilenceAreAWake) {
+    machineAt(2000, 1200, 5000, 95);
+    machine.config.boost = 0.5;
+    passes(3);
+    machine.fansReadable = false;
+    passes(2);
+    ASSERT_TRUE(loop.manual());
+    machine.fansReadable = true;
+    for (Fan& fan : machine.fanList) fan.mode = 0;
+    machine.raw.cpu = 45;
+    passes(1);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, 0);
+    EXPECT_EQ(logLines().back(),
+              "tarnwickd: the fans came back in automatic mode, as after a sleep; starting afresh");
+}
+
 struct ReadBackCase {
     const char* name;
     double sent;
@@ -518,7 +608,6 @@ TEST(OverrideWatch, ComparesModeAndClampedTargetWithTheWrite) {
         {"back to automatic", 2500, 0, 2500, true, "fan 1 set to automatic"},
         {"no mode key: mode never read manual", 2500, 0, 2500, false, std::nullopt},
     };
-    const auto now = std::chrono::steady_clock::now();
     for (const ReadBackCase& c : cases) {
         OverrideWatch watch;
         std::vector<Fan> fans = {makeFan(0, 2000, 1200, 5000), makeFan(1, 2000, 1200, 5000)};
@@ -526,12 +615,17 @@ TEST(OverrideWatch, ComparesModeAndClampedTargetWithTheWrite) {
             fan.mode = c.modeSeenBefore ? 1 : 0;
             fan.target = std::min(5000.0, c.sent);
         }
-        ASSERT_FALSE(watch.check(fans, c.sent, now)) << c.name;
+        ASSERT_FALSE(watch.check(fans, c.sent)) << c.name;
         fans[1].mode = c.mode;
         fans[1].target = c.target;
-        const auto found = watch.check(fans, c.sent, now);
-        EXPECT_EQ(found ? std::optional(found->what) : std::nullopt, c.found) << c.name;
+        EXPECT_EQ(watch.check(fans, c.sent), c.found) << c.name;
     }
+    OverrideWatch watch;
+    const auto now = std::chrono::steady_clock::now();
+    EXPECT_EQ(watch.count(now), OverrideWatch::Action::reassert);
+    EXPECT_EQ(watch.count(now + 60s), OverrideWatch::Action::reassert);
+    EXPECT_EQ(watch.count(now + 120s), OverrideWatch::Action::stepBack);
+    EXPECT_EQ(watch.count(now + 181s), OverrideWatch::Action::reassert) << "forgotten after 60 s";
 }
 
 TEST_F(ControlLoopTest, StopHandsBackAndRemovesStatus) {

@@ -27,6 +27,8 @@ class FakeMachine final : public Machine {
     std::vector<Fan> fanList;
     Config config;
     bool writesSucceed = true;
+    bool fansReadable = true;
+    bool autoSucceeds = true;  // modes read back automatic after setAuto
 
     std::vector<double> manualWrites;
     int autoCalls = 0;
@@ -35,20 +37,26 @@ class FakeMachine final : public Machine {
 
     Readings readings() override { return raw; }
     PowerState power() override { return powerState; }
-    std::vector<Fan> fans() override { return fanList; }
-    // Writes that succeed reach the fans, as on a real SMC.
+    std::optional<std::vector<Fan>> fans() override {
+        if (!fansReadable) return std::nullopt;
+        return fanList;
+    }
+    // The mode writes go first and take even when the target writes fail; targets that were
+    // written read back, as on a real SMC.
     bool setManual(double rpm) override {
         manualWrites.push_back(rpm);
-        if (!writesSucceed) return false;
         for (Fan& fan : fanList) {
             fan.mode = 1;
-            fan.target = std::min(fan.max, std::max(rpm, fan.min));
+            if (writesSucceed) fan.target = std::min(fan.max, std::max(rpm, fan.min));
         }
-        return true;
+        return writesSucceed;
     }
-    void setAuto() override {
+    bool setAuto() override {
         ++autoCalls;
-        for (Fan& fan : fanList) fan.mode = 0;
+        if (autoSucceeds) {
+            for (Fan& fan : fanList) fan.mode = 0;
+        }
+        return autoSucceeds;
     }
     Config loadConfig() override { return config; }
     void saveStatus(const Status& status) override { statuses.push_back(status); }
