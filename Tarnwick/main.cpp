@@ -48,6 +48,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnwick"));
     QApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+    // Lets Wayland compositors match the windows to the menu entry and its icon.
+    QApplication::setDesktopFileName(QStringLiteral("tarnwick"));
     QApplication::setWindowIcon(AppIcon::icon());
     QApplication::setQuitOnLastWindowClosed(false);
 
