@@ -84,7 +84,7 @@ void ControlLoop::pass() {
             manual_ = false;
         }
         machine_.saveStatus(
-            Status{clock_.wall(), false, 0, std::string(Platform::osName), "No fans found"});
+            Status{clock_.wall(), false, 0, std::string(Platform::baselineName), "No fans found"});
         return;
     }
 
@@ -97,7 +97,8 @@ void ControlLoop::pass() {
             target_ = greaterOf(systemSpeed, range->min);
             quietSince_.reset();
             logLine("tarnwickd: manual (" + demand.reason + ", want " + wholeRPMText(demand.rpm) +
-                    ", macOS " + wholeRPMText(systemSpeed) + ")");
+                    ", " + std::string(Platform::baselineName) + " " + wholeRPMText(systemSpeed) +
+                    ")");
         }
     } else if (config.manualMode || demand.rpm >= range->min + quietMargin) {
         quietSince_.reset();
@@ -108,7 +109,7 @@ void ControlLoop::pass() {
         if (now - *quietSince_ > quietPeriod) {
             manual_ = false;
             machine_.setAuto();
-            logLine("tarnwickd: back to macOS");
+            logLine("tarnwickd: back to " + std::string(Platform::baselineName));
         }
     }
 
@@ -132,7 +133,7 @@ void ControlLoop::pass() {
     status.manual = manual_;
     status.targetRPM = manual_ ? target_ : 0;
     status.reason = manual_ ? (demand.reason.empty() ? "ramping down" : demand.reason)
-                            : std::string(Platform::osName);
+                            : std::string(Platform::baselineName);
     status.error = std::move(error);
     machine_.saveStatus(status);
 }

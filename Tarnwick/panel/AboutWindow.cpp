@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "Tarnwick/panel/AboutView.h"
@@ -23,7 +24,7 @@ QWidget* create() {
     // Title and close button only: the window neither minimises nor resizes.
     auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                             Qt::WindowCloseButtonHint);
-    window->setWindowTitle(QStringLiteral(" "));
+    window->setWindowTitle(QStringLiteral("about tarnwick"));
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->setAttribute(Qt::WA_QuitOnClose, false);
     auto* layout = new QVBoxLayout(window);
@@ -31,6 +32,10 @@ QWidget* create() {
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(new AboutView(window));
     window->adjustSize();
+    // Equal least and greatest sizes tell the window manager that there is nothing to maximise.
+    window->setFixedSize(window->sizeHint());
+    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    QObject::connect(close, &QShortcut::activated, window, &QWidget::close);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = window->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
