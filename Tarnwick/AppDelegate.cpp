@@ -22,7 +22,10 @@ AppDelegate::AppDelegate(AppDelegateOptions options)
     connect(statusItem_, &StatusItem::activated, this, &AppDelegate::toggle);
     // The pop-up holds the pointer and keyboard; the password prompt needs them.
     connect(model_.get(), &Model::privilegedRunStarting, this, [this] {
-        if (panel_ != nullptr && !panel_->isWindow()) hidePanel();
+        if (panel_ == nullptr || panel_->isWindow() || !panel_->isVisible()) return;
+        hidePanel();
+        // The release of the grab has to reach the X server before the prompt asks for it.
+        QGuiApplication::sync();
     });
 }
 

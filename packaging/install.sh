@@ -79,7 +79,9 @@ trap undo EXIT
 # The settings folder, as the daemon keeps it: the application writes the user's settings there
 # right after the install, before the daemon's first pass.
 settings_dir=$(under /var/lib/tarnwick)
-mkdir -p -- "$settings_dir" && chmod 1777 -- "$settings_dir" || fail "cannot create $settings_dir"
+if ! mkdir -p -- "$settings_dir" || ! chmod 1777 -- "$settings_dir"; then
+    fail "cannot create $settings_dir"
+fi
 
 # Stop the running copy first: it hands the fans back, and its executable is then free to replace.
 if sandboxed; then stop_sandbox_daemon; else stop_system_daemon; fi

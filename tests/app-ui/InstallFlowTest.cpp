@@ -8,6 +8,7 @@
 
 #include <QTest>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "Tarnwick/AppDelegate.h"
 #include "Tarnwick/panel/PanelWindow.h"
@@ -17,6 +18,7 @@
 #include "Tarnwick/widgets/ProminentButton.h"
 #include "UiTest.h"
 #include "daemon/ProcessSupport.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace {
