@@ -2,9 +2,9 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QScreen>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "Tarnwick/panel/AboutView.h"
@@ -16,6 +16,23 @@ QPointer<QWidget>& stored() {
     static QPointer<QWidget> window;
     return window;
 }
+
+// Closes the window it watches when Escape reaches it (from any of its widgets that leaves the key
+// unused).
+class EscapeCloses : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            static_cast<QWidget*>(watched)->close();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 // Runs while the application object is torn down, before its windows go.
 void destroyWindow() { delete stored().data(); }
@@ -34,8 +51,7 @@ QWidget* create() {
     window->adjustSize();
     // Equal least and greatest sizes tell the window manager that there is nothing to maximise.
     window->setFixedSize(window->sizeHint());
-    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), window);
-    QObject::connect(close, &QShortcut::activated, window, &QWidget::close);
+    window->installEventFilter(new EscapeCloses(window));
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = window->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());

@@ -173,9 +173,12 @@ TEST(PanelAnchor, ContentChangesDoNotMoveTheOpenPanelToTheCursor) {
 TEST(PanelAnchor, PanelStaysPutWhileASliderIsDragged) {
     Shell shell;
     shell.delegate->showPanel();
+    shell.delegate->model().setFans({makeFan(0, 2000), makeFan(1, 2100)});
+    QTest::qWait(300);
     PanelWindow* panel = shell.delegate->panel();
     const QRect before = panel->geometry();
     QSlider* slider = shell.delegate->view()->controls()->strengthSlider()->slider();
+    ASSERT_TRUE(slider->isVisible());
     QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(4, slider->height() / 2));
     shell.delegate->model().setFans({});  // the content shrinks under the pointer
     QTest::qWait(200);
