@@ -1,5 +1,6 @@
 #include "Tarnwick/AppDelegate.h"
 
+#include <QAbstractSlider>
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
@@ -19,6 +20,13 @@ AppDelegate::AppDelegate(AppDelegateOptions options)
     if (!options_.model.arguments) options_.model.arguments = options_.arguments;
     model_ = std::make_unique<Model>(options_.model);
     connect(statusItem_, &StatusItem::activated, this, &AppDelegate::toggle);
+    // The pop-up holds the pointer and keyboard; the password prompt needs them.
+    connect(model_.get(), &Model::privilegedRunStarting, this, [this] {
+        if (panel_ == nullptr || panel_->isWindow() || !panel_->isVisible()) return;
+        hidePanel();
+        // The release of the grab has to reach the X server before the prompt asks for it.
+        QGuiApplication::sync();
+    });
 }
 
 AppDelegate::~AppDelegate() {
@@ -76,18 +84,29 @@ void AppDelegate::updateStatusItem() { statusItem_->set(statusButtonFor(*model_)
 
 void AppDelegate::layoutPanel() {
     if (panel_ == nullptr) return;
-    const QSize size = view_->fittingSize();
+    if (dragging_ && panel_->isVisible()) {
+        // A control being dragged must stay under the pointer; the panel follows on release.
+        layoutPending_ = true;
+        return;
+    }
+    layoutPending_ = false;
+    const std::optional<QRect> anchor = statusItem_->geometry();
+    const QPoint cursor = cursorAtOpen_.value_or(QCursor::pos());
+    const QPoint probe = anchor ? anchor->center() : cursor;
+    QScreen* screen = QGuiApplication::screenAt(probe);
+    if (panel_->isWindow() && panel_->isVisible() && panel_->screen() != nullptr) {
+        screen = panel_->screen();
+    }
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    // Capped to the screen, the middle of the panel scrolls and the footer stays reachable.
+    const QSize size = view_->fittingSize(
+        available.isEmpty() ? QWIDGETSIZE_MAX : available.height() - 2 * PanelPlacement::margin);
     if (panel_->isWindow() && panel_->isVisible()) {
         // The user may have moved the window; it only follows its content's size.
         panel_->setFixedSize(size);
         return;
     }
-    const std::optional<QRect> anchor = statusItem_->geometry();
-    const QPoint cursor = cursorAtOpen_.value_or(QCursor::pos());
-    const QPoint probe = anchor ? anchor->center() : cursor;
-    QScreen* screen = QGuiApplication::screenAt(probe);
-    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
-    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
     const QPoint at = PanelPlacement::topLeft(size, anchor, cursor, available);
     panel_->setFixedSize(size);
     panel_->move(at);
@@ -125,6 +144,8 @@ void AppDelegate::panelHidden() {
     }
     model_->animateChanges = false;
     cursorAtOpen_.reset();
+    dragging_ = false;
+    if (layoutPending_) layoutPanel();
     lastHide_ = now();
 }
 
@@ -138,6 +159,15 @@ void AppDelegate::toggle() {
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) {
+        auto* slider = qobject_cast<QAbstractSlider*>(watched);
+        if (slider != nullptr && slider->window() == panel_) {
+            dragging_ = event->type() == QEvent::MouseButtonPress;
+            if (!dragging_ && layoutPending_) {
+                QTimer::singleShot(0, this, &AppDelegate::layoutPanel);
+            }
+        }
+    }
     if (event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         // Only keys meant for the panel: a menu opened from it closes on its own Escape.

@@ -87,4 +87,7 @@ class AppDelegate : public QObject {
     // change of content does not move the panel away from under the pointer.
     std::optional<QPoint> cursorAtOpen_;
     std::optional<std::chrono::steady_clock::time_point> lastHide_;
+    // A mouse button is down in the panel, and a layout waits for its release.
+    bool dragging_ = false;
+    bool layoutPending_ = false;
 };

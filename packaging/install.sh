@@ -39,6 +39,54 @@ put_file() {
     cmp -s -- "$source" "$target" || fail "$target differs from $source after copying"
 }
 
+# A failed install leaves the machine as it found it: the files that were there come back (and the
+# daemon that ran is started again), the files that were not are removed. `fail` exits, and the
+# trap below undoes what was done; its own output would hide the reason, so it stays quiet.
+backup=$(mktemp -d -- "${TMPDIR:-/tmp}/tarnwick-install.XXXXXX") || fail "cannot create a temporary folder"
+was_running=
+if sandboxed; then
+    if [ -f "$pid_file" ] && is_sandbox_daemon "$(head -c 32 -- "$pid_file" | tr -cd '0-9')"; then
+        was_running=1
+    fi
+else
+    if systemctl is-active --quiet -- "$unit_name" 2>/dev/null; then was_running=1; fi
+fi
+for file in "$daemon_binary" "$daemon_unit"; do
+    if [ -e "$file" ]; then cp -p -- "$file" "$backup/$(basename -- "$file")" || fail "cannot back up $file"; fi
+done
+installed=
+undo() {
+    local status=$? file
+    if [ -z "$installed" ]; then
+        (
+            for file in "$daemon_binary" "$daemon_unit"; do
+                if [ -e "$backup/$(basename -- "$file")" ]; then
+                    cp -p -- "$backup/$(basename -- "$file")" "$file"
+                else
+                    rm -f -- "$file"
+                fi
+            done
+            if sandboxed; then
+                stop_sandbox_daemon
+                if [ -n "$was_running" ]; then start_sandbox_daemon; fi
+            else
+                systemctl daemon-reload
+                if [ -n "$was_running" ]; then systemctl restart -- "$unit_name"; fi
+            fi
+        ) >/dev/null 2>&1 || true
+    fi
+    rm -rf -- "$backup"
+    exit "$status"
+}
+trap undo EXIT
+
+# The settings folder, as the daemon keeps it: the application writes the user's settings there
+# right after the install, before the daemon's first pass.
+settings_dir=$(under /var/lib/tarnwick)
+if ! mkdir -p -- "$settings_dir" || ! chmod 1777 -- "$settings_dir"; then
+    fail "cannot create $settings_dir"
+fi
+
 # Stop the running copy first: it hands the fans back, and its executable is then free to replace.
 if sandboxed; then stop_sandbox_daemon; else stop_system_daemon; fi
 stop_lock_holder
@@ -55,3 +103,4 @@ else
     systemctl restart -- "$unit_name" ||
         fail "tarnwickd did not start (journalctl -u $unit_name tells why)"
 fi
+installed=1

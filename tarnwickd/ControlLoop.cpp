@@ -109,8 +109,8 @@ void ControlLoop::saveStatus(Status status, bool overridden) {
 void ControlLoop::pass() {
     if (sleepingSince_) {
         if (clock_.monotonic() - *sleepingSince_ <= sleepPauseLimit) {
-            saveStatus(Status{0, manual(), manual() ? target_ : 0, std::string(Platform::osName),
-                              std::nullopt});
+            saveStatus(Status{0, manual(), manual() ? target_ : 0,
+                              std::string(Platform::baselineName), std::nullopt});
             return;
         }
         logLine("tarnwickd: no wake within " + wholeSecondsText(sleepPauseLimit) +
@@ -134,7 +134,7 @@ void ControlLoop::pass() {
         fansUnreadable_ = true;
         smoother_.apply(raw);
         saveStatus(Status{0, manual(), manual() ? target_ : 0,
-                          manual() ? "fans unreadable" : std::string(Platform::osName),
+                          manual() ? "fans unreadable" : std::string(Platform::baselineName),
                           "cannot read the fans"});
         return;
     }
@@ -153,7 +153,7 @@ void ControlLoop::pass() {
     const std::optional<Range> range = commonRange(*fans);
     if (!range) {
         if (drive_ != Drive::system) handBack();
-        saveStatus(Status{0, manual(), manual() ? target_ : 0, std::string(Platform::osName),
+        saveStatus(Status{0, manual(), manual() ? target_ : 0, std::string(Platform::baselineName),
                           "No fans found"});
         return;
     }
@@ -199,7 +199,7 @@ void ControlLoop::pass() {
             handBack();
         }
     } else if (drive_ == Drive::handingBack && handBack()) {
-        logLine("tarnwickd: back to macOS");
+        logLine("tarnwickd: back to " + std::string(Platform::baselineName));
     }
 
     if (drive_ == Drive::system && !steppedBack_) {
@@ -213,7 +213,8 @@ void ControlLoop::pass() {
             target_ = greaterOf(systemSpeed, range->min);
             quietSince_.reset();
             logLine("tarnwickd: manual (" + demand.reason + ", want " + wholeRPMText(demand.rpm) +
-                    ", macOS " + wholeRPMText(systemSpeed) + ")");
+                    ", " + std::string(Platform::baselineName) + " " + wholeRPMText(systemSpeed) +
+                    ")");
         }
     } else if (drive_ == Drive::daemon) {
         if (config.manualMode || demand.rpm >= range->min + quietMargin) {
@@ -221,7 +222,8 @@ void ControlLoop::pass() {
         } else {
             // Monotonic time: a wall-clock step must neither hold the fans nor release them early.
             if (!quietSince_) quietSince_ = now;
-            if (now - *quietSince_ > quietPeriod && handBack()) logLine("tarnwickd: back to macOS");
+            if (now - *quietSince_ > quietPeriod && handBack())
+                logLine("tarnwickd: back to " + std::string(Platform::baselineName));
         }
     }
 
@@ -272,7 +274,7 @@ void ControlLoop::pass() {
     } else if (steppedBack_) {
         status.reason = steppedBack_->what;
     } else {
-        status.reason = std::string(Platform::osName);
+        status.reason = std::string(Platform::baselineName);
     }
     status.error = std::move(error);
     saveStatus(std::move(status), overridden.has_value());
@@ -285,7 +287,7 @@ void ControlLoop::sleep() {
         logLine("tarnwickd: paused for sleep");
     }
     sleepingSince_ = clock_.monotonic();
-    saveStatus(Status{0, manual(), manual() ? target_ : 0, std::string(Platform::osName),
+    saveStatus(Status{0, manual(), manual() ? target_ : 0, std::string(Platform::baselineName),
                       drive_ == Drive::handingBack
                           ? std::optional<std::string>("a fan did not return to automatic control")
                           : std::nullopt});

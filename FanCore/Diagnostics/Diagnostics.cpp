@@ -1,9 +1,10 @@
 #include "FanCore/Diagnostics/Diagnostics.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "CSMC/smc.h"
@@ -17,23 +18,28 @@
 namespace Diagnostics {
 namespace {
 
+// `value` with `decimals` digits after a full stop, whatever the process's locale: the report is
+// the same text from the command line and from the application, which sets the user's locale.
+std::string fixedText(double value, int decimals) {
+    char buffer[400];
+    const auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (error != std::errc()) return "-";
+    return {buffer, end};
+}
+
 // Whole rpm, truncated towards zero. Printed through the floating-point formatter so that any
 // finite value is exact and no conversion to an integer type can overflow; a value that is not
 // finite means the SMC sent garbage and shows as "-".
 std::string integerText(double value) {
     if (!std::isfinite(value)) return "-";
     // Adding zero turns the -0 of a truncated small negative into 0.
-    const double whole = std::trunc(value) + 0.0;
-    char buffer[400];
-    std::snprintf(buffer, sizeof buffer, "%.0f", whole);
-    return buffer;
+    return fixedText(std::trunc(value) + 0.0, 0);
 }
 
 std::string temperatureText(std::optional<double> celsius) {
     if (!celsius) return "-";
-    char buffer[400];
-    std::snprintf(buffer, sizeof buffer, "%.1f \u00B0C", *celsius);
-    return buffer;
+    return fixedText(*celsius, 1) + " \u00B0C";
 }
 
 std::string daemonLine() {
@@ -43,7 +49,7 @@ std::string daemonLine() {
     if (status->manual) {
         line += "manual " + integerText(status->targetRPM) + " rpm";
     } else {
-        line += Platform::osName;
+        line += Platform::baselineName;
     }
     line += " \u00B7 " + status->reason;
     if (status->error) line += " \u00B7 error: " + *status->error;

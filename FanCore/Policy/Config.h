@@ -27,7 +27,8 @@ struct Config {
     // Compact JSON with all six members, written as they are (not sanitised).
     std::string encode() const;
 
-    // Creates Paths::dir(), then replaces Paths::config() atomically; errors name path, reason.
+    // Creates Paths::dir(), then replaces Paths::config() atomically with a file every user can
+    // read (mode 0644 whatever the umask); errors name path, reason.
     std::expected<void, std::string> save() const;
 
     friend bool operator==(const Config&, const Config&) = default;

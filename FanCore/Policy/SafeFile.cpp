@@ -123,7 +123,8 @@ std::optional<std::string> readBounded(const std::filesystem::path& path) {
 }
 
 std::expected<void, std::string> writeAtomically(const std::filesystem::path& path,
-                                                 std::string_view bytes) {
+                                                 std::string_view bytes,
+                                                 std::optional<std::filesystem::perms> mode) {
     std::filesystem::path temporary;
     int fd = -1;
     // Retries only cover a name somebody else already took in a folder every user can write.
@@ -142,6 +143,10 @@ std::expected<void, std::string> writeAtomically(const std::filesystem::path& pa
         return std::unexpected(failure(path, step, error));
     };
 
+    // fchmod, unlike the mode given to open(), is not narrowed by the umask.
+    if (mode && ::fchmod(file.get(), static_cast<mode_t>(*mode)) != 0) {
+        return abandon("setting its mode", errno);
+    }
     if (!writeAll(file.get(), bytes)) return abandon("writing", errno);
     if (::fsync(file.get()) != 0) return abandon("syncing", errno);
     if (::close(file.release()) != 0) return abandon("closing", errno);

@@ -20,10 +20,12 @@ inline constexpr std::size_t maxReadBytes = std::size_t{64} * 1024;
 // folder, device, larger or growing file, any I/O error).
 std::optional<std::string> readBounded(const std::filesystem::path& path);
 
-// Replaces `path` with `bytes` through a unique temporary file in the same folder (created with
-// the writer's default permissions), synced and renamed over the target. On failure the old file
-// is untouched, no temporary file remains, and the error names the path and the reason.
-std::expected<void, std::string> writeAtomically(const std::filesystem::path& path,
-                                                 std::string_view bytes);
+// Replaces `path` with `bytes` through a unique temporary file in the same folder, synced and
+// renamed over the target; the file gets `mode` when given, else the writer's default permissions.
+// On failure the old file is untouched, no temporary file remains, and the error names the path
+// and the reason.
+std::expected<void, std::string> writeAtomically(
+    const std::filesystem::path& path, std::string_view bytes,
+    std::optional<std::filesystem::perms> mode = std::nullopt);
 
 }  // namespace SafeFile

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include "CSMC/linux/sandbox_root.h"
@@ -11,8 +12,10 @@
 namespace Installer {
 namespace {
 
-// pkexec's own refusal, as opposed to anything the script printed.
+// pkexec's own refusal, as opposed to anything the script printed, and its text when no agent
+// can ask for the password.
 const QString kPkexecVerdict = QStringLiteral("Error executing command as another user");
+const QString kNoAgent = QStringLiteral("No authentication agent found");
 
 constexpr int kPkexecDismissed = 126;
 constexpr int kPkexecRefused = 127;
@@ -30,33 +33,41 @@ QString lastLine(const QString& text) {
 
 }  // namespace
 
-RunResult run(const QString& scriptPath) {
-    RunResult result;
-    QString program;
-    if (sandboxed()) {
-        // Under a sandbox root nothing needs root rights: the scripts work inside the root.
-        program = QStringLiteral("/bin/bash");
-    } else {
-        // The script itself is the program, so a polkit action can name its installed path.
-        program = QStringLiteral("pkexec");
-        result.viaPkexec = true;
-    }
-    const QStringList arguments{scriptPath};
+void start(const QString& scriptPath, QObject* owner, Done done) {
+    const bool viaPkexec = !sandboxed() || qEnvironmentVariable("TARNWICK_USE_PKEXEC") == "1";
+    // The script itself is pkexec's program, so a polkit action can name its installed path;
+    // under a sandbox root nothing needs root rights and the scripts work inside the root.
+    const QString program = viaPkexec ? QStringLiteral("pkexec") : QStringLiteral("/bin/bash");
 
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForStarted(-1)) {
-        result.started = false;
-        result.startError = QStringLiteral("cannot run %1: %2").arg(program, process.errorString());
-        return result;
-    }
-    process.waitForFinished(-1);
-    result.crashed = process.exitStatus() == QProcess::CrashExit;
-    result.exitCode = process.exitCode();
-    result.errorOutput = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
+    auto* process = new QProcess(owner);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    auto finish = [process, done, viaPkexec](RunResult result) {
+        result.viaPkexec = viaPkexec;
+        process->deleteLater();
+        done(result);
+    };
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, finish](int exitCode, QProcess::ExitStatus status) {
+                         RunResult result;
+                         result.crashed = status == QProcess::CrashExit;
+                         result.exitCode = exitCode;
+                         result.errorOutput =
+                             QString::fromLocal8Bit(process->readAllStandardError());
+                         finish(result);
+                     });
+    QObject::connect(
+        process, &QProcess::errorOccurred, process,
+        [process, finish, program](QProcess::ProcessError error) {
+            // Every other error is followed by finished().
+            if (error != QProcess::FailedToStart) return;
+            RunResult result;
+            result.started = false;
+            result.startError =
+                QStringLiteral("cannot run %1: %2").arg(program, process->errorString());
+            finish(result);
+        });
+    process->start(program, QStringList{scriptPath});
 }
 
 std::optional<QString> message(const RunResult& result) {
@@ -68,15 +79,30 @@ std::optional<QString> message(const RunResult& result) {
     if (result.viaPkexec && !result.crashed && result.exitCode == kPkexecDismissed) {
         return std::nullopt;
     }
-    if (result.viaPkexec && !result.crashed && result.exitCode == kPkexecRefused &&
-        (result.errorOutput.contains(kPkexecVerdict) || lastLine(result.errorOutput).isEmpty())) {
-        // pkexec ends its refusal with a line about the incident being reported, which says
-        // nothing to the user.
-        return QStringLiteral("not authorized");
+    if (result.viaPkexec && !result.crashed && result.exitCode == kPkexecRefused) {
+        if (result.errorOutput.contains(kNoAgent)) {
+            return QStringLiteral(
+                "no authentication agent is running to ask for the password; start your "
+                "desktop's agent (polkit) and try again");
+        }
+        if (result.errorOutput.contains(kPkexecVerdict) || lastLine(result.errorOutput).isEmpty()) {
+            // pkexec ends its refusal with a line about the incident being reported, which says
+            // nothing to the user.
+            return QStringLiteral("not authorized");
+        }
     }
     QString line = lastLine(result.errorOutput);
+    // The scripts name themselves at the start of their messages; the headline says it better.
+    static const QRegularExpression scriptPrefix(QStringLiteral("^[a-z]+\\.sh: "));
+    line.remove(scriptPrefix);
     if (!line.isEmpty()) return line;
     return QStringLiteral("something went wrong");
+}
+
+QString failureHeadline(const QString& script) {
+    if (script == QLatin1String("uninstall.sh"))
+        return QStringLiteral("fan control was not removed");
+    return QStringLiteral("fan control was not installed");
 }
 
 QString defaultBundleDir() {

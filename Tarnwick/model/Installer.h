@@ -3,6 +3,7 @@
 // Running the bundle's install and uninstall scripts with administrator rights (pkexec), or
 // directly as the user under a sandbox root, and turning the outcome into a message for the user.
 
+#include <QObject>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -19,17 +20,28 @@ struct RunResult {
     QString errorOutput;     // everything the run wrote to standard error
 };
 
-// Runs the script at `scriptPath` to the end (blocking) and reports what happened.
-using Runner = std::function<RunResult(const QString& scriptPath)>;
+// Called once with the outcome of a run, on the thread that started it.
+using Done = std::function<void(const RunResult& result)>;
 
-// The real runner: "pkexec <script>" on the real machine, "/bin/bash <script>" as the user when a
-// sandbox root (TARNWICK_ROOT other than "/") is in effect. Blocks until the run ends.
-RunResult run(const QString& scriptPath);
+// Starts the script at `scriptPath` and calls `done` when it has ended (possibly before it
+// returns); it must never wait for the script on the caller's thread.
+using Runner = std::function<void(const QString& scriptPath, Done done)>;
+
+// The real runner: starts "pkexec <script>" on the real machine, "/bin/bash <script>" as the user
+// when a sandbox root (TARNWICK_ROOT other than "/") is in effect, unless TARNWICK_USE_PKEXEC=1
+// asks for pkexec there too (for tests of the prompt). Returns at once; the process belongs to
+// `owner` and `done` runs from the event loop.
+void start(const QString& scriptPath, QObject* owner, Done done);
 
 // The message for the user: absent on success and when the password prompt was dismissed
-// (pkexec 126); else the last non-empty line of error output, or a fixed text naming the cause
-// ("not authorized", "something went wrong").
+// (pkexec 126); else pkexec's own verdict ("no authentication agent…", "not authorized"), the
+// script's last non-empty line of error output without its "<name>.sh: " prefix, or "something
+// went wrong".
 std::optional<QString> message(const RunResult& result);
+
+// What a failed run of `script` did not do, the first line above message(): "fan control was not
+// installed" for "install.sh", "fan control was not removed" for "uninstall.sh".
+QString failureHeadline(const QString& script);
 
 // <directory of the running executable>/../libexec/tarnwick, cleaned.
 QString defaultBundleDir();

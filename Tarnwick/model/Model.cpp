@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QPointer>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -17,12 +19,13 @@
 #include "FanCore/Sensors/Power.h"
 #include "FanCore/Sensors/Sensors.h"
 #include "Tarnwick/model/LoginItem.h"
+#include "Tarnwick/model/PendingSettings.h"
 #include "Tarnwick/model/UserDefaults.h"
 
 namespace {
 
-const QString kOsName =
-    QString::fromLatin1(Platform::osName.data(), static_cast<qsizetype>(Platform::osName.size()));
+const QString kBaseline = QString::fromLatin1(
+    Platform::baselineName.data(), static_cast<qsizetype>(Platform::baselineName.size()));
 
 // Bytes of a regular file; absent when it is missing, not a regular file (a FIFO would block the
 // poll) or unreadable.
@@ -51,7 +54,14 @@ Model::Model(ModelOptions options, QObject* parent)
         options_.arguments ? *options_.arguments : QCoreApplication::arguments();
     bundleDir_ = options_.bundleDir ? *options_.bundleDir : Installer::defaultBundleDir();
 
-    config_ = Config::load();
+    pendingFile_ = PendingSettings::path(options_.userDefaultsFile);
+    // Kept settings are newer than the file: they exist only because writing it failed.
+    if (const std::optional<Config> pending = PendingSettings::load(pendingFile_)) {
+        config_ = *pending;
+        if (Config::load() == config_ || config_.save()) PendingSettings::discard(pendingFile_);
+    } else {
+        config_ = Config::load();
+    }
     menuBar_ = MenuBarStyle::load(*UserDefaults::open(options_.userDefaultsFile));
 
     sensors_ = std::make_unique<Sensors>(options_.sensorPause);
@@ -103,9 +113,45 @@ void Model::setHelperMessage(const std::optional<QString>& message) {
 void Model::setConfig(const Config& config) {
     const Config previous = config_;
     assign(config_, config);
-    // The daemon reads the file on its next pass; a failed write leaves the old settings there,
-    // and the panel has no place to show it.
-    if (!(previous == config_)) (void)config_.save();
+    if (previous == config_) return;
+    const std::optional<QString> error = saveConfig();
+    if (!error) {
+        if (settingsMessage_ && helperMessage_ == settingsMessage_) setHelperMessage(std::nullopt);
+        settingsMessage_.reset();
+        return;
+    }
+    // Before the install the kept copy is the plan, not a failure; afterwards the daemon goes on
+    // with the old settings, and the user has to know.
+    if (!helperInstalled_ && settingsPending()) return;
+    settingsMessage_ = QStringLiteral("settings not saved: ") + *error;
+    setHelperMessage(settingsMessage_);
+}
+
+std::optional<QString> Model::saveConfig() {
+    const auto saved = config_.save();
+    if (saved) {
+        PendingSettings::discard(pendingFile_);
+        return std::nullopt;
+    }
+    const QString error = QString::fromStdString(saved.error());
+    const auto kept = PendingSettings::save(config_, pendingFile_);
+    if (!kept) return error + QStringLiteral("; ") + kept.error();
+    return error;
+}
+
+bool Model::settingsPending() const { return QFileInfo::exists(pendingFile_); }
+
+QString Model::settingsNote() const {
+    if (fans_.empty()) return {};
+    if (!helperInstalled_) {
+        return QStringLiteral(
+            "fan control is not installed: these settings take effect once it is");
+    }
+    if (!helperRunning()) {
+        return QStringLiteral(
+            "fan control is not running: these settings take effect once it runs");
+    }
+    return {};
 }
 
 void Model::setMenuBar(const MenuBarStyle& style) {
@@ -183,8 +229,8 @@ bool Model::helperRunning() const { return status_.has_value() && status_->isFre
 QString Model::boostLabel() const {
     // The daemon acts on the sanitised settings, so the label describes those.
     const double b = config_.sanitized().boost;
-    if (b < 0.01) return kOsName + QStringLiteral(" decides");
-    if (b < 0.35) return QStringLiteral("a bit more than apple");
+    if (b < 0.01) return kBaseline + QStringLiteral(" decides");
+    if (b < 0.35) return QStringLiteral("a bit more than ") + kBaseline;
     if (b < 0.65) return QStringLiteral("noticeably more");
     if (b < 0.99) return QStringLiteral("a lot");
     return QStringLiteral("full speed");
@@ -192,12 +238,12 @@ QString Model::boostLabel() const {
 
 QString Model::boostDetail() const {
     const double b = config_.sanitized().boost;
-    if (b < 0.01) return QStringLiteral("fans are controlled by the system as usual");
+    if (b < 0.01) return QStringLiteral("fans are controlled by the %1 as usual").arg(kBaseline);
     if (b >= 0.99) return QStringLiteral("fans stay at maximum");
     return QString::asprintf(
-        "adds speed from %.0f \u00b0C, full speed at %.0f \u00b0C; if %s spins faster, it is left "
-        "alone",
-        Curve::startTemp(b), Curve::fullTemp(b), kOsName.toUtf8().constData());
+        "adds speed from %.0f \u00b0C, full speed at %.0f \u00b0C; if the %s spins faster, it is "
+        "left alone",
+        Curve::startTemp(b), Curve::fullTemp(b), kBaseline.toUtf8().constData());
 }
 
 FanControlState Model::fanControl() const {
@@ -229,7 +275,7 @@ QString Model::modeLine() const {
             break;
     }
     if (status_->error) return QString::fromStdString(*status_->error);
-    if (!status_->manual) return kOsName + QStringLiteral(" in control");
+    if (!status_->manual) return kBaseline + QStringLiteral(" in control");
     return QStringLiteral("tarnwick: ") + wholeRPM(status_->targetRPM) +
            QStringLiteral(" rpm \u00b7 ") + QString::fromStdString(status_->reason);
 }
@@ -265,14 +311,43 @@ void Model::refresh() {
 }
 
 void Model::runPrivileged(const QString& script) {
+    if (runningScript_) return;
     const std::optional<QString> path = Installer::resourcePath(bundleDir_, script);
     if (!path) {
         setHelperMessage(script + QStringLiteral(" is missing from the app bundle"));
         return;
     }
-    const Installer::RunResult result =
-        options_.runner ? options_.runner(*path) : Installer::run(*path);
-    setHelperMessage(Installer::message(result));
+    assign(runningScript_, script);
+    emit privilegedRunStarting();
+    // One event-loop turn lets a closed pop-up's grab reach the X server before the prompt.
+    QPointer<Model> self(this);
+    QTimer::singleShot(0, this, [this, self, script, path = *path] {
+        Installer::Done done = [self, script](const Installer::RunResult& result) {
+            if (self) self->privilegedRunEnded(script, result);
+        };
+        if (options_.runner) {
+            options_.runner(path, done);
+        } else {
+            Installer::start(path, this, done);
+        }
+    });
+}
+
+void Model::privilegedRunEnded(const QString& script, const Installer::RunResult& result) {
+    const std::optional<QString> detail = Installer::message(result);
+    std::optional<QString> message;
+    if (detail) message = Installer::failureHeadline(script) + QLatin1Char('\n') + *detail;
+    const bool installed = !detail && script == QLatin1String("install.sh") && !result.crashed &&
+                           result.started && result.exitCode == 0;
+    if (installed && settingsPending()) {
+        // The install made the settings folder; the daemon gets what the user chose before.
+        if (const std::optional<QString> error = saveConfig()) {
+            message = QStringLiteral("settings not saved: ") + *error;
+        }
+    }
+    settingsMessage_.reset();
+    setHelperMessage(message);
+    assign(runningScript_, std::nullopt);
     // The scripts start or stop the daemon asynchronously; look again once it has had time to
     // write its status.
     QTimer::singleShot(options_.scriptRefreshDelay, this, &Model::refresh);

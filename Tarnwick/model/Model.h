@@ -29,7 +29,7 @@ class Sensors;
 struct ModelOptions {
     std::optional<QStringList> arguments;  // QCoreApplication::arguments()
     std::optional<QString> bundleDir;      // Installer::defaultBundleDir()
-    Installer::Runner runner;              // Installer::run
+    Installer::Runner runner;              // Installer::start
     std::function<double()> now;           // wall clock, seconds since 1970
     QString userDefaultsFile;              // UserDefaults::path()
     QString loginItemFile;                 // LoginItem::path()
@@ -63,7 +63,9 @@ class Model : public QObject {
     const MenuBarStyle& menuBar() const { return menuBar_; }
 
     // Stores the settings; writes the settings file (Config::save) only when a field differs from
-    // the previous value. A write failure is ignored. onUpdate is not run.
+    // the previous value. When that fails the settings are kept in the user's folder
+    // (PendingSettings) and written after the next successful install; helperMessage says so when
+    // the daemon would go on without them. onUpdate is not run.
     void setConfig(const Config& config);
 
     // Stores the style, forcing the icon on when it would show nothing; when the result differs
@@ -103,9 +105,18 @@ class Model : public QObject {
     // One polling pass: readings, fans, power, status, installed and outdated flags, onUpdate.
     void refresh();
 
-    // Runs the bundle's script `script` ("install.sh", "uninstall.sh") with administrator rights,
-    // blocking; sets helperMessage from the outcome and refreshes 2.5 s later (not when missing).
+    // Starts the bundle's script `script` ("install.sh", "uninstall.sh") with administrator
+    // rights on the next event-loop turn, after emitting privilegedRunStarting(); returns at once.
+    // When it ends: helperMessage from the outcome, kept settings written after an install, and a
+    // refresh 2.5 s later. Ignored while another script runs; a missing script only sets the
+    // message.
     void runPrivileged(const QString& script);
+    // The script that is running, absent when none is.
+    const std::optional<QString>& runningScript() const { return runningScript_; }
+    // Settings the daemon cannot have yet (kept until the settings file can be written).
+    bool settingsPending() const;
+    // A note for the cooling controls while no daemon acts on them; empty when one does.
+    QString settingsNote() const;
 
     // Whether the application starts at login; setting it reports a failure in helperMessage and
     // always emits aboutToChange()/changed().
@@ -147,12 +158,18 @@ class Model : public QObject {
     void fansChanged(bool animated);
     // At the end of every refresh, after onUpdate.
     void refreshed();
+    // A privileged script is about to start: whatever holds the pointer and keyboard must let
+    // them go, or the password prompt cannot take them.
+    void privilegedRunStarting();
 
   private:
     template <typename T, typename U>
     void assign(T& field, U&& value);
 
     double now() const;
+    void privilegedRunEnded(const QString& script, const Installer::RunResult& result);
+    // Writes the settings file; on failure keeps them for later and returns the error.
+    std::optional<QString> saveConfig();
 
     Readings readings_;
     std::vector<Fan> fans_;
@@ -166,6 +183,9 @@ class Model : public QObject {
 
     ModelOptions options_;
     QString bundleDir_;
+    QString pendingFile_;
+    std::optional<QString> runningScript_;
+    std::optional<QString> settingsMessage_;  // the helperMessage a failed save set
     std::optional<QString> demo_;
     bool simulateNoFans_ = false;
     mutable std::optional<std::optional<QByteArray>> bundledHelper_;

@@ -1,8 +1,11 @@
 #include "Tarnwick/panel/PopoverView.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "Tarnwick/model/Model.h"
 #include "Tarnwick/panel/GlassVeil.h"
@@ -23,29 +26,66 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
       battery_(new BatterySection(model, this)),
       temps_(new TempsSection(model, this)),
       menuBar_(new MenuBarSection(model, showMenuBarSettings, this)),
-      footer_(new Footer(model, this)) {
+      footer_(new Footer(model, this)),
+      scroll_(new QScrollArea(this)),
+      middle_(new QWidget) {
     setFixedWidth(panelWidth);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->setContentsMargins(0, padding, 0, padding);
     layout->setSpacing(spacing);
-    auto divider = [this, layout] {
+    auto divider = [this](QVBoxLayout* into) {
         auto* line = new Divider(this);
         dividers_ << line;
-        layout->addWidget(line);
+        into->addWidget(line);
         return line;
     };
-    layout->addWidget(fans_);
-    divider();
-    layout->addWidget(controls_);
-    batteryDivider_ = divider();
-    layout->addWidget(battery_);
-    controlsDivider_ = divider();
-    layout->addWidget(temps_);
-    divider();
-    layout->addWidget(menuBar_);
-    divider();
-    layout->addWidget(footer_);
+    // The fans and the footer stay in view; the sections between them scroll when the panel is
+    // taller than the screen allows.
+    auto* fansBox = new QVBoxLayout;
+    fansBox->setContentsMargins(padding, 0, padding, 0);
+    fansBox->setSpacing(spacing);
+    fansBox->addWidget(fans_);
+    divider(fansBox);
+    layout->addLayout(fansBox);
+
+    middle_->setAutoFillBackground(false);
+    auto* middle = new QVBoxLayout(middle_);
+    middle->setContentsMargins(padding, 0, padding, 0);
+    middle->setSpacing(spacing);
+    middle->addWidget(controls_);
+    batteryDivider_ = divider(middle);
+    middle->addWidget(battery_);
+    controlsDivider_ = divider(middle);
+    middle->addWidget(temps_);
+    divider(middle);
+    middle->addWidget(menuBar_);
+    scroll_->setWidget(middle_);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll_->viewport()->setAutoFillBackground(false);
+    scroll_->setStyleSheet(QStringLiteral(
+        "QScrollArea { background: transparent; }"
+        "QScrollBar:vertical { width: 6px; background: transparent; margin: 0; }"
+        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 110); border-radius: 3px;"
+        " min-height: 24px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    layout->addWidget(scroll_);
+
+    auto* footerBox = new QVBoxLayout;
+    footerBox->setContentsMargins(padding, 0, padding, 0);
+    footerBox->setSpacing(spacing);
+    divider(footerBox);
+    footerBox->addWidget(footer_);
+    layout->addLayout(footerBox);
     veil_->lower();
+
+    // A control reached with the keyboard scrolls into view.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now != nullptr && middle_->isAncestorOf(now)) scroll_->ensureWidgetVisible(now, 0, 8);
+    });
 
     connect(&model_, &Model::changed, this, [this] { scheduleSync(false); });
     connect(&model_, &Model::fansChanged, this, [this](bool animated) { scheduleSync(animated); });
@@ -86,12 +126,25 @@ void PopoverView::sync() {
     footer_->sync();
 }
 
-QSize PopoverView::fittingSize() {
+QSize PopoverView::fittingSize(int maxHeight) {
     if (syncPending_) sync();
-    QLayout* box = layout();
-    box->activate();
-    const int height = box->hasHeightForWidth() ? box->totalHeightForWidth(panelWidth)
-                                                : box->totalSizeHint().height();
+    // The scrolling middle is measured at its natural height first, then given what is left.
+    QLayout* inner = middle_->layout();
+    inner->activate();
+    const int middleHeight = inner->hasHeightForWidth() ? inner->totalHeightForWidth(panelWidth)
+                                                        : inner->totalSizeHint().height();
+    auto total = [this](int middle) {
+        scroll_->setFixedHeight(middle);
+        QLayout* box = layout();
+        box->activate();
+        return box->hasHeightForWidth() ? box->totalHeightForWidth(panelWidth)
+                                        : box->totalSizeHint().height();
+    };
+    int height = total(middleHeight);
+    if (height > maxHeight) {
+        const int squeezed = std::max(minimumMiddleHeight, middleHeight - (height - maxHeight));
+        height = total(std::min(squeezed, middleHeight));
+    }
     return {panelWidth, height};
 }
 

@@ -15,6 +15,7 @@ class TempsSection;
 class MenuBarSection;
 class Footer;
 class GlassVeil;
+class QScrollArea;
 
 class PopoverView : public QWidget {
     Q_OBJECT
@@ -33,8 +34,16 @@ class PopoverView : public QWidget {
     // Re-reads the model at once (changes are otherwise applied on the next event-loop turn).
     void sync();
 
-    // The size the content needs at the panel's fixed width, after any pending re-read.
-    QSize fittingSize();
+    // The least height of the scrolling middle (cooling to menu-bar settings), in points.
+    static constexpr int minimumMiddleHeight = 60;
+
+    // The size the content needs at the panel's fixed width, after any pending re-read; taller
+    // than `maxHeight` only when even a middle of minimumMiddleHeight does not fit. Sizes the
+    // scrolling middle to match, so call it before showing the content at the returned size.
+    QSize fittingSize(int maxHeight = QWIDGETSIZE_MAX);
+
+    // The sections between the fans and the footer, which scroll when the panel is capped.
+    QScrollArea* scrollArea() const { return scroll_; }
 
     FansSection* fans() const { return fans_; }
     ControlSection* controls() const { return controls_; }
@@ -64,6 +73,8 @@ class PopoverView : public QWidget {
     TempsSection* temps_;
     MenuBarSection* menuBar_;
     Footer* footer_;
+    QScrollArea* scroll_;
+    QWidget* middle_;
     QList<QWidget*> dividers_;
     QWidget* batteryDivider_;
     QWidget* controlsDivider_;

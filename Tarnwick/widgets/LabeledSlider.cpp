@@ -19,7 +19,8 @@ QString sliderStyle(const QPalette& palette) {
                "QSlider::sub-page:horizontal { height: 4px; border-radius: 2px; background: %2; }"
                "QSlider::sub-page:horizontal:disabled { background: %1; }"
                "QSlider::handle:horizontal { width: 16px; height: 16px; margin: -6px 0;"
-               " border-radius: 8px; background: white; border: 1px solid %3; }")
+               " border-radius: 8px; background: white; border: 1px solid %3; }"
+               "QSlider::handle:horizontal:focus { border: 2px solid %2; }")
         .arg(groove.name(QColor::HexArgb), accent.name(QColor::HexArgb),
              border.name(QColor::HexArgb));
 }
@@ -38,7 +39,13 @@ LabeledSlider::LabeledSlider(const QString& minimumLabel, const QString& maximum
     slider_->setStyleSheet(sliderStyle(palette()));
     slider_->setMinimumHeight(20);
     slider_->setTracking(true);
+    slider_->setFocusPolicy(Qt::StrongFocus);
     connect(slider_, &QSlider::valueChanged, this, &LabeledSlider::moved);
+}
+
+void LabeledSlider::setSteps(int single, int page) {
+    slider_->setSingleStep(single);
+    slider_->setPageStep(page);
 }
 
 void LabeledSlider::setState(int minimum, int maximum, int position) {

@@ -18,6 +18,8 @@ class LabeledSlider : public QWidget {
     QSlider* slider() const { return slider_; }
     // Sets range and position without emitting moved().
     void setState(int minimum, int maximum, int position);
+    // Positions moved by an arrow key and by Page Up/Down.
+    void setSteps(int single, int page);
 
   signals:
     // The user (mouse, wheel or keys) moved the slider to `position`; every intermediate

@@ -8,6 +8,13 @@ ProminentButton::ProminentButton(const QString& text, QWidget* parent) : QPushBu
     setFont(Theme::font(Theme::TextStyle::body));
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // Outside a dialog a push button ignores Return unless it is an auto-default button.
+    setAutoDefault(true);
+    setTitle(text);
+}
+
+void ProminentButton::setTitle(const QString& text) {
+    setText(text);
     const QFontMetrics metrics = fontMetrics();
     setFixedSize(metrics.horizontalAdvance(text) + 24, metrics.height() + 10);
 }

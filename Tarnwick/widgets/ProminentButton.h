@@ -10,6 +10,9 @@ class ProminentButton : public QPushButton {
   public:
     explicit ProminentButton(const QString& text, QWidget* parent = nullptr);
 
+    // Changes the text and fits the button to it.
+    void setTitle(const QString& text);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
 };

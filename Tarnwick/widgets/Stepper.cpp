@@ -30,7 +30,12 @@ class StepperArrows : public QWidget {
         painter.setRenderHint(QPainter::Antialiasing);
         const QPalette pal = palette();
         const QRectF body = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        painter.setPen(QPen(Theme::faint(pal, 0.2), 1));
+        // The focus ring in the accent colour: the stepper has no other place to show focus.
+        if (stepper_->hasFocus()) {
+            painter.setPen(QPen(Theme::accent(pal), 1.5));
+        } else {
+            painter.setPen(QPen(Theme::faint(pal, 0.2), 1));
+        }
         painter.setBrush(Theme::isDark(pal) ? QColor(255, 255, 255, 30) : QColor(Qt::white));
         painter.drawRoundedRect(body, 4, 4);
         painter.drawLine(QPointF(body.left() + 3, body.center().y()),
@@ -74,7 +79,7 @@ Stepper::Stepper(double minimum, double maximum, double step, std::function<QStr
     layout->setSpacing(6);
     layout->addWidget(title_);
     layout->addWidget(arrows_);
-    setFocusPolicy(Qt::TabFocus);
+    setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     refresh();
 }
@@ -109,6 +114,16 @@ void Stepper::keyPressEvent(QKeyEvent* event) {
     } else {
         QWidget::keyPressEvent(event);
     }
+}
+
+void Stepper::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    arrows_->update();
+}
+
+void Stepper::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    arrows_->update();
 }
 
 void Stepper::changeEvent(QEvent* event) {

@@ -49,7 +49,12 @@ void Text::changeEvent(QEvent* event) {
 void Text::applyTone() {
     QPalette palette = QApplication::palette();
     const QColor color = toneColor(tone_, palette);
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
+    // A disabled text dims to the tertiary label colour, as disabled controls do.
+    const QColor dimmed = Theme::tertiary(palette);
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text}) {
+        palette.setColor(QPalette::Active, role, color);
+        palette.setColor(QPalette::Inactive, role, color);
+        palette.setColor(QPalette::Disabled, role, dimmed);
+    }
     setPalette(palette);
 }

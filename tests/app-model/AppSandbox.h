@@ -103,3 +103,4 @@ inline QByteArray readFile(const QString& path) {
 using support::waitFor;
 
 using support::CaseName;
+using support::caseNameOf;

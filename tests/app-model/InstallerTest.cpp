@@ -60,7 +60,14 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{"pkexecRefusedSilently", exited(127, "", true), QString("not authorized")},
         MessageCase{"scriptCommandNotFoundUnderPkexec",
                     exited(127, "install.sh: line 4: systemctl: command not found\n", true),
-                    QString("install.sh: line 4: systemctl: command not found")},
+                    QString("line 4: systemctl: command not found")},
+        MessageCase{"pkexecWithoutAgent",
+                    exited(127,
+                           "Error executing command as another user: No authentication agent "
+                           "found.\n",
+                           true),
+                    QString("no authentication agent is running to ask for the password; start "
+                            "your desktop's agent (polkit) and try again")},
         MessageCase{"lastLineWins", exited(1, "copying\ncannot write /usr/local/sbin\n\n  \n"),
                     QString("cannot write /usr/local/sbin")},
         MessageCase{"failureWithoutOutput", exited(3, ""), QString("something went wrong")},
@@ -90,6 +97,11 @@ class RunPrivileged : public ::testing::Test {
         return model;
     }
 
+    // The run has ended and its outcome is in the model.
+    static bool finished(const Model& model) {
+        return waitFor([&] { return !model.runningScript().has_value(); }, 5000);
+    }
+
     AppSandbox sandbox;
     ModelOptions options;
     int refreshes = 0;
@@ -97,9 +109,9 @@ class RunPrivileged : public ::testing::Test {
 
 TEST_F(RunPrivileged, MissingScriptSaysSoAndSchedulesNothing) {
     int runs = 0;
-    options.runner = [&](const QString&) {
+    options.runner = [&](const QString&, const Installer::Done& done) {
         ++runs;
-        return RunResult{};
+        done(RunResult{});
     };
     auto model = makeModel();
     model->runPrivileged("uninstall.sh");
@@ -118,13 +130,15 @@ TEST_F(RunPrivileged, NamesCannotReachOutOfTheBundle) {
 TEST_F(RunPrivileged, CancelClearsAnEarlierMessageAndStillRefreshes) {
     addScript("install.sh", "exit 0\n");
     QString ran;
-    options.runner = [&](const QString& path) {
+    options.runner = [&](const QString& path, const Installer::Done& done) {
         ran = path;
-        return exited(126, "", true);
+        done(exited(126, "", true));
     };
     auto model = makeModel();
     model->setHelperMessage(QString("earlier failure"));
     model->runPrivileged("install.sh");
+    EXPECT_EQ(model->runningScript(), QString("install.sh"));
+    ASSERT_TRUE(finished(*model));
     EXPECT_EQ(ran, QFileInfo(sandbox.bundle() + "/install.sh").absoluteFilePath());
     EXPECT_FALSE(model->helperMessage().has_value());
     EXPECT_EQ(refreshes, 0);
@@ -139,7 +153,9 @@ TEST_F(RunPrivileged, FailingScriptShowsItsLastErrorLine) {
               "exit 4\n");
     auto model = makeModel();
     model->runPrivileged("install.sh");
-    EXPECT_EQ(model->helperMessage(), QString("cannot reach the service manager"));
+    ASSERT_TRUE(finished(*model));
+    EXPECT_EQ(model->helperMessage(),
+              QString("fan control was not installed\ncannot reach the service manager"));
     EXPECT_TRUE(waitFor([&] { return refreshes == 1; }, 3000));
 }
 
@@ -158,12 +174,53 @@ TEST_F(RunPrivileged, SuccessfulInstallShowsAtTheDelayedRefresh) {
     ASSERT_FALSE(model->helperInstalled());
 
     model->runPrivileged("install.sh");
+    ASSERT_TRUE(finished(*model));
     EXPECT_FALSE(model->helperMessage().has_value());
     EXPECT_TRUE(std::filesystem::exists(Paths::daemonPlist()));
     EXPECT_FALSE(model->helperInstalled());  // not until the delayed pass
     ASSERT_TRUE(waitFor([&] { return refreshes == 1; }, 3000));
     EXPECT_TRUE(model->helperInstalled());
     EXPECT_FALSE(model->helperOutdated());
+}
+
+TEST_F(RunPrivileged, SettingsKeptBeforeTheInstallAreWrittenAfterIt) {
+    // Until the install the settings folder cannot be made; the install makes it.
+    std::filesystem::create_directories(Paths::dir().parent_path());
+    writeFile(Paths::dir(), "in the way");
+    addScript("install.sh", "rm -f \"$TARNWICK_ROOT/var/lib/tarnwick\"\n");
+    auto model = makeModel();
+    Config config = model->config();
+    config.manualMode = true;
+    model->setConfig(config);
+    ASSERT_TRUE(model->settingsPending());
+    EXPECT_EQ(model->settingsNote(), QString());  // no fans: nothing to say
+
+    model->runPrivileged("install.sh");
+    ASSERT_TRUE(finished(*model));
+    EXPECT_FALSE(model->helperMessage().has_value()) << model->helperMessage()->toStdString();
+    EXPECT_FALSE(model->settingsPending());
+    EXPECT_EQ(Config::load(), config);
+}
+
+TEST_F(RunPrivileged, OneRunAtATime) {
+    int runs = 0;
+    Installer::Done pending;
+    options.runner = [&](const QString&, const Installer::Done& done) {
+        ++runs;
+        pending = done;
+    };
+    addScript("install.sh", "exit 0\n");
+    auto model = makeModel();
+    model->runPrivileged("install.sh");
+    ASSERT_TRUE(waitFor([&] { return runs == 1; }, 2000));
+    model->runPrivileged("install.sh");
+    model->runPrivileged("uninstall.sh");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(model->runningScript(), QString("install.sh"));
+    pending(exited(1, "install.sh: no disk\n"));
+    EXPECT_FALSE(model->runningScript().has_value());
+    EXPECT_EQ(model->helperMessage(), QString("fan control was not installed\nno disk"));
 }
 
 TEST_F(RunPrivileged, BundlePathWithQuotesAndSpacesReachesTheScriptIntact) {
@@ -173,6 +230,7 @@ TEST_F(RunPrivileged, BundlePathWithQuotesAndSpacesReachesTheScriptIntact) {
               "#!/bin/bash\necho \"$0\" > \"$TARNWICK_ROOT/ran-from\"\n");
     auto model = makeModel();
     model->runPrivileged("install.sh");
+    ASSERT_TRUE(finished(*model));
     EXPECT_FALSE(model->helperMessage().has_value());
     EXPECT_EQ(readFile(QString::fromStdString((sandbox.root() / "ran-from").string())).trimmed(),
               (*options.bundleDir + "/install.sh").toUtf8());

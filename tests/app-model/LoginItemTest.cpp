@@ -78,14 +78,15 @@ TEST_P(ExecQuoting, FollowsTheEntryRules) {
         << readFile(LoginItem::path()).toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ExecQuoting,
-                         ::testing::Values(ExecCase{"/usr/bin/tarnwick", "/usr/bin/tarnwick"},
-                                           ExecCase{"/opt/my apps/tarnwick",
-                                                    "\"/opt/my apps/tarnwick\""},
-                                           ExecCase{"/opt/100%/tarnwick", "/opt/100%%/tarnwick"},
-                                           ExecCase{"/opt/a\"b/t", "\"/opt/a\\\\\"b/t\""},
-                                           ExecCase{"/opt/$x/t", "\"/opt/\\\\$x/t\""},
-                                           ExecCase{"/opt/a\\b/t", "\"/opt/a\\\\\\\\b/t\""}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, ExecQuoting,
+    ::testing::Values(ExecCase{"/usr/bin/tarnwick", "/usr/bin/tarnwick"},
+                      ExecCase{"/opt/my apps/tarnwick", "\"/opt/my apps/tarnwick\""},
+                      ExecCase{"/opt/100%/tarnwick", "/opt/100%%/tarnwick"},
+                      ExecCase{"/opt/a\"b/t", "\"/opt/a\\\\\"b/t\""},
+                      ExecCase{"/opt/$x/t", "\"/opt/\\\\$x/t\""},
+                      ExecCase{"/opt/a\\b/t", "\"/opt/a\\\\\\\\b/t\""}),
+    [](const auto& testCase) { return caseNameOf(testCase.param.executable, testCase.index); });
 
 TEST(LoginItem, LineBreakInPathIsRefused) {
     AppSandbox sandbox;

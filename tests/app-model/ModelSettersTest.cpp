@@ -60,7 +60,7 @@ TEST_F(Setters, ChangedConfigIsWrittenOnce) {
     EXPECT_EQ(changedCount, 2);
 }
 
-TEST_F(Setters, UnwritableSettingsAreKeptInMemoryWithoutMessage) {
+TEST_F(Setters, UnwritableSettingsAreKeptForLaterAndNeverLostSilently) {
     // A file where the folder should be makes every write fail.
     std::filesystem::create_directories(Paths::dir().parent_path());
     writeFile(Paths::dir(), "in the way");
@@ -68,7 +68,26 @@ TEST_F(Setters, UnwritableSettingsAreKeptInMemoryWithoutMessage) {
     config.boost = 0.7;
     model.setConfig(config);
     EXPECT_EQ(model.config(), config);
+    // Before the install that is the plan: the copy waits in the user's folder, unannounced.
+    EXPECT_TRUE(model.settingsPending());
     EXPECT_FALSE(model.helperMessage().has_value());
+    EXPECT_EQ(Model{sandbox.options()}.config(), config);
+
+    // With the daemon installed it would go on without them: the panel says so.
+    model.setHelperInstalled(true);
+    config.boost = 0.8;
+    model.setConfig(config);
+    ASSERT_TRUE(model.helperMessage().has_value());
+    EXPECT_TRUE(model.helperMessage()->startsWith("settings not saved: cannot create folder"))
+        << model.helperMessage()->toStdString();
+
+    // Once the file can be written the message and the kept copy go.
+    std::filesystem::remove(Paths::dir());
+    config.boost = 0.9;
+    model.setConfig(config);
+    EXPECT_FALSE(model.helperMessage().has_value());
+    EXPECT_FALSE(model.settingsPending());
+    EXPECT_EQ(Config::load(), config);
 }
 
 struct StyleCase {

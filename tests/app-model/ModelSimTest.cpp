@@ -148,7 +148,7 @@ std::optional<json> readJson(const std::filesystem::path& path) {
 // The mode line the status on disk calls for, by the rule the panel documents.
 QString expectedModeLine(const Status& status) {
     if (status.error) return QString::fromStdString(*status.error);
-    if (!status.manual) return QString::fromUtf8(Platform::osName.data()) + " in control";
+    if (!status.manual) return QString::fromUtf8(Platform::baselineName.data()) + " in control";
     return QStringLiteral("tarnwick: %1 rpm \u00b7 %2")
         .arg(static_cast<qint64>(status.targetRPM))
         .arg(QString::fromStdString(status.reason));
@@ -227,6 +227,7 @@ TEST_F(EndToEnd, ModelAgreesWithDaemonAndSimulator) {
     int refreshes = 0;
     QObject::connect(&model, &Model::refreshed, [&] { ++refreshes; });
     model.runPrivileged("install.sh");
+    ASSERT_TRUE(waitFor([&] { return !model.runningScript(); }, 30000));
     ASSERT_FALSE(model.helperMessage().has_value()) << model.helperMessage()->toStdString();
     ASSERT_TRUE(waitFor([&] { return refreshes >= 1; }, 5000));
     EXPECT_TRUE(model.helperInstalled());
@@ -268,6 +269,7 @@ TEST_F(EndToEnd, ModelAgreesWithDaemonAndSimulator) {
     EXPECT_NEAR(*model.readings().cpu, during->at("chip").get<double>(), 15.0);
 
     model.runPrivileged("uninstall.sh");
+    ASSERT_TRUE(waitFor([&] { return !model.runningScript(); }, 30000));
     ASSERT_FALSE(model.helperMessage().has_value()) << model.helperMessage()->toStdString();
     ASSERT_TRUE(waitFor([&] { return refreshes >= 2 && !model.helperInstalled(); }, 8000));
     EXPECT_EQ(model.modeLine(), QStringLiteral("fan control not installed"));

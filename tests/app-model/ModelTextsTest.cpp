@@ -13,7 +13,7 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-const std::string kOs(Platform::osName);
+const std::string kOs(Platform::baselineName);
 
 Fan fan(double actual, double min = 1200, double max = 6000, int64_t index = 0) {
     Fan f;
@@ -199,30 +199,28 @@ TEST_P(Boost, LabelAndDetail) {
     EXPECT_EQ(model.boostDetail().toStdString(), GetParam().detail);
 }
 
-const std::string kSystem = "fans are controlled by the system as usual";
+const std::string kSystem = "fans are controlled by the " + kOs + " as usual";
 const std::string kMaximum = "fans stay at maximum";
 std::string adds(int start, int full) {
     return "adds speed from " + std::to_string(start) + " \u00b0C, full speed at " +
-           std::to_string(full) + " \u00b0C; if " + kOs + " spins faster, it is left alone";
+           std::to_string(full) + " \u00b0C; if the " + kOs + " spins faster, it is left alone";
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Boost,
-                         ::testing::Values(BoostCase{0.0, kOs + " decides", kSystem},
-                                           BoostCase{0.0099, kOs + " decides", kSystem},
-                                           BoostCase{0.01, "a bit more than apple", adds(75, 100)},
-                                           BoostCase{0.2, "a bit more than apple", adds(68, 95)},
-                                           BoostCase{0.3499, "a bit more than apple", adds(63, 91)},
-                                           BoostCase{0.35, "noticeably more", adds(63, 91)},
-                                           BoostCase{0.6499, "noticeably more", adds(52, 84)},
-                                           BoostCase{0.65, "a lot", adds(52, 84)},
-                                           BoostCase{0.9899, "a lot", adds(40, 75)},
-                                           BoostCase{0.99, "full speed", kMaximum},
-                                           BoostCase{1.0, "full speed", kMaximum},
-                                           // What the daemon makes of values out of range.
-                                           BoostCase{-1.0, kOs + " decides", kSystem},
-                                           BoostCase{7.0, "full speed", kMaximum},
-                                           BoostCase{kNaN, kOs + " decides", kSystem},
-                                           BoostCase{kInf, kOs + " decides", kSystem}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, Boost,
+    ::testing::Values(
+        BoostCase{0.0, kOs + " decides", kSystem}, BoostCase{0.0099, kOs + " decides", kSystem},
+        BoostCase{0.01, "a bit more than " + kOs, adds(75, 100)},
+        BoostCase{0.2, "a bit more than " + kOs, adds(68, 95)},
+        BoostCase{0.3499, "a bit more than " + kOs, adds(63, 91)},
+        BoostCase{0.35, "noticeably more", adds(63, 91)},
+        BoostCase{0.6499, "noticeably more", adds(52, 84)}, BoostCase{0.65, "a lot", adds(52, 84)},
+        BoostCase{0.9899, "a lot", adds(40, 75)}, BoostCase{0.99, "full speed", kMaximum},
+        BoostCase{1.0, "full speed", kMaximum},
+        // What the daemon makes of values out of range.
+        BoostCase{-1.0, kOs + " decides", kSystem}, BoostCase{7.0, "full speed", kMaximum},
+        BoostCase{kNaN, kOs + " decides", kSystem}, BoostCase{kInf, kOs + " decides", kSystem}),
+    [](const auto& testCase) { return caseNameOf("boost", testCase.param.boost); });
 
 struct HeatCase {
     Readings readings;
@@ -244,7 +242,13 @@ INSTANTIATE_TEST_SUITE_P(Table, ChipHeat,
                                            HeatCase{Readings{.cpu = 95.0}, Heat::hot},
                                            HeatCase{Readings{.cpu = 50, .gpu = 96}, Heat::hot},
                                            HeatCase{Readings{.ssd = 99, .battery = 99},
-                                                    Heat::normal}));
+                                                    Heat::normal}),
+                         [](const auto& testCase) {
+                             const std::optional<double> hottest =
+                                 testCase.param.readings.hottest();
+                             return hottest ? caseNameOf("hottest", *hottest, testCase.index)
+                                            : caseNameOf("noChip", testCase.index);
+                         });
 
 TEST_F(ModelTexts, SpeedRangeWithoutFansIsTheDefault) {
     model.setFans({});

@@ -82,6 +82,7 @@ TEST(EndToEnd, StrengthToMaxHandsTheFansToTheDaemon) {
     ProminentButton* install = view.fans()->installButton();
     ASSERT_TRUE(install->isVisible());
     install->click();
+    ASSERT_TRUE(waitFor([&] { return !model.runningScript(); }, 30000));
     EXPECT_EQ(model.helperMessage(), std::nullopt);
     ASSERT_TRUE(waitFor(
         [&] {
@@ -91,7 +92,7 @@ TEST(EndToEnd, StrengthToMaxHandsTheFansToTheDaemon) {
         20000))
         << model.modeLine().toStdString();
     EXPECT_FALSE(install->isVisible());
-    EXPECT_EQ(model.modeLine(), QStringLiteral("Linux in control"));
+    EXPECT_EQ(model.modeLine(), QStringLiteral("firmware in control"));
 
     QSlider* slider = view.controls()->strengthSlider()->slider();
     const int y = slider->height() / 2;
@@ -115,6 +116,7 @@ TEST(EndToEnd, StrengthToMaxHandsTheFansToTheDaemon) {
 
     // Uninstalling hands the fans back.
     model.runPrivileged(QStringLiteral("uninstall.sh"));
+    ASSERT_TRUE(waitFor([&] { return !model.runningScript(); }, 30000));
     EXPECT_EQ(model.helperMessage(), std::nullopt);
     EXPECT_TRUE(e2e::eventually(
         [&] {

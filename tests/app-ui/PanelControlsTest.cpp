@@ -2,8 +2,13 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QMenu>
+#include <QProcess>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTest>
+#include <QToolButton>
 #include <set>
 
 #include "FanCore/Diagnostics/Diagnostics.h"
@@ -22,6 +27,7 @@
 #include "Tarnwick/widgets/Switch.h"
 #include "Tarnwick/widgets/Text.h"
 #include "UiTest.h"
+#include "support/CommaLocale.h"
 
 namespace {
 
@@ -121,6 +127,16 @@ TEST(CoolingControls, StrengthDragWritesEveryIntermediateValue) {
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     EXPECT_DOUBLE_EQ(seen.back(), 1.0);
     EXPECT_EQ(panel.view.controls()->boostLabel()->text(), QStringLiteral("full speed"));
+}
+
+TEST(CoolingControls, KeysMoveStrengthInSteps) {
+    Panel panel;
+    QSlider* slider = panel.view.controls()->strengthSlider()->slider();
+    EXPECT_EQ(slider->focusPolicy(), Qt::StrongFocus);
+    QTest::keyClick(slider, Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(Panel::stored().boost, 0.05);
+    QTest::keyClick(slider, Qt::Key_PageUp);
+    EXPECT_DOUBLE_EQ(Panel::stored().boost, 0.3);
 }
 
 TEST(CoolingControls, FixedSpeedOnlyTakesStepsOfAHundredFromTheMinimum) {
@@ -237,6 +253,16 @@ TEST_P(BatteryControls, TargetAndChargerFollowTheSwitch) {
     // Dimmed controls still show what is stored.
     EXPECT_EQ(battery->targetStepper()->title(), QStringLiteral("35 °C"));
     EXPECT_FALSE(battery->chargerCheckBox()->isChecked());
+
+    // The row's text dims with its control.
+    const Text* label = nullptr;
+    for (const Text* text : battery->findChildren<Text*>()) {
+        if (text->text() == QStringLiteral("keep battery below")) label = text;
+    }
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->isEnabled(), GetParam().cooling);
+    EXPECT_NE(label->palette().color(QPalette::Disabled, QPalette::WindowText),
+              label->palette().color(QPalette::Active, QPalette::WindowText));
 
     // Clicks on a dimmed control change nothing.
     tick(battery->chargerCheckBox());
@@ -532,13 +558,68 @@ INSTANTIATE_TEST_SUITE_P(
                                {"about tarnwick", "-", "copy diagnostics", "-", "quit tarnwick"}}),
     CaseName());
 
+TEST(GearMenu, OpensOnReturnAndKeepsItsEntriesWhileTheModelChanges) {
+    Panel panel;
+    Footer* footer = panel.view.footer();
+    QMenu* menu = footer->menu();
+    QStringList shown;
+    bool keptHighlight = false;
+    QTimer::singleShot(200, [&] {
+        for (const QAction* action : menu->actions()) {
+            shown << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        }
+        QAction* first = menu->actions().value(0);
+        menu->setActiveAction(first);
+        panel.model.refresh();  // what the two-second poll does
+        panel.settle();
+        keptHighlight = first != nullptr && menu->activeAction() == first;
+        menu->close();
+    });
+    const QStringList expected = footer->menuItems();
+    footer->gearButton()->setFocus();
+    QTest::keyClick(footer->gearButton(), Qt::Key_Return);
+    EXPECT_EQ(shown, expected);
+    EXPECT_TRUE(keptHighlight);
+}
+
 TEST(GearMenu, CopyDiagnosticsReplacesTheClipboard) {
     Panel panel;
     QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
     ASSERT_TRUE(panel.view.footer()->trigger(QStringLiteral("copy diagnostics")));
     const QString copied = QGuiApplication::clipboard()->text();
-    EXPECT_EQ(copied.toStdString(), Diagnostics::report(panel.model.sensors()));
+    EXPECT_EQ(copied.toStdString(), Diagnostics::report(panel.model.sensors()) + "\n");
     EXPECT_TRUE(copied.startsWith(QStringLiteral("chip: ")));
+    EXPECT_TRUE(panel.view.footer()->copiedText()->isVisible());
+}
+
+TEST(GearMenu, CopiedReportIsTheCommandLinesInACommaLocale) {
+    support::CommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << comma.why();
+    UiSandbox sandbox;
+    const QString hwmon = sandbox.path("root/sys/class/hwmon/hwmon0/");
+    QDir().mkpath(hwmon);
+    for (const auto& [file, text] : {std::pair{"name", "coretemp\n"},
+                                     {"temp1_label", "Package id 0\n"},
+                                     {"temp1_input", "40800\n"}}) {
+        QFile out(hwmon + file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(text);
+    }
+    Model model(sandbox.options());
+    Footer footer(model);
+    ASSERT_TRUE(footer.trigger(QStringLiteral("copy diagnostics")));
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.contains(QStringLiteral("40.8 \u00b0C"))) << copied.toStdString();
+
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QString::fromLatin1(comma.name));
+    environment.insert(QStringLiteral("LOCPATH"), QString::fromStdString(comma.locpath()));
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(TARNWICK_BUILD_DIR "/bin/tarnwick"),
+              {QStringLiteral("--diagnostics")});
+    ASSERT_TRUE(cli.waitForFinished(20000));
+    EXPECT_EQ(cli.readAllStandardOutput(), copied.toUtf8());
 }
 
 TEST(GearMenu, InstallItemsHandTheScriptToTheModel) {

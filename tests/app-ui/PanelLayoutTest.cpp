@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 
 #include "Tarnwick/panel/PopoverView.h"
@@ -232,6 +236,9 @@ struct InstallCase {
     bool outdated;
     bool installButton;
     bool updateButton;
+    bool running = false;
+    bool reinstallButton = false;
+    bool settingsNote = false;  // the cooling controls say they wait for fan control
 };
 
 class InstallButtons : public ::testing::TestWithParam<InstallCase> {};
@@ -242,20 +249,29 @@ TEST_P(InstallButtons, OfferWhatTheInstallationNeeds) {
     panel.model.setFans(c.fans ? std::vector<Fan>{makeFan(0, 2000)} : std::vector<Fan>{});
     panel.model.setHelperInstalled(c.installed);
     panel.model.setHelperOutdated(c.outdated);
+    if (c.running) {
+        Status status;
+        status.updated = static_cast<double>(QDateTime::currentSecsSinceEpoch());
+        panel.model.setStatus(status);
+    }
     panel.settle();
     const FansSection* fans = panel.view.fans();
     EXPECT_EQ(fans->installButton()->isVisible(), c.installButton);
     EXPECT_EQ(fans->installText()->isVisible(), c.installButton);
     EXPECT_EQ(fans->updateButton()->isVisible(), c.updateButton);
+    EXPECT_EQ(fans->reinstallButton()->isVisible(), c.reinstallButton);
+    EXPECT_EQ(panel.view.controls()->note()->isVisible(), c.settingsNote);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     States, InstallButtons,
-    ::testing::Values(InstallCase{"NotInstalled", true, false, false, true, false},
-                      InstallCase{"Installed", true, true, false, false, false},
-                      InstallCase{"Outdated", true, true, true, false, true},
-                      InstallCase{"NoFansNotInstalled", false, false, false, false, false},
-                      InstallCase{"NoFansOutdated", false, true, true, false, true}),
+    ::testing::Values(
+        InstallCase{"NotInstalled", true, false, false, true, false, false, false, true},
+        InstallCase{"InstalledNotRunning", true, true, false, false, false, false, true, true},
+        InstallCase{"Running", true, true, false, false, false, true, false, false},
+        InstallCase{"Outdated", true, true, true, false, true, false, false, true},
+        InstallCase{"NoFansNotInstalled", false, false, false, false, false},
+        InstallCase{"NoFansOutdated", false, true, true, false, true}),
     CaseName());
 
 TEST(InstallButtons, HandTheScriptToTheModel) {
@@ -272,6 +288,25 @@ TEST(InstallButtons, HandTheScriptToTheModel) {
     EXPECT_TRUE(message->isVisible());
     EXPECT_EQ(message->text(), *panel.model.helperMessage());
     EXPECT_EQ(message->tone(), Tone::red);
+}
+
+TEST(InstallButtons, SayWhatRunsAndTakeNoSecondRun) {
+    Panel panel;
+    panel.model.setFans({makeFan(0, 2000)});
+    QDir().mkpath(panel.sandbox.path("bundle"));
+    QFile script(panel.sandbox.path("bundle/install.sh"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("sleep 30\n");
+    script.close();
+    panel.settle();
+    ProminentButton* install = panel.view.fans()->installButton();
+    const int width = install->width();
+    install->click();
+    panel.settle();
+    EXPECT_EQ(install->text(), QStringLiteral("installing…"));
+    EXPECT_FALSE(install->isEnabled());
+    EXPECT_LT(install->width(), width);  // fitted to its new text
+    EXPECT_FALSE(panel.view.footer()->trigger(QStringLiteral("install fan control…")));
 }
 
 TEST(ModeLine, StaysOnOneLineAndIsCutOff) {
@@ -302,5 +337,38 @@ TEST(MenuBarSettings, StartExpandedOnlyWhenAsked) {
     Panel expanded({QStringLiteral("tarnwick"), QStringLiteral("--expand-menu-bar")});
     EXPECT_TRUE(expanded.view.menuBar()->isExpanded());
 }
+
+// The available height of a 1366x768 screen at scale 2, less the panel's margins, and a smaller
+// one: the panel fits, its middle scrolls, and fans and footer stay in view.
+class PanelHeight : public ::testing::TestWithParam<int> {};
+
+TEST_P(PanelHeight, FitsTheScreenAndScrollsItsMiddle) {
+    Panel panel;  // menu-bar settings expanded: the tallest panel
+    const int natural = panel.view.fittingSize().height();
+    ASSERT_GT(natural, GetParam());
+    const QSize capped = panel.view.fittingSize(GetParam());
+    EXPECT_EQ(capped.height(), GetParam());
+    panel.view.resize(capped);
+    QApplication::processEvents();
+    for (const QWidget* kept :
+         {static_cast<const QWidget*>(panel.view.fans()), panel.view.footer()}) {
+        EXPECT_TRUE(kept->isVisible());
+        EXPECT_TRUE(panel.view.rect().contains(
+            QRect(kept->mapTo(&panel.view, QPoint(0, 0)), kept->size())));
+    }
+    QScrollBar* bar = panel.view.scrollArea()->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    // The last control of the middle can be scrolled to.
+    bar->setValue(bar->maximum());
+    const QWidget* last = panel.view.menuBar();
+    const QPoint bottom =
+        last->mapTo(panel.view.scrollArea()->viewport(), QPoint(0, last->height() - 1));
+    EXPECT_LT(bottom.y(), panel.view.scrollArea()->viewport()->height());
+    // Uncapped, nothing scrolls.
+    EXPECT_EQ(panel.view.fittingSize().height(), natural);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, PanelHeight, ::testing::Values(768 / 2 - 16, 300),
+                         [](const auto& testCase) { return caseNameOf("max", testCase.param); });
 
 }  // namespace

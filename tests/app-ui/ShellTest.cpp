@@ -5,6 +5,7 @@
 #include <QImageReader>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTest>
 
 #include "FanCore/Diagnostics/Diagnostics.h"
@@ -20,6 +21,7 @@
 #include "Tarnwick/panel/views/MenuBarSection.h"
 #include "Tarnwick/tray/StatusItem.h"
 #include "Tarnwick/tray/TrayHost.h"
+#include "Tarnwick/widgets/LabeledSlider.h"
 #include "Tarnwick/widgets/SegmentedControl.h"
 #include "UiTest.h"
 
@@ -166,6 +168,36 @@ TEST(PanelAnchor, ContentChangesDoNotMoveTheOpenPanelToTheCursor) {
     shell.now += milliseconds(500);
     shell.delegate->toggle();
     EXPECT_NE(shell.delegate->panel()->pos().x(), opened.x());
+}
+
+TEST(PanelAnchor, PanelStaysPutWhileASliderIsDragged) {
+    Shell shell;
+    shell.delegate->showPanel();
+    shell.delegate->model().setFans({makeFan(0, 2000), makeFan(1, 2100)});
+    QTest::qWait(300);
+    PanelWindow* panel = shell.delegate->panel();
+    const QRect before = panel->geometry();
+    QSlider* slider = shell.delegate->view()->controls()->strengthSlider()->slider();
+    ASSERT_TRUE(slider->isVisible());
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(4, slider->height() / 2));
+    shell.delegate->model().setFans({});  // the content shrinks under the pointer
+    QTest::qWait(200);
+    EXPECT_EQ(panel->geometry(), before);
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(4, slider->height() / 2));
+    EXPECT_TRUE(waitFor([&] { return panel->height() < before.height(); }, 2000));
+}
+
+TEST(PanelPrompt, OpenPopUpClosesBeforeAPrivilegedScriptStarts) {
+    Shell shell;
+    shell.delegate->showPanel();
+    ASSERT_TRUE(shell.open());
+    QFile script(shell.sandbox.path("bundle/uninstall.sh"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("exit 0\n");
+    script.close();
+    shell.delegate->model().runPrivileged(QStringLiteral("uninstall.sh"));
+    EXPECT_FALSE(shell.open());
+    EXPECT_TRUE(waitFor([&] { return !shell.delegate->model().runningScript(); }, 5000));
 }
 
 TEST(PanelWithoutTray, TheDecisionNeedsBothTheHostAndQtToSeeNoTray) {
@@ -333,6 +365,9 @@ TEST(AboutWindow, OneWindowReusedAfterClosing) {
     EXPECT_FALSE(first->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(first->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(first->minimumSize(), first->maximumSize());
+    EXPECT_EQ(first->windowTitle(), QStringLiteral("about tarnwick"));
+    QTest::keyClick(first, Qt::Key_Escape);
+    EXPECT_FALSE(first->isVisible());
     first->close();
 }
 

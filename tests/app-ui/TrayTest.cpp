@@ -249,7 +249,7 @@ TEST_F(NoTray, PopUpKeepsItsPlaceWhenItsContentChanges) {
     ASSERT_TRUE(e2e::eventually([&] { return panelOpen(); }, 30s))
         << e2e::readText(scratch_.path() / "app.log");
     const WindowState before = *panel();
-    // The "Menu bar" header, the last section but the footer: it expands the panel.
+    // The "Tray icon" header, the last section but the footer: it expands the panel.
     const int atX = before.x + 40;
     const int atY = before.y + before.height - 78;
     click(atX, atY);

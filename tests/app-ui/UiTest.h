@@ -111,3 +111,4 @@ inline Fan makeFan(int64_t index, double actual, double min = 1200, double max =
 }
 
 using support::CaseName;
+using support::caseNameOf;

@@ -5,23 +5,9 @@
 #        fake-tray-host and measure-panel targets built)
 set -euo pipefail
 build=$(cd "${1:?usage: measure-app.sh BUILD_DIR}" && pwd)
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-measure.XXXXXX")
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf -- "$scratch"
-}
-trap cleanup EXIT
-
-display=
-for n in $(seq 80 120); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "measure-app: no free display number" >&2; exit 1; }
-Xvfb "$display" -screen 0 1440x900x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+# shellcheck source=xvfb-session.sh
+. "$(dirname -- "${BASH_SOURCE[0]}")/xvfb-session.sh"
+start_xvfb 1440x900 80
 DISPLAY=$display "$build/tests/fake-tray-host" >"$scratch/host.log" &
 pids+=($!)
 export TARNWICK_ROOT="$scratch/root" XDG_CONFIG_HOME="$scratch/config" DISPLAY=$display

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <optional>
 #include <ostream>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "CSMC/codec.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -74,7 +76,16 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"ch8*", 4, {0x41, 0x42, 0x43, 0x44}, std::nullopt},
         DecodeCase{"{fds", 16, {0x01}, std::nullopt},
         // A type cut at a NUL is another code.
-        DecodeCase{"ui8\0", 1, {0x01}, std::nullopt}));
+        DecodeCase{"ui8\0", 1, {0x01}, std::nullopt}),
+    [](const auto& testCase) {
+        std::string bytes;
+        for (const uint8_t byte : testCase.param.bytes) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02x", byte);
+            bytes += hex;
+        }
+        return support::caseNameOf(testCase.param.type, testCase.param.size, bytes);
+    });
 
 struct EncodeCase {
     const char* type;
@@ -138,7 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"fpe2", 4, 1, std::nullopt}, EncodeCase{"ch8*", 4, 1, std::nullopt},
         // Values no caller should pass are refused rather than written as 0 or full speed.
         EncodeCase{"ui8 ", 1, kNaN, std::nullopt}, EncodeCase{"fpe2", 2, kInf, std::nullopt},
-        EncodeCase{"flt ", 4, -kInf, std::nullopt}, EncodeCase{"flt ", 4, 1e39, std::nullopt}));
+        EncodeCase{"flt ", 4, -kInf, std::nullopt}, EncodeCase{"flt ", 4, 1e39, std::nullopt}),
+    [](const auto& testCase) {
+        return support::caseNameOf(testCase.param.type, testCase.param.size, testCase.param.value);
+    });
 
 TEST(Codec, FpeTwoRoundTripsToTheNearestQuarter) {
     for (const double rpm : {0.0, 1200.0, 1299.9, 5779.0, 6241.13}) {

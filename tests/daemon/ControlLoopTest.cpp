@@ -8,6 +8,7 @@
 
 #include "FanCore/Policy/Platform.h"
 #include "daemon/FakeMachine.h"
+#include "support/CaseName.h"
 #include "tarnwickd/ControlLoop.h"
 #include "tarnwickd/OverrideWatch.h"
 
@@ -70,8 +71,8 @@ TEST_F(ControlLoopTest, SystemKeepsFansWhileNothingAsks) {
     EXPECT_EQ(machine.autoCalls, 0);
     EXPECT_TRUE(log.str().empty());
     ASSERT_EQ(machine.statuses.size(), 5U);
-    const Status expected{machine.lastStatus().updated,  false,        0,
-                          std::string(Platform::osName), std::nullopt, Driver::system};
+    const Status expected{machine.lastStatus().updated,        false,        0,
+                          std::string(Platform::baselineName), std::nullopt, Driver::system};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -100,7 +101,7 @@ TEST_P(TakeOverMarginTest, DemandMustExceedSystemSpeedByMoreThan150) {
     EXPECT_EQ(loop.manual(), c.takesOver);
     EXPECT_EQ(machine.manualWrites.empty(), !c.takesOver);
     if (c.takesOver) {
-        EXPECT_EQ(log.str(), "tarnwickd: manual (chip 60 \u00b0C, want 2551, macOS 2400)\n");
+        EXPECT_EQ(log.str(), "tarnwickd: manual (chip 60 \u00b0C, want 2551, firmware 2400)\n");
     } else {
         EXPECT_TRUE(log.str().empty());
     }
@@ -109,7 +110,11 @@ TEST_P(TakeOverMarginTest, DemandMustExceedSystemSpeedByMoreThan150) {
 INSTANTIATE_TEST_SUITE_P(Margins, TakeOverMarginTest,
                          ::testing::Values(MarginCase{2550, 1.0, false},
                                            MarginCase{2551, 1.0, true},
-                                           MarginCase{2551, 0.0, false}));
+                                           MarginCase{2551, 0.0, false}),
+                         [](const auto& testCase) {
+                             return support::caseNameOf("demand", testCase.param.demand, "boost",
+                                                        testCase.param.boost);
+                         });
 
 TEST_F(ControlLoopTest, ManualModeTakesOverBelowSystemSpeed) {
     machineAt(3000, 1200, 5000, 50);
@@ -117,7 +122,7 @@ TEST_F(ControlLoopTest, ManualModeTakesOverBelowSystemSpeed) {
     machine.config.manualRPM = 1500;
     passes(3);
     EXPECT_TRUE(loop.manual());
-    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 1500, macOS 3000)\n");
+    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 1500, firmware 3000)\n");
     EXPECT_EQ(writesFrom(0), (std::vector<double>{2700, 2400, 2100}));
     EXPECT_EQ(machine.lastStatus().reason, "manual");
 }
@@ -176,7 +181,7 @@ TEST_F(ControlLoopTest, UsesCommonRangeOfAllFans) {
     machine.config.manualMode = true;
     machine.config.manualRPM = 10000;
     passes(1);
-    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 4800, macOS 2000)\n");
+    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 4800, firmware 2000)\n");
 }
 
 TEST_F(ControlLoopTest, SystemSpeedIsMeanOfActualSpeeds) {
@@ -185,14 +190,14 @@ TEST_F(ControlLoopTest, SystemSpeedIsMeanOfActualSpeeds) {
     machine.raw.cpu = 50;
     machine.config.manualMode = true;
     passes(1);
-    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 2500, macOS 2000)\n");
+    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 2500, firmware 2000)\n");
 }
 
 TEST_F(ControlLoopTest, NonFiniteSystemSpeedPrintsAndStartsFromMinimum) {
     machineAt(kNaN, 1200, 5000, 50);
     machine.config.manualMode = true;
     passes(2);
-    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 2500, macOS nan)\n");
+    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 2500, firmware nan)\n");
     EXPECT_EQ(writesFrom(0), (std::vector<double>{1600, 2000}));
 }
 
@@ -302,16 +307,19 @@ TEST_P(QuietPeriodTest, HandsBackOnFirstQuietPassMoreThan20sAfterTheFirst) {
     EXPECT_FALSE(loop.manual());
     EXPECT_EQ(machine.autoCalls, autoBefore + 1);
     EXPECT_EQ(machine.manualWrites.size(), writesBefore);  // the handing-back pass writes no target
-    EXPECT_EQ(logLines().back(), "tarnwickd: back to macOS");
-    const Status expected{machine.lastStatus().updated,  false,        0,
-                          std::string(Platform::osName), std::nullopt, Driver::system};
+    EXPECT_EQ(logLines().back(), "tarnwickd: back to firmware");
+    const Status expected{machine.lastStatus().updated,        false,        0,
+                          std::string(Platform::baselineName), std::nullopt, Driver::system};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, QuietPeriodTest,
                          ::testing::Values(QuietCase{2s, 11}, QuietCase{5s, 5}, QuietCase{10s, 3},
                                            QuietCase{20s, 2}, QuietCase{21s, 1},
-                                           QuietCase{20001ms, 1}));
+                                           QuietCase{20001ms, 1}),
+                         [](const auto& testCase) {
+                             return support::caseNameOf("every", testCase.param.step.count(), "ms");
+                         });
 
 TEST_F(ControlLoopTest, OneBusyPassRestartsTheQuietPeriod) {
     holdAt(1300);
@@ -371,7 +379,8 @@ INSTANTIATE_TEST_SUITE_P(
                       QuietnessCase{"manual mode", true, 0, std::nullopt, false},
                       QuietnessCase{"battery just above minimum", false, 0, 32.1, true},
                       QuietnessCase{"battery 152 above minimum", false, 0, 32.2, false},
-                      QuietnessCase{"cool chip under boost", false, 0.2, std::nullopt, true}));
+                      QuietnessCase{"cool chip under boost", false, 0.2, std::nullopt, true}),
+    support::CaseName());
 
 TEST_F(ControlLoopTest, TakeOverAfterHandBackStartsAFreshQuietPeriod) {
     holdAt(1300);
@@ -402,8 +411,8 @@ TEST_P(NoFansTest, HandsBackSilentlyAndReportsNoFans) {
     EXPECT_FALSE(loop.manual());
     EXPECT_EQ(machine.autoCalls, 1);
     EXPECT_EQ(log.str().size(), logBefore);
-    const Status expected{machine.lastStatus().updated,  false,           0,
-                          std::string(Platform::osName), "No fans found", Driver::system};
+    const Status expected{machine.lastStatus().updated,        false,           0,
+                          std::string(Platform::baselineName), "No fans found", Driver::system};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -459,7 +468,7 @@ TEST_F(ControlLoopTest, SleepHandsBackPausesAndWakeStartsAfresh) {
     clock.suspend(40s);
     EXPECT_EQ(machine.manualWrites.size(), writes);
     EXPECT_EQ(machine.lastStatus(),
-              (Status{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
+              (Status{machine.lastStatus().updated, false, 0, std::string(Platform::baselineName),
                       std::nullopt, Driver::sleeping}));
 
     // Smoothing memory of 95 °C would still ask for speed from a 45 °C chip.
@@ -651,7 +660,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(WholeCase{2551.9, "2551"}, WholeCase{2400, "2400"}, WholeCase{-0.5, "0"},
                       WholeCase{-2.5, "-2"}, WholeCase{kNaN, "nan"}, WholeCase{kInf, "inf"},
                       WholeCase{-kInf, "-inf"}, WholeCase{1e20, "100000000000000000000"},
-                      WholeCase{9223372036854775808.0, "9223372036854775808"}));
+                      WholeCase{9223372036854775808.0, "9223372036854775808"}),
+    [](const auto& testCase) { return support::caseName(testCase.param.text); });
 
 TEST(WholeRPMText, LargestDoubleHasAllItsDigits) {
     const std::string text = wholeRPMText(std::numeric_limits<double>::max());

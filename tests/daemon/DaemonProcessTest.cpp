@@ -2,13 +2,18 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "FanCore/Policy/Config.h"
+#include "FanCore/Policy/Paths.h"
 #include "daemon/ProcessSupport.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -105,7 +110,7 @@ TEST_F(DaemonProcessTest, TakesOverAndReportsInStatus) {
     auto daemon = driving();
     const std::string log = readText(daemonLog);
     EXPECT_TRUE(log.starts_with("tarnwickd: started, 2 fans\ntarnwickd: manual (chip ")) << log;
-    EXPECT_NE(log.find(", want 5779, macOS "), std::string::npos) << log;
+    EXPECT_NE(log.find(", want 5779, firmware "), std::string::npos) << log;
     const auto s = status();
     ASSERT_TRUE(s.has_value());
     EXPECT_GE((*s)["targetRPM"].get<double>(), 1200);
@@ -115,6 +120,34 @@ TEST_F(DaemonProcessTest, TakesOverAndReportsInStatus) {
               std::filesystem::perms(01777));
     EXPECT_EQ(std::filesystem::status(root / "run/tarnwick").permissions(),
               std::filesystem::perms(0755));
+}
+
+TEST_F(DaemonProcessTest, ReadsSettingsSavedUnderAPrivateUmaskWithoutCapabilities) {
+    // The unit leaves the root daemon no capability, so only the file's mode lets it read a file
+    // the user owns; here the daemon is root without capabilities and the file belongs to nobody.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the daemon as root without capabilities";
+    if (std::system("setpriv --bounding-set=-all --inh-caps=-all true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "setpriv cannot drop the capability bounding set here";
+    }
+    startSim();
+    {
+        const support::ScopedEnv sandbox("TARNWICK_ROOT", root.string());
+        Paths::reload();
+        Config config;
+        config.boost = 1.0;
+        const mode_t previous = ::umask(077);
+        const auto saved = config.save();
+        ::umask(previous);
+        ASSERT_TRUE(saved.has_value()) << saved.error();
+    }
+    Paths::reload();
+    ASSERT_EQ(::chown(configFile.c_str(), 65534, 65534), 0);
+    auto daemon = std::make_unique<Child>(
+        std::vector<std::string>{"/usr/bin/setpriv", "--bounding-set=-all", "--inh-caps=-all",
+                                 "--no-new-privs", "--", daemonPath},
+        std::vector<std::string>{"TARNWICK_ROOT=" + root.string()}, daemonLog);
+    EXPECT_TRUE(eventually([&] { return statusManual(); }, 10s)) << readText(daemonLog);
 }
 
 class StopSignalTest : public DaemonProcessTest, public ::testing::WithParamInterface<int> {};
@@ -129,7 +162,12 @@ TEST_P(StopSignalTest, StopWhileDrivingHandsBackWithinThreeSeconds) {
     EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& testCase) {
+                             return std::string(testCase.param == SIGTERM  ? "TERM"
+                                                : testCase.param == SIGINT ? "INT"
+                                                                           : "HUP");
+                         });
 
 TEST_F(DaemonProcessTest, StopDuringStartUpIsHonoured) {
     startSim();
@@ -548,7 +586,10 @@ TEST_F(PackagingTest, TwoInstallsAtOnceLeaveOneDaemon) {
 TEST_F(PackagingTest, InstallWithoutSmcFailsWithTheDaemonsReason) {
     EXPECT_EQ(runScript("install.sh"), 1);
     EXPECT_EQ(lastScriptLine(), "install.sh: tarnwickd did not start: tarnwickd: cannot open SMC");
-    EXPECT_FALSE(std::filesystem::exists(pidFile));
+    // Nothing of the failed install stays behind.
+    for (const auto& path : {pidFile, installedDaemon, installedUnit}) {
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    }
 }
 
 TEST_F(PackagingTest, UninstallAfterACrashStillHandsTheFansBack) {

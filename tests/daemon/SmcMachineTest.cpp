@@ -125,9 +125,9 @@ TEST_P(SmcMachineTest, QuietDemandHandsBackAfterTwentySeconds) {
     EXPECT_TRUE(loop_->manual());
     pass();
     EXPECT_FALSE(loop_->manual());
-    EXPECT_TRUE(log_.str().ends_with("tarnwickd: back to macOS\n")) << log_.str();
+    EXPECT_TRUE(log_.str().ends_with("tarnwickd: back to firmware\n")) << log_.str();
     EXPECT_TRUE(fansAutomatic());
-    EXPECT_EQ(Status::load()->reason, Platform::osName);
+    EXPECT_EQ(Status::load()->reason, Platform::baselineName);
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, SmcMachineTest,

@@ -130,6 +130,18 @@ TEST(Config, SaveLeavesFolderPermissionsAlone) {
     EXPECT_EQ(info.st_mode & 07777, 01777u);
 }
 
+TEST(Config, SavedFileIsReadableByAllUnderAPrivateUmask) {
+    // The root daemon holds no capability to read a file that only its owner may read.
+    const PolicyRoot root;
+    const mode_t previous = ::umask(077);
+    const auto saved = Config{}.save();
+    ::umask(previous);
+    ASSERT_TRUE(saved.has_value()) << saved.error();
+    struct stat info {};
+    ASSERT_EQ(::stat(Paths::config().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
 TEST(Config, SaveReportsAFolderThatCannotBeCreated) {
     const PolicyRoot root;
     writeText(Paths::dir().parent_path(), "a file where a folder belongs");

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "sim/SimCodec.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -33,7 +34,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Decoding{"ioft", "00 00 32 00 00 00 00 00", 50.0},
                       Decoding{"ui8 ", "ff", 255.0}, Decoding{"ui16", "01 02", 258.0},
                       Decoding{"ui32", "00 00 01 00", 256.0}, Decoding{"si8 ", "ff", -1.0},
-                      Decoding{"si16", "ff fe", -2.0}, Decoding{"flag", "01", 1.0}));
+                      Decoding{"si16", "ff fe", -2.0}, Decoding{"flag", "01", 1.0}),
+    [](const auto& testCase) {
+        return support::caseNameOf(testCase.param.type, testCase.param.bytes);
+    });
 
 TEST(SimCodec, WrongSizeOrNonNumericTypeDecodesToNothing) {
     const uint8_t two[] = {0, 0};
@@ -66,7 +70,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Encoding{"ui8 ", 2.5, "03"}, Encoding{"ui8 ", 300, "ff"},
                       Encoding{"ui8 ", -3, "00"}, Encoding{"ui16", 258, "01 02"},
                       Encoding{"ui32", 90, "00 00 00 5a"}, Encoding{"si8 ", -1.5, "fe"},
-                      Encoding{"ioft", 50, "00 00 32 00 00 00 00 00"}));
+                      Encoding{"ioft", 50, "00 00 32 00 00 00 00 00"}),
+    [](const auto& testCase) {
+        return support::caseNameOf(testCase.param.type, testCase.param.value);
+    });
 
 TEST(SimCodec, RefusesWhatItCannotEncode) {
     std::vector<uint8_t> four(4);

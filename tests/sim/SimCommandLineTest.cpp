@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "sim/SimCommandLine.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -40,7 +41,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Bad{{"--root", "/tmp/a", "--profile="}, "--profile needs"},
                       Bad{{"--root", "/tmp/a", "--verbose"}, "unknown argument \"--verbose\""},
                       Bad{{"--root", "/tmp/a", "--layout", "fuse"}, "--layout must be"},
-                      Bad{{"/tmp/a"}, "unknown argument"}));
+                      Bad{{"/tmp/a"}, "unknown argument"}),
+    [](const auto& testCase) {
+        std::string words;
+        for (const std::string& argument : testCase.param.arguments) words += argument + " ";
+        return support::caseNameOf(words, testCase.index);
+    });
 
 TEST(SimCommandLine, AcceptsBothSpellingsAndDefaults) {
     const auto parsed = SimCommandLine::parse({"--root=/tmp/x/", "--tick-ms", "40"});

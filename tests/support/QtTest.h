@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "support/CaseName.h"
+
 namespace support {
 
 // Runs the event loop until `done` holds or `ms` pass; returns whether it held.
@@ -24,13 +26,5 @@ inline bool waitFor(const std::function<bool()>& done, int ms) {
     }
     return true;
 }
-
-// Names parameterised cases after their `name` member.
-struct CaseName {
-    template <typename T>
-    std::string operator()(const ::testing::TestParamInfo<T>& info) const {
-        return info.param.name;
-    }
-};
 
 }  // namespace support

@@ -43,11 +43,12 @@ ControlSection::ControlSection(Model& model, QWidget* parent)
       picker_(new SegmentedControl({QStringLiteral("auto"), QStringLiteral("manual")}, this)),
       auto_(new QWidget(this)),
       manual_(new QWidget(this)),
-      strength_(new LabeledSlider(QStringLiteral("system"), QStringLiteral("max"), auto_)),
+      strength_(new LabeledSlider(QStringLiteral("firmware"), QStringLiteral("max"), auto_)),
       speed_(new LabeledSlider(QStringLiteral("min"), QStringLiteral("max"), manual_)),
       boostLabel_(new Text({}, Theme::TextStyle::body, Tone::secondary, auto_)),
       boostDetail_(new Text({}, Theme::TextStyle::caption, Tone::secondary, auto_)),
-      speedText_(new Text({}, Theme::TextStyle::body, Tone::secondary, manual_)) {
+      speedText_(new Text({}, Theme::TextStyle::body, Tone::secondary, manual_)),
+      note_(new Text({}, Theme::TextStyle::caption, Tone::secondary, this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
@@ -57,6 +58,8 @@ ControlSection::ControlSection(Model& model, QWidget* parent)
     header->addStretch(1);
     header->addWidget(picker_);
     layout->addLayout(header);
+    note_->setWraps(true);
+    layout->addWidget(note_);
     layout->addWidget(auto_);
     layout->addWidget(manual_);
 
@@ -70,6 +73,8 @@ ControlSection::ControlSection(Model& model, QWidget* parent)
     strengthRow->addWidget(boostLabel_);
     autoLayout->addLayout(strengthRow);
     autoLayout->addWidget(strength_);
+    // Arrow keys in steps of 5 %, Page Up/Down of 25 %.
+    strength_->setSteps(strengthPositions / 20, strengthPositions / 4);
     boostDetail_->setWraps(true);
     autoLayout->addWidget(boostDetail_);
 
@@ -111,6 +116,9 @@ ControlSection::ControlSection(Model& model, QWidget* parent)
 
 void ControlSection::sync() {
     const Config& config = model_.config();
+    const QString note = model_.settingsNote();
+    note_->setText(note);
+    note_->setVisible(!note.isEmpty());
     picker_->setSelected(config.manualMode ? 1 : 0);
     auto_->setVisible(!config.manualMode);
     manual_->setVisible(config.manualMode);

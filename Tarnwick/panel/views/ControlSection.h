@@ -47,6 +47,9 @@ class ControlSection : public QWidget {
     Text* boostDetail() const { return boostDetail_; }
     Text* speedText() const { return speedText_; }
 
+    // Says the settings wait for fan control while no daemon acts on them; hidden otherwise.
+    Text* note() const { return note_; }
+
   private:
     Model& model_;
     SegmentedControl* picker_;
@@ -57,5 +60,6 @@ class ControlSection : public QWidget {
     Text* boostLabel_;
     Text* boostDetail_;
     Text* speedText_;
+    Text* note_;
     std::optional<SpeedSteps> steps_;
 };

@@ -34,13 +34,15 @@ FansSection::FansSection(Model& model, QWidget* parent)
       layout_(new QVBoxLayout(this)),
       rowsLayout_(new QVBoxLayout),
       modeLine_(new ElidedText(Theme::TextStyle::caption, Tone::secondary, this)),
-      noFans_(new Text(QStringLiteral("this mac has no fans, so tarnwick only shows temperatures"),
-                       Theme::TextStyle::caption, Tone::secondary, this)),
+      noFans_(
+          new Text(QStringLiteral("this machine has no fans, so tarnwick only shows temperatures"),
+                   Theme::TextStyle::caption, Tone::secondary, this)),
       install_(new ProminentButton(QStringLiteral("install fan control…"), this)),
       installText_(new Text(QStringLiteral("setting fan speed needs administrator rights; you "
                                            "will be asked for your password once"),
                             Theme::TextStyle::caption, Tone::secondary, this)),
       update_(new ProminentButton(QStringLiteral("update fan control…"), this)),
+      reinstall_(new ProminentButton(QStringLiteral("reinstall fan control…"), this)),
       message_(new Text({}, Theme::TextStyle::caption, Tone::red, this)) {
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(6);
@@ -65,12 +67,15 @@ FansSection::FansSection(Model& model, QWidget* parent)
     layout_->addWidget(install_);
     layout_->addWidget(installText_);
     layout_->addWidget(update_);
+    layout_->addWidget(reinstall_);
     layout_->addWidget(message_);
 
     connect(install_, &QPushButton::clicked, this,
             [this] { model_.runPrivileged(QStringLiteral("install.sh")); });
-    connect(update_, &QPushButton::clicked, this,
-            [this] { model_.runPrivileged(QStringLiteral("install.sh")); });
+    for (ProminentButton* button : {update_, reinstall_}) {
+        connect(button, &QPushButton::clicked, this,
+                [this] { model_.runPrivileged(QStringLiteral("install.sh")); });
+    }
     sync();
 }
 
@@ -132,6 +137,16 @@ void FansSection::sync(bool animated) {
     install_->setVisible(offerInstall);
     installText_->setVisible(offerInstall);
     update_->setVisible(model_.helperOutdated());
+    reinstall_->setVisible(!noFans && model_.helperInstalled() && !model_.helperOutdated() &&
+                           !model_.helperRunning());
+    // While a script runs its button says so and no second run can start.
+    const std::optional<QString>& running = model_.runningScript();
+    const QString busy = running == QLatin1String("uninstall.sh") ? QStringLiteral("removing…")
+                                                                  : QStringLiteral("installing…");
+    install_->setTitle(running ? busy : QStringLiteral("install fan control…"));
+    update_->setTitle(running ? busy : QStringLiteral("update fan control…"));
+    reinstall_->setTitle(running ? busy : QStringLiteral("reinstall fan control…"));
+    for (ProminentButton* button : {install_, update_, reinstall_}) button->setEnabled(!running);
     const std::optional<QString>& message = model_.helperMessage();
     message_->setVisible(message.has_value());
     message_->setText(message.value_or(QString()));

@@ -47,6 +47,8 @@ class FansSection : public QWidget {
     ProminentButton* installButton() const { return install_; }
     Text* installText() const { return installText_; }
     ProminentButton* updateButton() const { return update_; }
+    // Offered while fan control is installed but not running.
+    ProminentButton* reinstallButton() const { return reinstall_; }
     Text* messageText() const { return message_; }
 
   private:
@@ -61,5 +63,6 @@ class FansSection : public QWidget {
     ProminentButton* install_;
     Text* installText_;
     ProminentButton* update_;
+    ProminentButton* reinstall_;
     Text* message_;
 };

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QSignalBlocker>
@@ -41,20 +42,32 @@ Footer::Footer(Model& model, QWidget* parent)
       model_(model),
       launchAtLogin_(new QCheckBox(QStringLiteral("launch at login"), this)),
       gear_(new QToolButton(this)),
-      menu_(new QMenu(this)) {
+      menu_(new QMenu(this)),
+      copied_(
+          new Text(QStringLiteral("copied"), Theme::TextStyle::caption, Tone::secondary, this)) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     launchAtLogin_->setFont(Theme::font(Theme::TextStyle::caption));
     layout->addWidget(launchAtLogin_, 0, Qt::AlignVCenter);
     layout->addStretch(1);
+    copied_->hide();
+    layout->addWidget(copied_, 0, Qt::AlignVCenter);
+    copiedTimer_.setSingleShot(true);
+    copiedTimer_.setInterval(copiedShownMs);
+    connect(&copiedTimer_, &QTimer::timeout, copied_, &QWidget::hide);
     gear_->setIcon(gearIcon(palette()));
     gear_->setIconSize(QSize(18, 18));
     gear_->setAutoRaise(true);
     gear_->setPopupMode(QToolButton::InstantPopup);
     gear_->setMenu(menu_);
     gear_->setStyleSheet(
-        QStringLiteral("QToolButton { border: none; padding: 2px; }"
-                       "QToolButton::menu-indicator { image: none; width: 0; }"));
+        QStringLiteral("QToolButton { border: 1px solid transparent; border-radius: 5px;"
+                       " padding: 1px; }"
+                       "QToolButton:focus { border-color: %1; }"
+                       "QToolButton::menu-indicator { image: none; width: 0; }")
+            .arg(Theme::accent(palette()).name()));
+    gear_->setFocusPolicy(Qt::StrongFocus);
+    gear_->installEventFilter(this);
     gear_->setCursor(Qt::PointingHandCursor);
     gear_->setToolTip(QStringLiteral("more"));
     layout->addWidget(gear_, 0, Qt::AlignVCenter);
@@ -66,58 +79,86 @@ Footer::Footer(Model& model, QWidget* parent)
     sync();
 }
 
-void Footer::sync() {
-    {
-        const QSignalBlocker block(launchAtLogin_);
-        launchAtLogin_->setChecked(model_.launchAtLogin());
+bool Footer::eventFilter(QObject* watched, QEvent* event) {
+    // A tool button answers Space only; Return opens the menu too, as on a push button.
+    if (watched == gear_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            gear_->showMenu();
+            return true;
+        }
     }
-    rebuildMenu();
+    return QWidget::eventFilter(watched, event);
+}
+
+void Footer::sync() {
+    const QSignalBlocker block(launchAtLogin_);
+    launchAtLogin_->setChecked(model_.launchAtLogin());
+}
+
+QList<Footer::Entry> Footer::entries() {
+    const bool installed = model_.helperInstalled();
+    const bool hasFans = !model_.fans().empty();
+    const bool idle = !model_.runningScript().has_value();
+    auto run = [this](const QString& script) {
+        return [this, script] { model_.runPrivileged(script); };
+    };
+    QList<Entry> list;
+    list.append({QStringLiteral("about tarnwick"), true, [this] {
+                     // The about window takes the focus, which the panel would lose anyway.
+                     if (QWidget* panel = window();
+                         panel != this && panel->windowType() == Qt::Popup) {
+                         panel->close();
+                     }
+                     AboutWindow::show();
+                 }});
+    list.append(Entry{});
+    if (installed && hasFans) {
+        list.append(
+            {QStringLiteral("reinstall fan control…"), idle, run(QStringLiteral("install.sh"))});
+    }
+    if (installed) {
+        list.append(
+            {QStringLiteral("uninstall fan control…"), idle, run(QStringLiteral("uninstall.sh"))});
+    }
+    if (!installed && hasFans) {
+        list.append(
+            {QStringLiteral("install fan control…"), idle, run(QStringLiteral("install.sh"))});
+    }
+    list.append({QStringLiteral("copy diagnostics"), true, [this] {
+                     copyDiagnostics(model_);
+                     copied_->show();
+                     copiedTimer_.start();
+                 }});
+    list.append(Entry{});
+    list.append({QStringLiteral("quit tarnwick"), true, [] { QCoreApplication::quit(); }});
+    return list;
 }
 
 void Footer::rebuildMenu() {
     menu_->clear();
-    const bool installed = model_.helperInstalled();
-    const bool hasFans = !model_.fans().empty();
-    menu_->addAction(QStringLiteral("about tarnwick"), this, [this] {
-        // The about window takes the focus, which the panel would lose anyway.
-        if (QWidget* panel = window(); panel != this && panel->windowType() == Qt::Popup) {
-            panel->close();
+    for (const Entry& entry : entries()) {
+        if (entry.text.isEmpty()) {
+            menu_->addSeparator();
+            continue;
         }
-        AboutWindow::show();
-    });
-    menu_->addSeparator();
-    auto run = [this](const QString& script) {
-        return [this, script] { model_.runPrivileged(script); };
-    };
-    if (installed && hasFans) {
-        menu_->addAction(QStringLiteral("reinstall fan control…"), this,
-                         run(QStringLiteral("install.sh")));
+        QAction* action = menu_->addAction(entry.text, this, entry.run);
+        action->setEnabled(entry.enabled);
     }
-    if (installed) {
-        menu_->addAction(QStringLiteral("uninstall fan control…"), this,
-                         run(QStringLiteral("uninstall.sh")));
-    }
-    if (!installed && hasFans) {
-        menu_->addAction(QStringLiteral("install fan control…"), this,
-                         run(QStringLiteral("install.sh")));
-    }
-    menu_->addAction(QStringLiteral("copy diagnostics"), this, [this] { copyDiagnostics(model_); });
-    menu_->addSeparator();
-    menu_->addAction(QStringLiteral("quit tarnwick"), this, [] { QCoreApplication::quit(); });
 }
 
-QStringList Footer::menuItems() const {
+QStringList Footer::menuItems() {
     QStringList items;
-    for (const QAction* action : menu_->actions()) {
-        items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    for (const Entry& entry : entries()) {
+        items << (entry.text.isEmpty() ? QStringLiteral("-") : entry.text);
     }
     return items;
 }
 
 bool Footer::trigger(const QString& text) {
-    for (QAction* action : menu_->actions()) {
-        if (!action->isSeparator() && action->text() == text) {
-            action->trigger();
+    for (const Entry& entry : entries()) {
+        if (!entry.text.isEmpty() && entry.text == text && entry.enabled) {
+            entry.run();
             return true;
         }
     }
@@ -127,5 +168,6 @@ bool Footer::trigger(const QString& text) {
 void Footer::copyDiagnostics(const Model& model) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(QString::fromStdString(Diagnostics::report(model.sensors())));
+    // With the final line break, byte for byte what "tarnwick --diagnostics" prints.
+    clipboard->setText(QString::fromStdString(Diagnostics::report(model.sensors()) + "\n"));
 }

@@ -19,7 +19,7 @@ class DisclosureHeader : public QWidget {
     DisclosureHeader(MenuBarSection* section, QWidget* parent)
         : QWidget(parent),
           section_(section),
-          title_(new Text(QStringLiteral("Menu bar"), Theme::TextStyle::headline, Tone::primary,
+          title_(new Text(QStringLiteral("Tray icon"), Theme::TextStyle::headline, Tone::primary,
                           this)) {
         auto* layout = new QHBoxLayout(this);
         layout->setContentsMargins(indicatorWidth, 0, 0, 0);
@@ -146,7 +146,7 @@ MenuBarSection::MenuBarSection(Model& model, bool expanded, QWidget* parent)
     fanless->setSpacing(8);
     fanless->addWidget(fanlessShowIcon_);
     fanless->addWidget(fanlessColorize_);
-    auto* fanlessNote = new Text(QStringLiteral("without fans the menu bar shows the hottest "
+    auto* fanlessNote = new Text(QStringLiteral("without fans the tray icon shows the hottest "
                                                 "chip temperature; yellow from 80 °C, red from "
                                                 "95 °C"),
                                  Theme::TextStyle::caption, Tone::secondary, fanlessVariant_);

@@ -1,0 +1,224 @@
+// Installing and removing fan control from the open panel on a real X server (Xvfb), where the
+// panel is a pop-up that holds the keyboard and pointer. A stand-in for pkexec checks that the
+// grab its password prompt needs is free, then runs the real script or ends as pkexec does when
+// the prompt is dismissed, no agent runs, or the user is refused. Skipped without Xvfb.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QTest>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "Tarnwick/AppDelegate.h"
+#include "Tarnwick/panel/PanelWindow.h"
+#include "Tarnwick/panel/PopoverView.h"
+#include "Tarnwick/panel/views/FansSection.h"
+#include "Tarnwick/panel/views/Footer.h"
+#include "Tarnwick/widgets/ProminentButton.h"
+#include "UiTest.h"
+#include "daemon/ProcessSupport.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::filesystem::path testsDir = e2e::buildDir / "tests";
+
+// One Xvfb for the whole program: the application object cannot move to another display.
+class XServer : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) {
+            GTEST_SKIP() << "Xvfb is not installed";
+        }
+        const int first = 300 + static_cast<int>(::getpid() % 400) * 2;
+        std::string display;
+        for (int n = first; n < first + 100 && display.empty(); ++n) {
+            if (!std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
+                !std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
+                display = ":" + std::to_string(n);
+                socket_ = "/tmp/.X11-unix/X" + std::to_string(n);
+            }
+        }
+        ASSERT_FALSE(display.empty());
+        server_ = std::make_unique<e2e::Child>(
+            std::vector<std::string>{"/usr/bin/Xvfb", display, "-screen", "0", "1366x768x24",
+                                     "-nolisten", "tcp"},
+            std::vector<std::string>{}, scratch_.path() / "xvfb.log");
+        ASSERT_TRUE(e2e::eventually([&] { return std::filesystem::exists(socket_); }, 10s));
+        ::setenv("DISPLAY", display.c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+        uiApplication();
+    }
+
+    void TearDown() override {
+        if (server_) server_->signal(SIGTERM);
+        if (server_) server_->wait(5s);
+    }
+
+  private:
+    support::TempDir scratch_{"tarnwick-xvfb"};
+    std::filesystem::path socket_;
+    std::unique_ptr<e2e::Child> server_;
+};
+
+const auto* const xServer = ::testing::AddGlobalTestEnvironment(new XServer);
+
+class InstallFlow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(fakeBin);
+        std::filesystem::create_symlink(TARNWICK_SOURCE_DIR "/tests/app-ui/fake-pkexec",
+                                        fakeBin / "pkexec");
+        const std::string path = fakeBin.string() + ":" + std::getenv("PATH");
+        environment.push_back(std::make_unique<support::ScopedEnv>("PATH", path));
+        environment.push_back(std::make_unique<support::ScopedEnv>("TARNWICK_USE_PKEXEC", "1"));
+        environment.push_back(
+            std::make_unique<support::ScopedEnv>("FAKE_PKEXEC_LOG", pkexecLog.string()));
+        environment.push_back(std::make_unique<support::ScopedEnv>(
+            "FAKE_PKEXEC_PROBE", (testsDir / "grab-probe").string()));
+        sim = std::make_unique<e2e::Child>(
+            std::vector<std::string>{e2e::simPath.string(), "--root", root.string(), "--tick-ms",
+                                     "100"},
+            std::vector<std::string>{}, root.parent_path() / "sim.log");
+        ASSERT_TRUE(e2e::eventually(
+            [&] { return std::filesystem::exists(root / "run/tarnwick-sim/smc.sock"); }, 10s));
+        smc_set_transport_factory({});
+
+        AppDelegateOptions options;
+        options.arguments = {QStringLiteral("tarnwick")};
+        options.model = sandbox.options();
+        options.model.bundleDir = QString::fromStdString(e2e::libexecDir.string());
+        options.model.scriptRefreshDelay = 100ms;
+        options.trayWait = 0ms;
+        options.trayAvailable = [] { return true; };
+        delegate = std::make_unique<AppDelegate>(options);
+        delegate->applicationDidFinishLaunching();
+    }
+
+    void TearDown() override {
+        if (std::filesystem::exists(root / "run/tarnwick/tarnwickd.pid")) {
+            e2e::Child({"/bin/bash", (e2e::libexecDir / "uninstall.sh").string()}, {},
+                       root.parent_path() / "cleanup.log")
+                .wait(20s);
+        }
+        delegate.reset();
+        smc_set_transport_factory([] { return SmcOpenResult{}; });
+        if (sim) sim->signal(SIGTERM);
+        if (sim) sim->wait(10s);
+    }
+
+    // Opens the panel and waits until the pop-up holds the grab a prompt would need.
+    void openPanel() {
+        delegate->showPanel();
+        ASSERT_TRUE(waitFor([&] { return probe() != "free"; }, 5000))
+            << "the open panel holds no grab, so this test could not catch one";
+    }
+
+    static std::string probe() {
+        std::string out;
+        if (FILE* pipe = ::popen((testsDir / "grab-probe").c_str(), "r")) {
+            char buffer[128];
+            while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+            ::pclose(pipe);
+        }
+        while (!out.empty() && out.back() == '\n') out.pop_back();
+        return out;
+    }
+
+    // Starts `script` the way the user does from the open panel and waits for it to end.
+    void runFromPanel(const QString& script) {
+        openPanel();
+        if (script == QLatin1String("install.sh")) {
+            ProminentButton* install = delegate->view()->fans()->installButton();
+            ASSERT_TRUE(install->isVisible());
+            QTest::mouseClick(install, Qt::LeftButton);
+        } else {
+            ASSERT_TRUE(delegate->view()->footer()->trigger("uninstall fan control…"));
+        }
+        EXPECT_TRUE(delegate->model().runningScript().has_value());
+        ASSERT_TRUE(waitFor([&] { return !delegate->model().runningScript(); }, 60000));
+    }
+
+    std::vector<std::string> pkexecRuns() const {
+        std::vector<std::string> lines;
+        std::istringstream in(e2e::readText(pkexecLog));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+    bool fansInMode(int mode) const {
+        const auto state = nlohmann::json::parse(
+            e2e::readText(root / "run/tarnwick-sim/state.json"), nullptr, false);
+        if (state.is_discarded() || !state.contains("fans") || state["fans"].empty()) return false;
+        for (const auto& fan : state["fans"]) {
+            if (fan.value("mode", -1) != mode) return false;
+        }
+        return true;
+    }
+
+    UiSandbox sandbox;
+    std::filesystem::path root = sandbox.path("root").toStdString();
+    std::filesystem::path fakeBin = root.parent_path() / "fake-bin";
+    std::filesystem::path pkexecLog = root.parent_path() / "pkexec.log";
+    std::vector<std::unique_ptr<support::ScopedEnv>> environment;
+    std::unique_ptr<e2e::Child> sim;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(InstallFlow, BoostChosenBeforeInstallDrivesTheFansAfterIt) {
+    // Before the install the settings folder cannot be made (as /var/lib is root's).
+    std::filesystem::create_directories(root / "var");
+    e2e::replaceText(root / "var/lib", "not a folder");
+    Model& model = delegate->model();
+    Config config = model.config();
+    config.boost = 1.0;
+    model.setConfig(config);
+    EXPECT_TRUE(model.settingsPending());
+    EXPECT_EQ(model.helperMessage(), std::nullopt);
+
+    runFromPanel("install.sh");
+    EXPECT_EQ(pkexecRuns(), std::vector<std::string>{"grab: free"});
+    EXPECT_EQ(model.helperMessage(), std::nullopt) << model.helperMessage()->toStdString();
+    EXPECT_FALSE(model.settingsPending());
+    EXPECT_EQ(Config::load().boost, 1.0);
+    EXPECT_TRUE(e2e::eventually([&] { return fansInMode(1); }, 20s));
+
+    runFromPanel("uninstall.sh");
+    EXPECT_EQ(pkexecRuns(), (std::vector<std::string>{"grab: free", "grab: free"}));
+    EXPECT_EQ(model.helperMessage(), std::nullopt) << model.helperMessage()->toStdString();
+    EXPECT_TRUE(e2e::eventually([&] { return fansInMode(0); }, 10s));
+}
+
+struct RefusalCase {
+    std::string name;
+    const char* outcome;
+    std::optional<QString> message;
+};
+
+class Refusal : public InstallFlow, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(Refusal, IsToldApartAndInstallsNothing) {
+    const support::ScopedEnv outcome("FAKE_PKEXEC_OUTCOME", GetParam().outcome);
+    runFromPanel("install.sh");
+    EXPECT_EQ(pkexecRuns(), std::vector<std::string>{"grab: free"});
+    EXPECT_EQ(delegate->model().helperMessage(), GetParam().message);
+    EXPECT_FALSE(std::filesystem::exists(root / "usr/local/sbin/tarnwickd"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pkexec, Refusal,
+    ::testing::Values(RefusalCase{"Dismissed", "dismissed", std::nullopt},
+                      RefusalCase{"NoAgent", "no-agent",
+                                  QString("fan control was not installed\nno authentication agent "
+                                          "is running to ask for the password; start your "
+                                          "desktop's agent (polkit) and try again")},
+                      RefusalCase{"Refused", "refused",
+                                  QString("fan control was not installed\nnot authorized")}),
+    CaseName());
+
+}  // namespace
