@@ -76,6 +76,7 @@ void ControlLoop::pass() {
     const Readings readings = smoother_.apply(raw);
     const PowerState power = machine_.power();
     const std::vector<Fan> fans = machine_.fans();
+    machine_.publish(Measurements{clock_.wall(), raw, fans, power});
 
     const std::optional<Range> range = commonRange(fans);
     if (!range) {
@@ -124,7 +125,7 @@ void ControlLoop::pass() {
         const double wanted = greaterOf(greaterOf(demand.rpm, safety), range->min);
         target_ = !(target_ < wanted) ? greaterOf(wanted, target_ - rampDown)
                                       : smallerOf(wanted, target_ + rampUp);
-        if (!machine_.setManual(target_)) error = "SMC write failed";
+        if (!machine_.setManual(target_, fans)) error = "SMC write failed";
     }
 
     Status status;

@@ -57,19 +57,35 @@ std::vector<Fan> read() {
     return fans;
 }
 
-bool setManual(double rpm) {
-    // Some machines ignore manual targets until the unlock key is set; whether it took is
-    // judged by the mode and target writes that follow.
-    if (SMC::exists("Ftst")) {
-        const auto unlock = SMC::readDouble("Ftst");
-        if (!unlock || *unlock != 1) SMC::writeNumber("Ftst", 1);
+std::vector<Fan> readSpeeds(const std::vector<Fan>& known) {
+    std::vector<Fan> fans = known;
+    for (Fan& fan : fans) {
+        const auto actual = SMC::readDouble(key(fan.index, "Ac"));
+        const auto mode = SMC::readDouble(key(fan.index, "Md"));
+        fan.actual = actual.value_or(0);
+        fan.mode = mode ? truncated(*mode, 0) : 0;
     }
+    return fans;
+}
+
+namespace {
+
+// Some machines ignore manual targets until the unlock key is set; whether it took is judged by
+// the mode and target writes that follow.
+void unlock() {
+    if (SMC::exists("Ftst")) {
+        const auto value = SMC::readDouble("Ftst");
+        if (!value || *value != 1) SMC::writeNumber("Ftst", 1);
+    }
+}
+
+bool drive(double rpm, const std::vector<Fan>& fans) {
     // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
     // reading of a speed nobody can interpret.
     if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
 
     bool ok = true;
-    for (const Fan& fan : read()) {
+    for (const Fan& fan : fans) {
         const double target = std::min(fan.max, std::max(rpm, fan.min));
         const std::string modeKey = key(fan.index, "Md");
         if (SMC::exists(modeKey) && fan.mode != 1) ok = SMC::writeNumber(modeKey, 1) && ok;
@@ -80,6 +96,18 @@ bool setManual(double rpm) {
         ok = SMC::writeNumber(key(fan.index, "Tg"), target) && ok;
     }
     return ok;
+}
+
+}  // namespace
+
+bool setManual(double rpm) {
+    unlock();
+    return drive(rpm, read());
+}
+
+bool setManual(double rpm, const std::vector<Fan>& fans) {
+    unlock();
+    return drive(rpm, fans);
 }
 
 void setAuto() {

@@ -18,11 +18,18 @@ inline constexpr int64_t maxCount = 10;
 int64_t count();
 std::vector<Fan> read();  // one Fan per index, unreadable values as 0
 
+// The fans of `known` with their actual speed and mode read afresh; min, max and target (which
+// only change when somebody sets them) are taken from `known`. Two reads per fan.
+std::vector<Fan> readSpeeds(const std::vector<Fan>& known);
+
 // Unlocks, then puts every fan in manual mode at `rpm` clamped into its own range; true when
 // every mode and target write succeeded (also with no fans). A speed that is not a number drives
 // the fans to their maximum; a fan whose clamped target is not finite gets no target write and
 // makes the result false.
 bool setManual(double rpm);
+
+// The same with the fans as the caller has just read them, so that a pass reads each fan once.
+bool setManual(double rpm, const std::vector<Fan>& fans);
 
 // Every fan back to automatic mode, then the unlock key back to 0; failures ignored.
 void setAuto();

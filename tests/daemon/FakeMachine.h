@@ -30,18 +30,20 @@ class FakeMachine final : public Machine {
     std::vector<double> manualWrites;
     int autoCalls = 0;
     std::vector<Status> statuses;
+    std::vector<Measurements> published;
     int removals = 0;
 
     Readings readings() override { return raw; }
     PowerState power() override { return powerState; }
     std::vector<Fan> fans() override { return fanList; }
-    bool setManual(double rpm) override {
+    bool setManual(double rpm, const std::vector<Fan>&) override {
         manualWrites.push_back(rpm);
         return writesSucceed;
     }
     void setAuto() override { ++autoCalls; }
     Config loadConfig() override { return config; }
     void saveStatus(const Status& status) override { statuses.push_back(status); }
+    void publish(const Measurements& measurements) override { published.push_back(measurements); }
     void removeStatus() override { ++removals; }
 
     const Status& lastStatus() const { return statuses.back(); }
