@@ -20,6 +20,7 @@ bundled_unit="$here/$unit_name"
 [ -f "$bundled_daemon" ] || fail "the daemon is missing beside this script: $bundled_daemon"
 [ -f "$bundled_unit" ] || fail "the service unit is missing beside this script: $bundled_unit"
 require_root_for_system
+take_script_lock
 
 # Copies `source` to `target` through a temporary file in the target's folder, so that the target
 # is replaced in one step and never seen half written.
@@ -37,6 +38,7 @@ put_file() {
 
 # Stop the running copy first: it hands the fans back, and its executable is then free to replace.
 if sandboxed; then stop_sandbox_daemon; else stop_system_daemon; fi
+stop_lock_holder
 
 put_file "$bundled_daemon" "$daemon_binary" 0755
 put_file "$bundled_unit" "$daemon_unit" 0644

@@ -15,13 +15,16 @@ here=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd) || {
 . "$here/tarnwickd-common.sh"
 
 require_root_for_system
+take_script_lock
 
 if sandboxed; then
     stop_sandbox_daemon
+    stop_lock_holder
     if [ -n "$found_dead" ]; then hand_back_sandbox; fi
     rm -f -- "$daemon_unit" "$daemon_binary" "$status_file" || fail "cannot remove the daemon's files"
 else
     stop_system_daemon
+    stop_lock_holder
     systemctl disable --quiet -- "$unit_name" 2>/dev/null || true
     rm -f -- "$daemon_unit" "$daemon_binary" "$status_file" || fail "cannot remove the daemon's files"
     systemctl daemon-reload || fail "systemctl daemon-reload failed"

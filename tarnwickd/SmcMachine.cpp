@@ -24,16 +24,19 @@ Readings SmcMachine::readings() {
 
 PowerState SmcMachine::power() { return Power::state(); }
 
-std::vector<Fan> SmcMachine::fans() {
-    fans_ = complete_ || fans_.empty() ? Fans::read() : Fans::readSpeeds(fans_);
-    return fans_;
+// Between complete passes on a slow bus the limits and targets of the last complete read stand.
+std::optional<std::vector<Fan>> SmcMachine::fans() {
+    std::optional<std::vector<Fan>> fans =
+        complete_ || fans_.empty() ? Fans::readChecked() : Fans::readSpeeds(fans_);
+    if (fans) fans_ = *fans;
+    return fans;
 }
 
 bool SmcMachine::setManual(double rpm, const std::vector<Fan>& fans) {
     return Fans::setManual(rpm, fans);
 }
 
-void SmcMachine::setAuto() { Fans::setAuto(); }
+bool SmcMachine::setAuto() { return Fans::setAuto(); }
 
 // A pass loads its settings first; they tell which temperatures its decisions need.
 Config SmcMachine::loadConfig() {

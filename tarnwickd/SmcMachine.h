@@ -16,9 +16,9 @@ class SmcMachine final : public Machine {
 
     Readings readings() override;
     PowerState power() override;
-    std::vector<Fan> fans() override;
+    std::optional<std::vector<Fan>> fans() override;
     bool setManual(double rpm, const std::vector<Fan>& fans) override;
-    void setAuto() override;
+    bool setAuto() override;
     Config loadConfig() override;
     void saveStatus(const Status& status) override;
     void publish(const Measurements& measurements) override;

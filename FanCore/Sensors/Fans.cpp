@@ -16,59 +16,15 @@ int64_t truncated(double value, int64_t fallback) {
     return static_cast<int64_t>(value);
 }
 
-}  // namespace
-
-std::string key(int64_t index, std::string_view suffix) {
-    // Built by appending: GCC 12 misreports "F" + std::string as an overlapping copy.
-    std::string text(1, 'F');
-    text += std::to_string(index);
-    text.append(suffix);
-    return text;
-}
-
-int64_t count() {
+// The count from one read of "FNum"; absent when it cannot be read.
+std::optional<int64_t> counted() {
     const auto value = SMC::readDouble("FNum");
-    if (!value) return 0;
+    if (!value) return std::nullopt;
     // Garbage in "FNum" must neither reach a conversion to an integer that is undefined nor ask
     // for keys beyond the ten a four-character name can hold.
     if (!std::isfinite(*value) || *value < 0) return 0;
     return static_cast<int64_t>(std::min(std::trunc(*value), static_cast<double>(maxCount)));
 }
-
-std::vector<Fan> read() {
-    const int64_t n = count();
-    std::vector<Fan> fans;
-    fans.reserve(static_cast<std::size_t>(n));
-    for (int64_t i = 0; i < n; ++i) {
-        const auto actual = SMC::readDouble(key(i, "Ac"));
-        const auto min = SMC::readDouble(key(i, "Mn"));
-        const auto max = SMC::readDouble(key(i, "Mx"));
-        const auto target = SMC::readDouble(key(i, "Tg"));
-        const auto mode = SMC::readDouble(key(i, "Md"));
-        Fan fan;
-        fan.index = i;
-        fan.actual = actual.value_or(0);
-        fan.min = min.value_or(0);
-        fan.max = max.value_or(0);
-        fan.target = target.value_or(0);
-        fan.mode = mode ? truncated(*mode, 0) : 0;
-        fans.push_back(fan);
-    }
-    return fans;
-}
-
-std::vector<Fan> readSpeeds(const std::vector<Fan>& known) {
-    std::vector<Fan> fans = known;
-    for (Fan& fan : fans) {
-        const auto actual = SMC::readDouble(key(fan.index, "Ac"));
-        const auto mode = SMC::readDouble(key(fan.index, "Md"));
-        fan.actual = actual.value_or(0);
-        fan.mode = mode ? truncated(*mode, 0) : 0;
-    }
-    return fans;
-}
-
-namespace {
 
 // Some machines ignore manual targets until the unlock key is set; whether it took is judged by
 // the mode and target writes that follow.
@@ -100,9 +56,79 @@ bool drive(double rpm, const std::vector<Fan>& fans) {
 
 }  // namespace
 
+std::string key(int64_t index, std::string_view suffix) {
+    // Built by appending: GCC 12 misreports "F" + std::string as an overlapping copy.
+    std::string text(1, 'F');
+    text += std::to_string(index);
+    text.append(suffix);
+    return text;
+}
+
+int64_t count() { return counted().value_or(0); }
+
+std::vector<Fan> read() {
+    const int64_t n = count();
+    std::vector<Fan> fans;
+    fans.reserve(static_cast<std::size_t>(n));
+    for (int64_t i = 0; i < n; ++i) {
+        const auto actual = SMC::readDouble(key(i, "Ac"));
+        const auto min = SMC::readDouble(key(i, "Mn"));
+        const auto max = SMC::readDouble(key(i, "Mx"));
+        const auto target = SMC::readDouble(key(i, "Tg"));
+        const auto mode = SMC::readDouble(key(i, "Md"));
+        Fan fan;
+        fan.index = i;
+        fan.actual = actual.value_or(0);
+        fan.min = min.value_or(0);
+        fan.max = max.value_or(0);
+        fan.target = target.value_or(0);
+        fan.mode = mode ? truncated(*mode, 0) : 0;
+        fans.push_back(fan);
+    }
+    return fans;
+}
+
+std::optional<std::vector<Fan>> readChecked() {
+    const std::optional<int64_t> n = counted();
+    if (!n) return std::nullopt;
+    std::vector<Fan> fans;
+    for (int64_t i = 0; i < *n; ++i) {
+        const auto actual = SMC::readDouble(key(i, "Ac"));
+        const auto min = SMC::readDouble(key(i, "Mn"));
+        const auto max = SMC::readDouble(key(i, "Mx"));
+        const std::string modeKey = key(i, "Md");
+        const auto mode = SMC::readDouble(modeKey);
+        if (!actual || !min || !max || (!mode && SMC::exists(modeKey))) return std::nullopt;
+        Fan fan;
+        fan.index = i;
+        fan.actual = *actual;
+        fan.min = *min;
+        fan.max = *max;
+        fan.target = SMC::readDouble(key(i, "Tg")).value_or(0);
+        fan.mode = mode ? truncated(*mode, 1) : 0;
+        fans.push_back(fan);
+    }
+    return fans;
+}
+
+std::optional<std::vector<Fan>> readSpeeds(const std::vector<Fan>& known) {
+    std::vector<Fan> fans = known;
+    for (Fan& fan : fans) {
+        const auto actual = SMC::readDouble(key(fan.index, "Ac"));
+        const std::string modeKey = key(fan.index, "Md");
+        const auto mode = SMC::readDouble(modeKey);
+        if (!actual || (!mode && SMC::exists(modeKey))) return std::nullopt;
+        fan.actual = *actual;
+        fan.mode = mode ? truncated(*mode, 1) : 0;
+    }
+    return fans;
+}
+
 bool setManual(double rpm) {
     unlock();
-    return drive(rpm, read());
+    const std::optional<std::vector<Fan>> fans = readChecked();
+    if (!fans) return false;
+    return drive(rpm, *fans);
 }
 
 bool setManual(double rpm, const std::vector<Fan>& fans) {
@@ -110,13 +136,22 @@ bool setManual(double rpm, const std::vector<Fan>& fans) {
     return drive(rpm, fans);
 }
 
-void setAuto() {
-    const int64_t n = count();
-    for (int64_t i = 0; i < n; ++i) {
+bool setAuto() {
+    const std::optional<int64_t> n = counted();
+    for (int64_t i = 0; i < n.value_or(0); ++i) {
         const std::string modeKey = key(i, "Md");
         if (SMC::exists(modeKey)) SMC::writeNumber(modeKey, 0);
     }
     if (SMC::exists("Ftst")) SMC::writeNumber("Ftst", 0);
+    // Written is not done: only modes read back as automatic count as handed back.
+    if (!n) return false;
+    for (int64_t i = 0; i < *n; ++i) {
+        const std::string modeKey = key(i, "Md");
+        if (!SMC::exists(modeKey)) continue;
+        const auto mode = SMC::readDouble(modeKey);
+        if (!mode || *mode != 0) return false;
+    }
+    return true;
 }
 
 }  // namespace Fans
