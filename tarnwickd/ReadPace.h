@@ -12,7 +12,7 @@
 class ReadPace {
   public:
     // An SMC whose exchanges take this long on average is slow.
-    static constexpr std::chrono::microseconds slowExchange{2000};
+    static constexpr std::chrono::microseconds slowExchange{4000};
     static constexpr std::chrono::seconds displayPeriod{10};
 
     // Takes the exchanges of the previous pass and the time they took, then tells whether the
