@@ -87,6 +87,11 @@ int32_t smc_open() {
     return 0;
 }
 
+bool smc_coarse_temperatures() {
+    const SmcTransport* transport = openTransport().get();
+    return transport != nullptr && transport->coarseTemperatures();
+}
+
 void smc_set_transport_factory(std::function<SmcOpenResult()> factory) {
     transportFactory() = std::move(factory);
     g_conn = 0;

@@ -16,14 +16,11 @@ int64_t truncated(double value, int64_t fallback) {
     return static_cast<int64_t>(value);
 }
 
-// The count from one read of "FNum"; absent when it cannot be read.
-std::optional<int64_t> counted() {
-    const auto value = SMC::readDouble("FNum");
-    if (!value) return std::nullopt;
-    // Garbage in "FNum" must neither reach a conversion to an integer that is undefined nor ask
-    // for keys beyond the ten a four-character name can hold.
-    if (!std::isfinite(*value) || *value < 0) return 0;
-    return static_cast<int64_t>(std::min(std::trunc(*value), static_cast<double>(maxCount)));
+// Garbage in "FNum" must neither reach a conversion to an integer that is undefined nor ask for
+// keys beyond the ten a four-character name can hold.
+int64_t countOf(double value) {
+    if (!std::isfinite(value) || value < 0) return 0;
+    return static_cast<int64_t>(std::min(std::trunc(value), static_cast<double>(maxCount)));
 }
 
 // Some machines ignore manual targets until the unlock key is set; whether it took is judged by
@@ -33,25 +30,6 @@ void unlock() {
         const auto value = SMC::readDouble("Ftst");
         if (!value || *value != 1) SMC::writeNumber("Ftst", 1);
     }
-}
-
-bool drive(double rpm, const std::vector<Fan>& fans) {
-    // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
-    // reading of a speed nobody can interpret.
-    if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
-
-    bool ok = true;
-    for (const Fan& fan : fans) {
-        const double target = std::min(fan.max, std::max(rpm, fan.min));
-        const std::string modeKey = key(fan.index, "Md");
-        if (SMC::exists(modeKey) && fan.mode != 1) ok = SMC::writeNumber(modeKey, 1) && ok;
-        if (!std::isfinite(target)) {
-            ok = false;
-            continue;
-        }
-        ok = SMC::writeNumber(key(fan.index, "Tg"), target) && ok;
-    }
-    return ok;
 }
 
 }  // namespace
@@ -64,7 +42,10 @@ std::string key(int64_t index, std::string_view suffix) {
     return text;
 }
 
-int64_t count() { return counted().value_or(0); }
+int64_t count() {
+    const auto value = SMC::readDouble("FNum");
+    return value ? countOf(*value) : 0;
+}
 
 std::vector<Fan> read() {
     const int64_t n = count();
@@ -89,19 +70,20 @@ std::vector<Fan> read() {
 }
 
 std::optional<std::vector<Fan>> readChecked() {
-    const std::optional<int64_t> n = counted();
-    if (!n) return std::nullopt;
+    const auto number = SMC::readDouble("FNum");
+    if (!number) return std::nullopt;
+    const int64_t n = countOf(*number);
     std::vector<Fan> fans;
-    for (int64_t i = 0; i < *n; ++i) {
+    for (int64_t i = 0; i < n; ++i) {
         const auto actual = SMC::readDouble(key(i, "Ac"));
         const auto min = SMC::readDouble(key(i, "Mn"));
         const auto max = SMC::readDouble(key(i, "Mx"));
         const std::string modeKey = key(i, "Md");
         const auto mode = SMC::readDouble(modeKey);
-        if (!actual || !min || !max || (!mode && SMC::exists(modeKey))) return std::nullopt;
+        if (!min || !max || (!mode && SMC::exists(modeKey))) return std::nullopt;
         Fan fan;
         fan.index = i;
-        fan.actual = *actual;
+        fan.actual = actual.value_or(0);
         fan.min = *min;
         fan.max = *max;
         fan.target = SMC::readDouble(key(i, "Tg")).value_or(0);
@@ -117,35 +99,77 @@ std::optional<std::vector<Fan>> readSpeeds(const std::vector<Fan>& known) {
         const auto actual = SMC::readDouble(key(fan.index, "Ac"));
         const std::string modeKey = key(fan.index, "Md");
         const auto mode = SMC::readDouble(modeKey);
-        if (!actual || (!mode && SMC::exists(modeKey))) return std::nullopt;
-        fan.actual = *actual;
+        if (!mode && SMC::exists(modeKey)) return std::nullopt;
+        fan.actual = actual.value_or(0);
         fan.mode = mode ? truncated(*mode, 1) : 0;
     }
     return fans;
 }
 
 bool setManual(double rpm) {
+    const auto number = SMC::readDouble("FNum");
+    if (!number) return false;
     unlock();
-    const std::optional<std::vector<Fan>> fans = readChecked();
-    if (!fans) return false;
-    return drive(rpm, *fans);
+    // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
+    // reading of a speed nobody can interpret.
+    if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
+
+    bool ok = true;
+    for (int64_t i = 0; i < countOf(*number); ++i) {
+        // A range that failed to read is no range: such a fan gets neither mode nor target.
+        const auto min = SMC::readDouble(key(i, "Mn"));
+        const auto max = SMC::readDouble(key(i, "Mx"));
+        if (!min || !max) {
+            ok = false;
+            continue;
+        }
+        const double target = std::min(*max, std::max(rpm, *min));
+        const std::string modeKey = key(i, "Md");
+        const auto mode = SMC::readDouble(modeKey);
+        if (SMC::exists(modeKey) && (!mode || *mode != 1)) {
+            ok = SMC::writeNumber(modeKey, 1) && ok;
+        }
+        if (!std::isfinite(target)) {
+            ok = false;
+            continue;
+        }
+        ok = SMC::writeNumber(key(i, "Tg"), target) && ok;
+    }
+    return ok;
 }
 
 bool setManual(double rpm, const std::vector<Fan>& fans) {
     unlock();
-    return drive(rpm, fans);
+    // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
+    // reading of a speed nobody can interpret.
+    if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
+
+    bool ok = true;
+    for (const Fan& fan : fans) {
+        const double target = std::min(fan.max, std::max(rpm, fan.min));
+        const std::string modeKey = key(fan.index, "Md");
+        if (SMC::exists(modeKey) && fan.mode != 1) ok = SMC::writeNumber(modeKey, 1) && ok;
+        if (!std::isfinite(target)) {
+            ok = false;
+            continue;
+        }
+        ok = SMC::writeNumber(key(fan.index, "Tg"), target) && ok;
+    }
+    return ok;
 }
 
 bool setAuto() {
-    const std::optional<int64_t> n = counted();
-    for (int64_t i = 0; i < n.value_or(0); ++i) {
+    const auto number = SMC::readDouble("FNum");
+    const bool counted = number.has_value();
+    const int64_t n = number ? countOf(*number) : 0;
+    for (int64_t i = 0; i < n; ++i) {
         const std::string modeKey = key(i, "Md");
         if (SMC::exists(modeKey)) SMC::writeNumber(modeKey, 0);
     }
     if (SMC::exists("Ftst")) SMC::writeNumber("Ftst", 0);
     // Written is not done: only modes read back as automatic count as handed back.
-    if (!n) return false;
-    for (int64_t i = 0; i < *n; ++i) {
+    if (!counted) return false;
+    for (int64_t i = 0; i < n; ++i) {
         const std::string modeKey = key(i, "Md");
         if (!SMC::exists(modeKey)) continue;
         const auto mode = SMC::readDouble(modeKey);

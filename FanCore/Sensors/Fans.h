@@ -19,19 +19,21 @@ inline constexpr int64_t maxCount = 10;
 int64_t count();
 std::vector<Fan> read();  // one Fan per index, unreadable values as 0
 
-// One Fan per index, or none when "FNum" or any fan's speed range, speed or mode (where the mode
-// key exists) cannot be read: for decisions that must not take a failed read for a zero.
+// One Fan per index, or none when "FNum" or any fan's speed range or mode (where the mode key
+// exists) cannot be read: for decisions that must not take a failed read for a zero (an
+// unreadable speed or target still counts as 0).
 std::optional<std::vector<Fan>> readChecked();
 
 // The fans of `known` (as readChecked gave them) with their actual speed and mode read afresh;
 // min, max and target, which only change when somebody sets them, are taken from `known`. Two
-// reads per fan; none when a speed or an existing mode cannot be read.
+// reads per fan; none when an existing mode cannot be read (an unreadable speed reads as 0).
 std::optional<std::vector<Fan>> readSpeeds(const std::vector<Fan>& known);
 
 // Unlocks, then puts every fan in manual mode at `rpm` clamped into its own range; true when
 // every mode and target write succeeded (also with no fans). A speed that is not a number drives
-// the fans to their maximum; a fan whose range cannot be read or whose clamped target is not
-// finite gets no target write and makes the result false, as does an unreadable "FNum".
+// the fans to their maximum; a fan whose range cannot be read gets no writes at all, one whose
+// clamped target is not finite no target write, and either makes the result false, as does an
+// unreadable "FNum" (nothing written then).
 bool setManual(double rpm);
 
 // The same with the fans as the caller has just read them (with readChecked or readSpeeds), so
