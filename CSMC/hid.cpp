@@ -7,6 +7,7 @@
 
 #include "CSMC/Utf8.h"
 #include "CSMC/linux/Hwmon.h"
+#include "CSMC/linux/KeptFiles.h"
 #include "CSMC/linux/sandbox_root.h"
 
 namespace {
@@ -19,6 +20,8 @@ constexpr std::size_t kSlotBytes = 64;
 // lookup is not stored: hwmon folders that are still being populated (a driver loading, the
 // simulated Mac starting) are seen by a later call.
 static std::optional<std::vector<Hwmon::Service>> g_services;
+// The services' inputs, read on every call.
+static KeptFiles g_inputs;
 
 int32_t hid_temperatures(char* names, double* values, int32_t max) {
     if (!g_services) {
@@ -35,7 +38,8 @@ int32_t hid_temperatures(char* names, double* values, int32_t max) {
         // The name must fit its slot with the terminator, as valid UTF-8; otherwise the service
         // takes no slot and the next one fills it.
         if (name.size() >= kSlotBytes || !Utf8::valid(name)) continue;
-        const std::optional<double> value = Hwmon::celsius(service);
+        const std::optional<std::string> text = g_inputs.read(service.input, 64);
+        const std::optional<double> value = text ? Hwmon::parseMillidegrees(*text) : std::nullopt;
         if (!value) continue;
         char* slot = names + static_cast<std::size_t>(filled) * kSlotBytes;
         std::memcpy(slot, name.data(), name.size());
@@ -46,4 +50,7 @@ int32_t hid_temperatures(char* names, double* values, int32_t max) {
     return filled;
 }
 
-void hid_reset_services() { g_services.reset(); }
+void hid_reset_services() {
+    g_services.reset();
+    g_inputs.clear();
+}

@@ -1,9 +1,12 @@
 #include "CSMC/smc.h"
 
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <span>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "CSMC/codec.h"
@@ -13,6 +16,27 @@
 uint32_t g_conn = 0;
 
 namespace {
+
+// What the open connection's SMC said about each key it was asked to describe.
+struct KeyInfoCache {
+    std::unordered_map<uint32_t, smc_info> known;
+    std::unordered_set<uint32_t> missing;
+
+    void clear() {
+        known.clear();
+        missing.clear();
+    }
+};
+
+KeyInfoCache& keyInfoCache() {
+    static KeyInfoCache cache;
+    return cache;
+}
+
+smc_traffic& traffic() {
+    static smc_traffic counted;
+    return counted;
+}
 
 // The open transport behind g_conn; it lives until the process exits, like the connection.
 std::unique_ptr<SmcTransport>& openTransport() {
@@ -38,7 +62,14 @@ int32_t smc_call(const smc_param& request, smc_param& reply) {
     if (g_conn == 0 && smc_open() != 0) return -1;
     SmcTransport* transport = openTransport().get();
     if (transport == nullptr) return -1;
+    const auto started = std::chrono::steady_clock::now();
     const int32_t status = transport->call(request, reply);
+    smc_traffic& counted = traffic();
+    ++counted.exchanges;
+    counted.nanoseconds +=
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now() - started)
+                                  .count());
     if (status != 0) return status;
     return reply.result;
 }
@@ -51,6 +82,7 @@ int32_t smc_open() {
     if (found.status != 0) return found.status;
     if (!found.transport) return -1;
     openTransport() = std::move(found.transport);
+    keyInfoCache().clear();
     g_conn = nextHandle();
     return 0;
 }
@@ -64,6 +96,7 @@ void smc_set_transport_factory(std::function<SmcOpenResult()> factory) {
     transportFactory() = std::move(factory);
     g_conn = 0;
     openTransport().reset();
+    keyInfoCache().clear();
 }
 
 uint32_t smc_fourcc_n(const char* text, size_t length) {
@@ -91,15 +124,25 @@ void smc_fourcc_str(uint32_t code, char out[5]) {
 }
 
 int32_t smc_key_info(uint32_t key, smc_info* info) {
+    KeyInfoCache& cache = keyInfoCache();
+    if (const auto found = cache.known.find(key); found != cache.known.end()) {
+        if (info != nullptr) *info = found->second;
+        return 0;
+    }
+    if (cache.missing.contains(key)) return SmcResult::keyNotFound;
+
     smc_param request{};
     smc_param reply{};
     request.key = key;
     request.command = SMC_CMD_KEY_INFO;
     const int32_t status = smc_call(request, reply);
-    if (status == 0 && info != nullptr) {
-        info->data_size = reply.data_size;
-        info->data_type = reply.data_type;
-        info->attributes = reply.attributes;
+    if (status == 0) {
+        const smc_info described{reply.data_size, reply.data_type, reply.attributes};
+        cache.known[key] = described;
+        if (info != nullptr) *info = described;
+    } else if (status == SmcResult::keyNotFound) {
+        // Only the SMC's own verdict is remembered; a failed exchange says nothing about the key.
+        cache.missing.insert(key);
     }
     return status;
 }
@@ -115,7 +158,12 @@ int32_t smc_read(uint32_t key, smc_info* info, uint8_t out[32]) {
     request.data_size = described.data_size;
     request.command = SMC_CMD_READ_BYTES;
     status = smc_call(request, reply);
-    if (status != 0) return status;
+    if (status != 0) {
+        // A remembered size the SMC no longer agrees with (a simulator restarted with another
+        // machine) must not fail every later read too.
+        keyInfoCache().known.erase(key);
+        return status;
+    }
 
     if (info != nullptr) *info = described;
     if (out != nullptr) std::memcpy(out, reply.bytes, sizeof reply.bytes);
@@ -123,9 +171,15 @@ int32_t smc_read(uint32_t key, smc_info* info, uint8_t out[32]) {
 }
 
 int32_t smc_write(uint32_t key, const uint8_t* bytes, uint32_t length) {
+    const bool remembered = keyInfoCache().known.contains(key);
     smc_info described;
-    const int32_t status = smc_key_info(key, &described);
+    int32_t status = smc_key_info(key, &described);
     if (status != 0) return status;
+    if (remembered && length != described.data_size) {
+        keyInfoCache().known.erase(key);
+        status = smc_key_info(key, &described);
+        if (status != 0) return status;
+    }
     if (length > sizeof smc_param::bytes || length != described.data_size) return -2;
     if (bytes == nullptr && length > 0) return -2;
 
@@ -135,7 +189,9 @@ int32_t smc_write(uint32_t key, const uint8_t* bytes, uint32_t length) {
     request.data_size = length;
     request.command = SMC_CMD_WRITE_BYTES;
     if (length > 0) std::memcpy(request.bytes, bytes, length);
-    return smc_call(request, reply);
+    status = smc_call(request, reply);
+    if (status != 0) keyInfoCache().known.erase(key);
+    return status;
 }
 
 uint32_t smc_key_count() {
@@ -164,3 +220,5 @@ int smc_read_double(uint32_t key, double* out) {
     if (out != nullptr) *out = *decoded;
     return 1;
 }
+
+smc_traffic smc_traffic_so_far() { return traffic(); }

@@ -54,13 +54,17 @@ uint32_t smc_fourcc_n(const char* text, size_t length);
 // Writes the four characters of `code` and a terminating NUL into `out`.
 void smc_fourcc_str(uint32_t code, char out[5]);
 
-// Fills `info` on success; leaves it untouched on failure.
+// Fills `info` on success; leaves it untouched on failure. A key's type and size do not change
+// while the machine runs, so each key is asked once per connection: later calls answer from
+// memory, a key the SMC does not know included.
 int32_t smc_key_info(uint32_t key, smc_info* info);
 
-// Copies all 32 reply bytes into `out` (and the key's description into `info` when given).
+// Copies all 32 reply bytes into `out` (and the key's description into `info` when given). One
+// exchange once the key is described; a failed transfer makes the next read describe it afresh.
 int32_t smc_read(uint32_t key, smc_info* info, uint8_t out[32]);
 
-// Writes `length` bytes; -2 when length exceeds 32 or differs from the key's data size.
+// Writes `length` bytes; -2 when length exceeds 32 or differs from the key's data size (checked
+// against a fresh description, so a remembered one never refuses a length the SMC would take).
 int32_t smc_write(uint32_t key, const uint8_t* bytes, uint32_t length);
 
 // The number of keys ("#KEY"), 0 on any failure.
@@ -71,3 +75,10 @@ uint32_t smc_key_at_index(uint32_t index);
 
 // Reads and decodes a key into `out`: 1 on success, 0 (out untouched) when unreadable or untyped.
 int smc_read_double(uint32_t key, double* out);
+
+// Exchanges made by this process so far and the time spent in them (a slow bus shows here).
+struct smc_traffic {
+    uint64_t exchanges = 0;
+    uint64_t nanoseconds = 0;
+};
+smc_traffic smc_traffic_so_far();

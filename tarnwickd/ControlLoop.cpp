@@ -149,6 +149,7 @@ void ControlLoop::pass() {
     }
     fansUnreadable_ = false;
     const Readings readings = smoother_.apply(raw);
+    machine_.publish(Measurements{clock_.wall(), raw, *fans, power});
 
     const std::optional<Range> range = commonRange(*fans);
     if (!range) {
@@ -241,7 +242,7 @@ void ControlLoop::pass() {
         target_ = !(target_ < wanted) ? greaterOf(wanted, target_ - rampDown)
                                       : smallerOf(wanted, target_ + rampUp);
         if (drive_ == Drive::handingBack) target_ = greaterOf(target_, safety);
-        if (machine_.setManual(target_)) {
+        if (machine_.setManual(target_, *fans)) {
             failedWrites_ = 0;
             written_ = drive_ == Drive::daemon;
         } else {

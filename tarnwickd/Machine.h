@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FanCore/Policy/Config.h"
+#include "FanCore/Policy/Measurements.h"
 #include "FanCore/Policy/Records.h"
 #include "FanCore/Policy/Status.h"
 
@@ -20,8 +21,9 @@ class Machine {
     virtual PowerState power() = 0;
     // One Fan per fan in index order; empty when there are none, absent when they cannot be read.
     virtual std::optional<std::vector<Fan>> fans() = 0;
-    // Every fan to manual control at `rpm` (clamped per fan); true when every write succeeded.
-    virtual bool setManual(double rpm) = 0;
+    // Every fan of `fans` (as this pass read them) to manual control at `rpm` (clamped per fan);
+    // true when every write succeeded.
+    virtual bool setManual(double rpm, const std::vector<Fan>& fans) = 0;
     // Every fan back to the system's automatic control; true only when every fan's mode reads
     // back automatic afterwards.
     virtual bool setAuto() = 0;
@@ -29,6 +31,8 @@ class Machine {
     virtual Config loadConfig() = 0;
     // Replaces the status file; a failure is ignored (the next pass writes again).
     virtual void saveStatus(const Status& status) = 0;
-    // Deletes the status file; a missing file is no error.
+    // Replaces the published measurements, for the application; a failure is ignored.
+    virtual void publish(const Measurements& measurements) = 0;
+    // Deletes the status file and the published measurements; a missing file is no error.
     virtual void removeStatus() = 0;
 };

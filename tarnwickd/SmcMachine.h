@@ -7,6 +7,7 @@
 
 #include "FanCore/Sensors/Sensors.h"
 #include "tarnwickd/Machine.h"
+#include "tarnwickd/ReadPace.h"
 
 class SmcMachine final : public Machine {
   public:
@@ -16,12 +17,22 @@ class SmcMachine final : public Machine {
     Readings readings() override;
     PowerState power() override;
     std::optional<std::vector<Fan>> fans() override;
-    bool setManual(double rpm) override;
+    bool setManual(double rpm, const std::vector<Fan>& fans) override;
     bool setAuto() override;
     Config loadConfig() override;
     void saveStatus(const Status& status) override;
+    void publish(const Measurements& measurements) override;
     void removeStatus() override;
+
+    // Whether the current pass reads everything (see ReadPace).
+    bool completePass() const { return complete_; }
 
   private:
     Sensors sensors_;
+    ReadPace pace_;
+    uint64_t exchangesBefore_ = 0;
+    uint64_t nanosecondsBefore_ = 0;
+    bool complete_ = true;
+    bool batteryRule_ = false;  // the settings can let the battery temperature drive the fans
+    std::vector<Fan> fans_;
 };

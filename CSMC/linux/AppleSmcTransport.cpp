@@ -87,23 +87,7 @@ AppleSmcTransport::AppleSmcTransport(std::filesystem::path deviceDir, Access acc
     : dir_(std::move(deviceDir)), access_(access) {}
 
 std::optional<std::string> AppleSmcTransport::readAttribute(const std::string& name) {
-    const int fd = ::open((dir_ / name).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string content;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        content.append(buffer, static_cast<size_t>(n));
-        if (content.size() > 65536) break;  // no driver file is this long
-    }
-    ::close(fd);
-    return content;
+    return files_.read(dir_ / name);
 }
 
 bool AppleSmcTransport::writeAttribute(const std::string& name, std::string_view text) {
@@ -124,6 +108,7 @@ bool AppleSmcTransport::hasAttribute(const std::string& name) const {
 }
 
 int32_t AppleSmcTransport::open() {
+    files_.clear();
     keys_.clear();
     byCode_.clear();
     listed_ = 0;

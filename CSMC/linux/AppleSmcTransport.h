@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "CSMC/linux/KeptFiles.h"
 #include "CSMC/transport.h"
 
 class AppleSmcTransport : public SmcTransport {
@@ -43,7 +44,8 @@ class AppleSmcTransport : public SmcTransport {
     bool coarseTemperatures() const override { return readOnly_; }
 
   protected:
-    // The whole content of the driver file `name`, or absent when it cannot be read.
+    // The whole content of the driver file `name`, or absent when it cannot be read. Files read
+    // on every pass stay open.
     virtual std::optional<std::string> readAttribute(const std::string& name);
     // Stores `text` in the driver file `name`; false when the driver refuses it.
     virtual bool writeAttribute(const std::string& name, std::string_view text);
@@ -92,4 +94,5 @@ class AppleSmcTransport : public SmcTransport {
     std::vector<Key> keys_;
     size_t listed_ = 0;
     std::unordered_map<uint32_t, size_t> byCode_;
+    KeptFiles files_{KeptFiles::Opening::blocking};
 };

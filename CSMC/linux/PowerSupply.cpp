@@ -5,13 +5,20 @@
 #include <string_view>
 #include <system_error>
 
+#include "CSMC/linux/KeptFiles.h"
 #include "CSMC/linux/SysfsFile.h"
 
 namespace PowerSupply {
 namespace {
 
+// The supplies' files are read on every pass of the daemon and every poll of the application.
+KeptFiles& keptFiles() {
+    static KeptFiles files;
+    return files;
+}
+
 std::string attribute(const std::filesystem::path& folder, const char* name) {
-    const auto text = SysfsFile::read(folder / name);
+    const auto text = keptFiles().read(folder / name);
     return text ? std::string(SysfsFile::trim(*text)) : std::string();
 }
 

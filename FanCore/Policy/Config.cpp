@@ -105,8 +105,5 @@ std::expected<void, std::string> Config::save() const {
     }
     // The daemon runs as root without the capability to read past file modes, so a file made
     // private by the user's umask would silently leave it on the defaults. It holds no secret.
-    using std::filesystem::perms;
-    return SafeFile::writeAtomically(
-        Paths::config(), encode(),
-        perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
+    return SafeFile::writeAtomically(Paths::config(), encode(), {.mode = 0644});
 }

@@ -12,6 +12,7 @@ struct Locations {
     std::filesystem::path config;
     std::filesystem::path statusDir;
     std::filesystem::path status;
+    std::filesystem::path measurements;
     std::filesystem::path daemonBinary;
     std::filesystem::path daemonPlist;
 };
@@ -22,6 +23,7 @@ Locations compute() {
     locations.config = locations.dir / "config.json";
     locations.statusDir = SandboxRoot::under("/run/tarnwick");
     locations.status = locations.statusDir / "status.json";
+    locations.measurements = locations.statusDir / "measurements.json";
     locations.daemonBinary = SandboxRoot::under("/usr/local/sbin/tarnwickd");
     locations.daemonPlist =
         SandboxRoot::under("/etc/systemd/system/" + std::string(daemonLabel) + ".service");
@@ -40,6 +42,7 @@ const std::filesystem::path& dir() { return stored().dir; }
 const std::filesystem::path& config() { return stored().config; }
 const std::filesystem::path& statusDir() { return stored().statusDir; }
 const std::filesystem::path& status() { return stored().status; }
+const std::filesystem::path& measurements() { return stored().measurements; }
 const std::filesystem::path& daemonBinary() { return stored().daemonBinary; }
 const std::filesystem::path& daemonPlist() { return stored().daemonPlist; }
 

@@ -11,6 +11,8 @@ const std::filesystem::path& dir();        // /var/lib/tarnwick
 const std::filesystem::path& config();     // dir()/config.json
 const std::filesystem::path& statusDir();  // /run/tarnwick
 const std::filesystem::path& status();     // statusDir()/status.json
+// statusDir()/measurements.json: the daemon's readings, fans and power of its last pass.
+const std::filesystem::path& measurements();
 
 inline constexpr std::string_view daemonLabel = "com.tarnwick.helper";
 const std::filesystem::path& daemonBinary();  // /usr/local/sbin/tarnwickd

@@ -95,7 +95,7 @@ void syncFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-std::optional<std::string> readBounded(const std::filesystem::path& path) {
+std::optional<std::string> readBounded(const std::filesystem::path& path, uid_t* owner) {
     const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) return std::nullopt;
 
@@ -104,6 +104,7 @@ std::optional<std::string> readBounded(const std::filesystem::path& path) {
         static_cast<uintmax_t>(info.st_size) > maxReadBytes) {
         return std::nullopt;
     }
+    if (owner != nullptr) *owner = info.st_uid;
 
     // One byte more than allowed tells a file that grew after fstat from one that fits exactly.
     std::string content(maxReadBytes + 1, '\0');
@@ -124,7 +125,7 @@ std::optional<std::string> readBounded(const std::filesystem::path& path) {
 
 std::expected<void, std::string> writeAtomically(const std::filesystem::path& path,
                                                  std::string_view bytes,
-                                                 std::optional<std::filesystem::perms> mode) {
+                                                 const WriteOptions& options) {
     std::filesystem::path temporary;
     int fd = -1;
     // Retries only cover a name somebody else already took in a folder every user can write.
@@ -144,14 +145,14 @@ std::expected<void, std::string> writeAtomically(const std::filesystem::path& pa
     };
 
     // fchmod, unlike the mode given to open(), is not narrowed by the umask.
-    if (mode && ::fchmod(file.get(), static_cast<mode_t>(*mode)) != 0) {
+    if (options.mode && ::fchmod(file.get(), *options.mode) != 0) {
         return abandon("setting its mode", errno);
     }
     if (!writeAll(file.get(), bytes)) return abandon("writing", errno);
-    if (::fsync(file.get()) != 0) return abandon("syncing", errno);
+    if (options.syncFile && ::fsync(file.get()) != 0) return abandon("syncing", errno);
     if (::close(file.release()) != 0) return abandon("closing", errno);
     if (::rename(temporary.c_str(), path.c_str()) != 0) return abandon("replacing", errno);
-    syncFolder(path.parent_path());
+    if (options.syncFolder) syncFolder(path.parent_path());
     return {};
 }
 

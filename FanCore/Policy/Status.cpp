@@ -73,7 +73,11 @@ std::expected<void, std::string> Status::save() const {
         return std::unexpected("cannot encode status for " + Paths::status().string() +
                                ": time stamp or target speed is not a finite number");
     }
-    return SafeFile::writeAtomically(Paths::status(), encode());
+    // Every user's application reads it. The content is synced once before the rename so that a
+    // crash never leaves a torn file in place; the rename needs no sync of its own, because the
+    // next pass replaces the file anyway and a stop removes it.
+    return SafeFile::writeAtomically(Paths::status(), encode(),
+                                     {.mode = 0644, .syncFile = true, .syncFolder = false});
 }
 
 Driver Status::drivenBy() const {

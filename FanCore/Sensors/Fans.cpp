@@ -23,6 +23,15 @@ int64_t countOf(double value) {
     return static_cast<int64_t>(std::min(std::trunc(value), static_cast<double>(maxCount)));
 }
 
+// Some machines ignore manual targets until the unlock key is set; whether it took is judged by
+// the mode and target writes that follow.
+void unlock() {
+    if (SMC::exists("Ftst")) {
+        const auto value = SMC::readDouble("Ftst");
+        if (!value || *value != 1) SMC::writeNumber("Ftst", 1);
+    }
+}
+
 }  // namespace
 
 std::string key(int64_t index, std::string_view suffix) {
@@ -84,15 +93,23 @@ std::optional<std::vector<Fan>> readChecked() {
     return fans;
 }
 
+std::optional<std::vector<Fan>> readSpeeds(const std::vector<Fan>& known) {
+    std::vector<Fan> fans = known;
+    for (Fan& fan : fans) {
+        const auto actual = SMC::readDouble(key(fan.index, "Ac"));
+        const std::string modeKey = key(fan.index, "Md");
+        const auto mode = SMC::readDouble(modeKey);
+        if (!mode && SMC::exists(modeKey)) return std::nullopt;
+        fan.actual = actual.value_or(0);
+        fan.mode = mode ? truncated(*mode, 1) : 0;
+    }
+    return fans;
+}
+
 bool setManual(double rpm) {
     const auto number = SMC::readDouble("FNum");
     if (!number) return false;
-    // Some machines ignore manual targets until the unlock key is set; whether it took is
-    // judged by the mode and target writes that follow.
-    if (SMC::exists("Ftst")) {
-        const auto unlock = SMC::readDouble("Ftst");
-        if (!unlock || *unlock != 1) SMC::writeNumber("Ftst", 1);
-    }
+    unlock();
     // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
     // reading of a speed nobody can interpret.
     if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
@@ -117,6 +134,26 @@ bool setManual(double rpm) {
             continue;
         }
         ok = SMC::writeNumber(key(i, "Tg"), target) && ok;
+    }
+    return ok;
+}
+
+bool setManual(double rpm, const std::vector<Fan>& fans) {
+    unlock();
+    // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
+    // reading of a speed nobody can interpret.
+    if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
+
+    bool ok = true;
+    for (const Fan& fan : fans) {
+        const double target = std::min(fan.max, std::max(rpm, fan.min));
+        const std::string modeKey = key(fan.index, "Md");
+        if (SMC::exists(modeKey) && fan.mode != 1) ok = SMC::writeNumber(modeKey, 1) && ok;
+        if (!std::isfinite(target)) {
+            ok = false;
+            continue;
+        }
+        ok = SMC::writeNumber(key(fan.index, "Tg"), target) && ok;
     }
     return ok;
 }

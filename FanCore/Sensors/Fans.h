@@ -24,12 +24,21 @@ std::vector<Fan> read();  // one Fan per index, unreadable values as 0
 // unreadable speed or target still counts as 0).
 std::optional<std::vector<Fan>> readChecked();
 
+// The fans of `known` (as readChecked gave them) with their actual speed and mode read afresh;
+// min, max and target, which only change when somebody sets them, are taken from `known`. Two
+// reads per fan; none when an existing mode cannot be read (an unreadable speed reads as 0).
+std::optional<std::vector<Fan>> readSpeeds(const std::vector<Fan>& known);
+
 // Unlocks, then puts every fan in manual mode at `rpm` clamped into its own range; true when
 // every mode and target write succeeded (also with no fans). A speed that is not a number drives
 // the fans to their maximum; a fan whose range cannot be read gets no writes at all, one whose
 // clamped target is not finite no target write, and either makes the result false, as does an
 // unreadable "FNum" (nothing written then).
 bool setManual(double rpm);
+
+// The same with the fans as the caller has just read them (with readChecked or readSpeeds), so
+// that a pass reads each fan once.
+bool setManual(double rpm, const std::vector<Fan>& fans);
 
 // Every fan back to automatic mode, then the unlock key back to 0; true only when every fan's
 // mode then reads back automatic (also with no fans), false when any cannot be read or is not.

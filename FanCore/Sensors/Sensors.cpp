@@ -175,16 +175,25 @@ std::vector<double> Sensors::values(const std::string& group) const {
     return out;
 }
 
-Readings Sensors::read() const {
+Readings Sensors::read(Scope scope) const {
     const std::vector<HidPair> pairs = hid();
     GroupValues current;
     current.cpu = values("cpu");
     current.gpu = values("gpu");
-    current.ssd = values("ssd");
-    current.battery = values("battery");
-    current.wifi = values("wifi");
-    current.air = values("air");
-    current.palm = values("palm");
+    // In the order of the reading rules, so that the SMC sees the same sequence either way.
+    const bool everything = scope == Scope::everything;
+    if (everything) lastComplete_.ssd = values("ssd");
+    if (scope != Scope::chip) lastComplete_.battery = values("battery");
+    if (everything) {
+        lastComplete_.wifi = values("wifi");
+        lastComplete_.air = values("air");
+        lastComplete_.palm = values("palm");
+    }
+    current.ssd = lastComplete_.ssd;
+    current.battery = lastComplete_.battery;
+    current.wifi = lastComplete_.wifi;
+    current.air = lastComplete_.air;
+    current.palm = lastComplete_.palm;
     return combine(current, pairs);
 }
 

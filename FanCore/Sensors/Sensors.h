@@ -19,8 +19,13 @@ class Sensors {
     // the two reads of each candidate (0.3 s in production; tests may shorten it).
     explicit Sensors(std::chrono::milliseconds pause = std::chrono::milliseconds(300));
 
+    // What a reading pass reads afresh: every group, or only the groups the fan decisions need
+    // (cpu and gpu, with or without battery); the others keep the values of the last pass that
+    // read everything.
+    enum class Scope { everything, chipAndBattery, chip };
+
     // One reading pass over the discovered keys and the HID services; never fails.
-    Readings read() const;
+    Readings read(Scope scope = Scope::everything) const;
 
     // Group name ("cpu", "gpu", "ssd", "battery", "air", "wifi", "palm") to key codes in SMC order.
     std::map<std::string, std::vector<uint32_t>> groups;
@@ -62,6 +67,10 @@ class Sensors {
 
   private:
     std::vector<double> values(const std::string& group) const;
+
+    // The groups of the last pass that read everything.
+    mutable GroupValues lastComplete_;
+
     // Whether a key read `value` may still count: false once a key on probation proved constant.
     bool believe(uint32_t key, double value) const;
 

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "FanCore/Policy/Curve.h"
+#include "FanCore/Policy/Measurements.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Platform.h"
 #include "FanCore/Sensors/Fans.h"
@@ -26,18 +27,6 @@ namespace {
 
 const QString kBaseline = QString::fromLatin1(
     Platform::baselineName.data(), static_cast<qsizetype>(Platform::baselineName.size()));
-
-// Bytes of a regular file; absent when it is missing, not a regular file (a FIFO would block the
-// poll) or unreadable.
-std::optional<QByteArray> readFile(const std::filesystem::path& path) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-    QFile file(QString::fromStdString(path.string()));
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) return std::nullopt;
-    return bytes;
-}
 
 // A speed as a whole number, truncated towards zero; an en dash when it has no such form.
 QString wholeRPM(double rpm) {
@@ -64,7 +53,6 @@ Model::Model(ModelOptions options, QObject* parent)
     }
     menuBar_ = MenuBarStyle::load(*UserDefaults::open(options_.userDefaultsFile));
 
-    sensors_ = std::make_unique<Sensors>(options_.sensorPause);
     simulateNoFans_ = arguments.contains(QStringLiteral("--no-fans"));
     demo_ = demoFrom(arguments);
 
@@ -281,14 +269,19 @@ QString Model::modeLine() const {
 }
 
 void Model::refresh() {
+    // While the daemon runs it has just read the machine; asking the SMC again would double the
+    // traffic on a bus that takes milliseconds per key.
+    std::optional<Measurements> measured = Measurements::load();
+    if (measured && !measured->isFresh(now())) measured.reset();
+
     if (demo_) {
         setReadings(demoReadings(*demo_));
     } else {
-        setReadings(smoother_.apply(sensors_->read()));
+        setReadings(smoother_.apply(measured ? measured->readings : sensors().read()));
     }
 
     std::vector<Fan> fans;
-    if (!simulateNoFans_) fans = Fans::read();
+    if (!simulateNoFans_) fans = measured ? measured->fans : Fans::read();
     if (demo_) {
         for (Fan& fan : fans) {
             fan.actual = 0;
@@ -298,13 +291,14 @@ void Model::refresh() {
     }
     setFans(fans, animateChanges);
 
-    setPower(Power::state());
+    setPower(measured ? measured->power : Power::state());
     setStatus(Status::load());
 
     std::error_code error;
     const bool installed = std::filesystem::exists(Paths::daemonPlist(), error);
     setHelperInstalled(installed);
-    setHelperOutdated(installed && readFile(Paths::daemonBinary()) != bundledHelper());
+    setHelperOutdated(installed &&
+                      installedDaemon_.differs(Paths::daemonBinary(), bundledHelper()));
 
     if (onUpdate) onUpdate();
     emit refreshed();
@@ -366,11 +360,16 @@ void Model::setLaunchAtLogin(bool enabled) {
     emit changed();
 }
 
+const Sensors& Model::sensors() const {
+    if (!sensors_) sensors_ = std::make_unique<Sensors>(options_.sensorPause);
+    return *sensors_;
+}
+
 const std::optional<QByteArray>& Model::bundledHelper() const {
     if (!bundledHelper_) {
         const std::optional<QString> path =
             Installer::resourcePath(bundleDir_, QStringLiteral("tarnwickd"));
-        bundledHelper_ = path ? readFile(path->toStdString()) : std::nullopt;
+        bundledHelper_ = path ? InstalledDaemon::readFile(path->toStdString()) : std::nullopt;
     }
     return *bundledHelper_;
 }

@@ -20,6 +20,7 @@
 #include "FanCore/Sensors/ReadingsSmoother.h"
 #include "Tarnwick/model/FanControlState.h"
 #include "Tarnwick/model/Heat.h"
+#include "Tarnwick/model/InstalledDaemon.h"
 #include "Tarnwick/model/Installer.h"
 #include "Tarnwick/tray/MenuBarStyle.h"
 
@@ -47,7 +48,7 @@ class Model : public QObject {
     // The panel animates a changed fan list with an ease-out curve of this length.
     static constexpr int fanAnimationMs = 400;
 
-    // Loads the settings and style, discovers the sensors, runs one refresh, starts the timer.
+    // Loads the settings and style, runs one refresh, starts the timer.
     explicit Model(ModelOptions options = {}, QObject* parent = nullptr);
     ~Model() override;
 
@@ -103,6 +104,8 @@ class Model : public QObject {
     QString modeLine() const;
 
     // One polling pass: readings, fans, power, status, installed and outdated flags, onUpdate.
+    // Readings, fans and power come from the daemon's measurements while they are fresh, else
+    // from the hardware itself.
     void refresh();
 
     // Starts the bundle's script `script` ("install.sh", "uninstall.sh") with administrator
@@ -130,8 +133,9 @@ class Model : public QObject {
     // "--no-fans" anywhere on the command line.
     bool simulateNoFans() const { return simulateNoFans_; }
 
-    // The temperature sources, discovered once; handed to the diagnostics report.
-    const Sensors& sensors() const { return *sensors_; }
+    // The temperature sources, discovered on first use (not while the daemon's measurements
+    // serve the polls); handed to the diagnostics report.
+    const Sensors& sensors() const;
 
     // Where the bundle's resources are looked up.
     const QString& bundleDir() const { return bundleDir_; }
@@ -189,7 +193,8 @@ class Model : public QObject {
     std::optional<QString> demo_;
     bool simulateNoFans_ = false;
     mutable std::optional<std::optional<QByteArray>> bundledHelper_;
-    std::unique_ptr<Sensors> sensors_;
+    mutable std::unique_ptr<Sensors> sensors_;
     ReadingsSmoother smoother_;
+    InstalledDaemon installedDaemon_;
     QTimer* timer_ = nullptr;
 };

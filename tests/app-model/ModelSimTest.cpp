@@ -12,6 +12,7 @@
 #include <string>
 
 #include "AppSandbox.h"
+#include "FanCore/Policy/Measurements.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Platform.h"
 #include "FanCore/Policy/Status.h"
@@ -132,6 +133,56 @@ TEST_F(SimulatedMac, FanlessMachine) {
     EXPECT_EQ(model.modeLine(), QStringLiteral("no fans"));
     EXPECT_TRUE(model.readings().cpu.has_value());
 }
+
+struct MeasuredCase {
+    const char* name;
+    std::optional<double> age;  // seconds before now; absent: no file
+    bool garbage;
+    bool used;
+};
+
+class DaemonMeasurements : public SimulatedMac,
+                           public ::testing::WithParamInterface<MeasuredCase> {};
+
+// The daemon's measurements stand in for the hardware while they are fresh; otherwise the model
+// reads the simulated Mac itself.
+TEST_P(DaemonMeasurements, UsedOnlyWhileFresh) {
+    const MeasuredCase& c = GetParam();
+    start("mbp16-intel-t2");
+    std::filesystem::create_directories(Paths::statusDir());
+    Fan fan;
+    fan.actual = 3210;
+    fan.min = 1200;
+    fan.max = 6000;
+    const Measurements published{sandbox.now - c.age.value_or(0),
+                                 Readings{.cpu = 77.5},
+                                 {fan},
+                                 PowerState{.onAC = false, .charging = false, .percent = 42}};
+    if (c.garbage) writeFile(Paths::measurements(), R"({"updated":)");
+    if (c.age && !c.garbage) {
+        ASSERT_TRUE(published.save().has_value());
+    }
+
+    Model model{sandbox.options()};
+    if (c.used) {
+        EXPECT_EQ(model.readings(), published.readings);
+        EXPECT_EQ(model.fans(), published.fans);
+        EXPECT_EQ(model.power(), published.power);
+    } else {
+        expectSameFans(model);
+        EXPECT_NE(model.readings().cpu, 77.5);
+        EXPECT_TRUE(model.readings().ssd.has_value());
+        EXPECT_EQ(model.power().percent, 91);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DaemonMeasurements,
+                         ::testing::Values(MeasuredCase{"absent", std::nullopt, false, false},
+                                           MeasuredCase{"fresh", 4.5, false, true},
+                                           MeasuredCase{"stale", 5.5, false, false},
+                                           MeasuredCase{"fromTheFuture", -5.5, false, false},
+                                           MeasuredCase{"garbage", 1.0, true, false}),
+                         CaseName());
 
 // End to end: the programs as they ship, in a sandbox root.
 

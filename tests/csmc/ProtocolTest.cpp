@@ -141,6 +141,7 @@ TEST_F(Protocol, FailedReadLeavesBothOutputsUntouched) {
         size_t exchanges;
     };
     for (const Case c : {Case{0x84, 0, 1}, Case{0, 0x85, 2}}) {
+        smc_set_transport_factory(smc.factory());  // a fresh connection remembers no key
         smc.requests.clear();
         smc.answer = [c](const smc_param& request, smc_param& reply) {
             reply.result = request.command == SMC_CMD_KEY_INFO ? c.infoResult : c.readResult;
@@ -159,6 +160,36 @@ TEST_F(Protocol, FailedReadLeavesBothOutputsUntouched) {
         EXPECT_EQ(info.attributes, 9);
         EXPECT_EQ(out[0], 0xAB);
     }
+}
+
+// Type and size do not change while the machine runs: each key is described once per
+// connection, a missing one included, and a failed transfer makes the next use describe it again.
+TEST_F(Protocol, KeyInformationIsAskedOncePerKey) {
+    holdKey(kFNum, "fpe2", 2, {0x09, 0xC4});
+    uint8_t out[32];
+    const uint8_t bytes[2] = {0x09, 0x91};
+    const uint32_t missing = smc_fourcc("Ftst");
+    std::vector<int> commands;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(smc_read(kFNum, nullptr, out), 0);
+        ASSERT_EQ(smc_write(kFNum, bytes, 2), 0);
+        EXPECT_EQ(smc_read(missing, nullptr, out), SmcResult::keyNotFound);
+    }
+    for (const smc_param& request : smc.requests) commands.push_back(request.command);
+    EXPECT_EQ(commands, (std::vector<int>{9, 5, 6, 9, 5, 6}));
+
+    // A refused length is checked against a fresh description, and a failed read forgets it.
+    smc.requests.clear();
+    EXPECT_EQ(smc_write(kFNum, bytes, 1), -2);
+    smc.answer = [](const smc_param&, smc_param& reply) {
+        reply.result = SmcResult::sizeMismatch;
+        return 0;
+    };
+    EXPECT_EQ(smc_read(kFNum, nullptr, out), SmcResult::sizeMismatch);
+    EXPECT_EQ(smc_read(kFNum, nullptr, out), SmcResult::sizeMismatch);
+    commands.clear();
+    for (const smc_param& request : smc.requests) commands.push_back(request.command);
+    EXPECT_EQ(commands, (std::vector<int>{9, 5, 9}));
 }
 
 TEST_F(Protocol, ResultByteIsReturnedAsAnUnsignedStatus) {
@@ -188,6 +219,7 @@ struct WriteCase {
 TEST_F(Protocol, WriteOfAWrongLengthIsRefusedAfterOneKeyInformationExchange) {
     for (const WriteCase c :
          {WriteCase{4, 33}, WriteCase{33, 33}, WriteCase{4, 2}, WriteCase{2, 4}, WriteCase{1, 0}}) {
+        smc_set_transport_factory(smc.factory());
         smc.requests.clear();
         holdKey(kFNum, "flt ", c.dataSize, {});
         const std::vector<uint8_t> bytes(40, 1);
@@ -252,9 +284,11 @@ TEST_F(Protocol, ReadDoubleLeavesTheOutputAloneWhenTheTypeDoesNotDecode) {
     double out = 42;
     holdKey(kFNum, "flt ", 2, {0x00, 0x00, 0x48, 0x42});
     EXPECT_EQ(smc_read_double(kFNum, &out), 0);
+    smc_set_transport_factory(smc.factory());  // another machine: the key described afresh
     holdKey(kFNum, "ch8*", 4, {0x41});
     EXPECT_EQ(smc_read_double(kFNum, &out), 0);
     EXPECT_EQ(out, 42);
+    smc_set_transport_factory(smc.factory());
     holdKey(kFNum, "flt ", 4, {0x00, 0x00, 0x48, 0x42});
     EXPECT_EQ(smc_read_double(kFNum, &out), 1);
     EXPECT_EQ(out, 50);
@@ -346,6 +380,7 @@ TEST_F(Protocol, AllKeysWithoutACountAsksNothingMore) {
 
 TEST_F(Protocol, WriteNumberSendsNoWriteForATypeItCannotEncode) {
     for (const char* type : {"sp78", "ioft", "ui32", "si8 ", "si16"}) {
+        smc_set_transport_factory(smc.factory());
         smc.requests.clear();
         smc.answer = [type](const smc_param&, smc_param& reply) {
             reply.data_type = smc_fourcc(type);

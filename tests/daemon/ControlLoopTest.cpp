@@ -76,6 +76,17 @@ TEST_F(ControlLoopTest, SystemKeepsFansWhileNothingAsks) {
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
+TEST_F(ControlLoopTest, EveryPassPublishesItsRawMeasurements) {
+    machineAt(2000, 1200, 5000, 50);
+    machine.powerState = {.onAC = true, .charging = false, .percent = 80};
+    passes(1);
+    machine.raw.cpu = 90;  // smoothed, the loop works with 62
+    passes(1);
+    ASSERT_EQ(machine.published.size(), 2U);
+    EXPECT_EQ(machine.published.back(), (Measurements{clock.wallSeconds - 2, machine.raw,
+                                                      machine.fanList, machine.powerState}));
+}
+
 TEST_F(ControlLoopTest, StatusCarriesWallClockTime) {
     machineAt(2000, 1200, 5000, 50);
     clock.wallSeconds = 1234567890.25;

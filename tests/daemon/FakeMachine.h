@@ -33,6 +33,7 @@ class FakeMachine final : public Machine {
     std::vector<double> manualWrites;
     int autoCalls = 0;
     std::vector<Status> statuses;
+    std::vector<Measurements> published;
     int removals = 0;
 
     Readings readings() override { return raw; }
@@ -43,7 +44,7 @@ class FakeMachine final : public Machine {
     }
     // The mode writes go first and take even when the target writes fail; targets that were
     // written read back, as on a real SMC.
-    bool setManual(double rpm) override {
+    bool setManual(double rpm, const std::vector<Fan>&) override {
         manualWrites.push_back(rpm);
         for (Fan& fan : fanList) {
             fan.mode = 1;
@@ -60,6 +61,7 @@ class FakeMachine final : public Machine {
     }
     Config loadConfig() override { return config; }
     void saveStatus(const Status& status) override { statuses.push_back(status); }
+    void publish(const Measurements& measurements) override { published.push_back(measurements); }
     void removeStatus() override { ++removals; }
 
     const Status& lastStatus() const { return statuses.back(); }

@@ -13,6 +13,7 @@
 #include "sim/SimMachine.h"
 #include "sim/SimTransport.h"
 #include "tarnwickd/ControlLoop.h"
+#include "tarnwickd/ReadPace.h"
 #include "tarnwickd/SmcMachine.h"
 
 namespace {
@@ -130,6 +131,35 @@ TEST_P(SmcMachineTest, QuietDemandHandsBackAfterTwentySeconds) {
     EXPECT_EQ(Status::load()->reason, Platform::baselineName);
 }
 
+// Exchanges per pass as the simulated SMC counted them: one per key read, no key information
+// after start-up, and only the target writes added while the daemon drives.
+TEST_P(SmcMachineTest, ExchangesPerPassAreOnePerKeyRead) {
+    struct PerPass {
+        uint64_t keyInfo, reads, writes;
+    };
+    const bool intel = std::string(GetParam()) == "mbp16-intel-t2";
+    // FNum, five keys per fan, the temperature keys found (and the unlock key while driving).
+    const PerPass system = intel ? PerPass{0, 35, 0} : PerPass{0, 26, 0};
+    const PerPass driving = intel ? PerPass{0, 35, 2} : PerPass{0, 27, 2};
+    const auto perPass = [&] {
+        const SimExchangeCounts before = sim_->counts();
+        pass();
+        const SimExchangeCounts after = sim_->counts();
+        return PerPass{after.keyInfo - before.keyInfo, after.read - before.read,
+                       after.write - before.write};
+    };
+    const auto expectCounts = [](const PerPass& seen, const PerPass& expected) {
+        EXPECT_EQ(seen.keyInfo, expected.keyInfo);
+        EXPECT_EQ(seen.reads, expected.reads);
+        EXPECT_EQ(seen.writes, expected.writes);
+    };
+    pass();
+    expectCounts(perPass(), system);
+    setConfig(Config{.manualMode = true, .manualRPM = 3000});
+    ASSERT_TRUE(passUntilManual(1));
+    expectCounts(perPass(), driving);
+}
+
 INSTANTIATE_TEST_SUITE_P(Profiles, SmcMachineTest,
                          ::testing::Values("mbp14-m3pro", "mbp16-intel-t2"), [](const auto& param) {
                              std::string name = param.param;
@@ -138,6 +168,18 @@ INSTANTIATE_TEST_SUITE_P(Profiles, SmcMachineTest,
                              }
                              return name;
                          });
+
+TEST(ReadPace, ASlowBusReadsEverythingOnlyEveryDisplayPeriod) {
+    ReadPace pace;
+    const std::chrono::steady_clock::time_point start{std::chrono::hours(1)};
+    EXPECT_TRUE(pace.complete(start, 0, 0ns));
+    EXPECT_TRUE(pace.complete(start + 2s, 40, 4ms));  // 0.1 ms per exchange
+    EXPECT_FALSE(pace.complete(start + 4s, 40, 320ms));
+    EXPECT_FALSE(pace.complete(start + 6s, 2, 0ns));  // too few exchanges to judge the bus
+    EXPECT_FALSE(pace.complete(start + 10s, 14, 112ms));
+    EXPECT_TRUE(pace.complete(start + 12s, 14, 112ms));
+    EXPECT_TRUE(pace.complete(start + 14s, 40, 40ms));  // 1 ms per exchange: fast again
+}
 
 TEST(SmcMachineNoFans, FanlessMachineReportsNoFans) {
     std::string pattern = (std::filesystem::temp_directory_path() / "tarnwickd-XXXXXX").string();

@@ -17,6 +17,7 @@ TEST(Paths, RealMachineLocations) {
     EXPECT_EQ(Paths::config(), "/var/lib/tarnwick/config.json");
     EXPECT_EQ(Paths::statusDir(), "/run/tarnwick");
     EXPECT_EQ(Paths::status(), "/run/tarnwick/status.json");
+    EXPECT_EQ(Paths::measurements(), "/run/tarnwick/measurements.json");
     EXPECT_EQ(Paths::daemonLabel, "com.tarnwick.helper");
     EXPECT_EQ(Paths::daemonBinary(), "/usr/local/sbin/tarnwickd");
     EXPECT_EQ(Paths::daemonPlist(), "/etc/systemd/system/com.tarnwick.helper.service");

@@ -43,6 +43,15 @@ TEST(SafeFile, WriteGetsTheWritersDefaultPermissions) {
     struct stat info {};
     ASSERT_EQ(::stat((root.path() / "shared.json").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
+
+    // A file every user must read gets its mode whatever the writer's umask.
+    const mode_t strict = ::umask(077);
+    const auto published = SafeFile::writeAtomically(root.path() / "published.json", "{}",
+                                                     {.mode = 0644, .syncFile = false});
+    ::umask(strict);
+    ASSERT_TRUE(published.has_value()) << published.error();
+    ASSERT_EQ(::stat((root.path() / "published.json").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
 TEST(SafeFile, WriteReplacesAndLeavesNothingElse) {

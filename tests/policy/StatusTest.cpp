@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <limits>
 
+#include "FanCore/Policy/Measurements.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Status.h"
 #include "PolicyRoot.h"
@@ -141,6 +143,44 @@ TEST(Status, LoadOfAMissingOrUnsafeFileIsAbsent) {
               R"({"updated":1,"manual":false,"targetRPM":0,"reason":"macOS"})");
     std::filesystem::create_symlink(root.path() / "elsewhere.json", Paths::status());
     EXPECT_EQ(Status::load(), std::nullopt);
+}
+
+// The daemon's measurements travel beside the status: a speed that is not a number as null, a
+// file the daemon did not write in full as no measurements at all.
+TEST(Measurements, RoundTripAndRefusals) {
+    const PolicyRoot root;
+    Fan fan;
+    fan.index = 1;
+    fan.actual = nan;
+    fan.max = 5000;
+    fan.mode = 1;
+    const Measurements measured{1733700000.25,
+                                Readings{.cpu = 71.5, .palmRest = 30},
+                                {fan},
+                                PowerState{.onAC = true, .charging = false, .percent = 55}};
+    std::filesystem::create_directories(Paths::statusDir());
+    ASSERT_TRUE(measured.save().has_value());
+    const std::optional<Measurements> loaded = Measurements::load();
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_TRUE(std::isnan(loaded->fans.at(0).actual));
+    Measurements comparable = *loaded;
+    comparable.fans.at(0).actual = 0;
+    Measurements expected = measured;
+    expected.fans.at(0).actual = 0;
+    EXPECT_EQ(comparable, expected);
+
+    for (
+        const char* text :
+        {R"({"updated":1,"readings":{},"fans":[]})",
+         R"({"updated":1,"readings":{"cpu":"hot"},)"
+         R"("fans":[],"power":{"onAC":true,"charging":false}})",
+         R"({"updated":1,"readings":{},"fans":[{"index":0}],"power":{"onAC":true,"charging":false}})",
+         R"({"updated":1,"readings":{},"fans":[],"power":{"onAC":true,"charging":false})"}) {
+        EXPECT_EQ(Measurements::decode(text), std::nullopt) << text;
+    }
+    EXPECT_TRUE(measured.isFresh(measured.updated + 4.9));
+    EXPECT_FALSE(measured.isFresh(measured.updated + 5));
+    EXPECT_FALSE(measured.isFresh(measured.updated - 5));
 }
 
 }  // namespace

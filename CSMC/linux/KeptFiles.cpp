@@ -1,0 +1,92 @@
+#include "CSMC/linux/KeptFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+constexpr std::size_t kPage = 4096;
+
+// A sysfs attribute is produced whole by one read from its start; a regular file of a page or
+// less comes back whole from one read too.
+std::optional<std::string> readFromStart(int fd, std::size_t limit) {
+    char buffer[kPage];
+    ssize_t got;
+    do {
+        got = ::pread(fd, buffer, std::min(limit, kPage), 0);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return std::nullopt;
+    return std::string(buffer, static_cast<std::size_t>(got));
+}
+
+// A pipe or device: read until its writer is done, as a stream.
+std::optional<std::string> readToEnd(int fd, std::size_t limit) {
+    std::string text;
+    char buffer[kPage];
+    while (text.size() < limit) {
+        const ssize_t got = ::read(fd, buffer, std::min(limit - text.size(), kPage));
+        if (got < 0 && errno == EINTR) continue;
+        // A sensor that is powered down or gone answers with an error (EIO, ENODATA, ENXIO).
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    return text;
+}
+
+// The file behind `fd` has been replaced by a rename or removed (sysfs files never are, but the
+// simulated Mac replaces its files whole).
+bool unlinked(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) != 0 || info.st_nlink == 0;
+}
+
+}  // namespace
+
+KeptFiles::KeptFiles(Opening opening, std::size_t capacity)
+    : opening_(opening), capacity_(capacity) {}
+
+KeptFiles::~KeptFiles() { clear(); }
+
+void KeptFiles::clear() {
+    for (const auto& [path, fd] : open_) ::close(fd);
+    open_.clear();
+    seen_.clear();
+}
+
+std::optional<std::string> KeptFiles::read(const std::filesystem::path& path, std::size_t limit) {
+    limit = std::min(limit, kPage);
+    const std::string& key = path.native();
+    if (const auto kept = open_.find(key); kept != open_.end()) {
+        if (!unlinked(kept->second)) {
+            auto text = readFromStart(kept->second, limit);
+            if (text) return text;
+        }
+        // A gone device or a replaced file: start from the path again.
+        ::close(kept->second);
+        open_.erase(kept);
+    }
+
+    int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+    if (opening_ == Opening::nonBlocking) flags |= O_NONBLOCK;
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        auto text = readToEnd(fd, limit);
+        ::close(fd);
+        return text;
+    }
+    auto text = readFromStart(fd, limit);
+    if (text && seen_.contains(key) && open_.size() < capacity_) {
+        open_.emplace(key, fd);
+        return text;
+    }
+    ::close(fd);
+    if (seen_.size() < capacity_) seen_.insert(key);
+    return text;
+}
