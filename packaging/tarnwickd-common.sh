@@ -25,6 +25,13 @@ under() {
 }
 daemon_binary=$(under /usr/local/sbin/tarnwickd)
 daemon_unit=$(under "/etc/systemd/system/$unit_name")
+# systemd-sleep runs the hooks of its own library folder; /lib is where Debian 12's systemd looks
+# (the same folder as /usr/lib wherever /usr is merged).
+if sandboxed || [ ! -d /lib/systemd ]; then
+    sleep_hook=$(under /usr/lib/systemd/system-sleep/tarnwick)
+else
+    sleep_hook=/lib/systemd/system-sleep/tarnwick
+fi
 status_file=$(under /run/tarnwick/status.json)
 pid_file=$(under /run/tarnwick/tarnwickd.pid)
 daemon_lock=$(under /run/tarnwick/tarnwickd.lock)

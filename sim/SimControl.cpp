@@ -107,6 +107,21 @@ SimControl::Parsed SimControl::parse(std::string_view text, const SimControl& de
                 }
                 if (!problem.empty()) return {std::nullopt, problem};
             }
+        } else if (name == "sleep") {
+            if (!number(value, 0, 86400, control.sleep)) {
+                return {std::nullopt, "\"sleep\" must be a number of seconds from 0 to 86400"};
+            }
+        } else if (name == "take") {
+            if (!value.is_object()) return {std::nullopt, "\"take\" must be an object"};
+            control.takes.clear();
+            for (const auto& [fan, rpm] : value.items()) {
+                double v = 0;
+                if (fan.size() != 1 || fan[0] < '0' || fan[0] > '9' || !number(rpm, 0, 1e5, v)) {
+                    return {std::nullopt,
+                            "\"take\": \"" + fan + "\" must map a fan number 0-9 to rpm"};
+                }
+                control.takes[fan[0] - '0'] = v;
+            }
         } else {
             return {std::nullopt, "unknown member \"" + name + "\""};
         }

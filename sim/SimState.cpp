@@ -26,6 +26,8 @@ json controlJson(const SimControl& control) {
     json failWrite = json::array();
     for (const std::string& key : control.faults.read) failRead.push_back(trimmed(key));
     for (const std::string& key : control.faults.write) failWrite.push_back(trimmed(key));
+    json takes = json::object();
+    for (const auto& [index, rpm] : control.takes) takes[std::to_string(index)] = rpm;
     return {{"load", control.load},
             {"ambient", control.ambient},
             {"charger", control.charger},
@@ -33,7 +35,9 @@ json controlJson(const SimControl& control) {
             {"pin", pins},
             {"hid", control.hid},
             {"latencyMs", control.latencyMs},
-            {"fail", {{"read", failRead}, {"write", failWrite}, {"io", control.faults.io}}}};
+            {"fail", {{"read", failRead}, {"write", failWrite}, {"io", control.faults.io}}},
+            {"sleep", control.sleep},
+            {"take", takes}};
 }
 
 }  // namespace
@@ -69,6 +73,7 @@ std::string render(const SimMachine& machine) {
     const json state = {{"profile", machine.profile().source},
                         {"brand", machine.profile().brand},
                         {"time", machine.time()},
+                        {"asleep", machine.sleepLeft()},
                         {"updated", std::chrono::duration<double>(now).count()},
                         {"exchanges",
                          {{"keyInfo", counts.keyInfo},

@@ -81,9 +81,15 @@ int run() {
     notifier.send("READY=1");
 
     int signal = StopSignals::wait(std::chrono::seconds::zero());
-    while (signal == 0) {
+    while (!StopSignals::isStop(signal)) {
+        // The sleep hook waits for the hand-back; a wake runs a fresh pass at once.
         withDeadline(passDeadline, [&] {
-            loop.pass();
+            if (signal == StopSignals::sleepSignal) {
+                loop.sleep();
+            } else {
+                if (signal == StopSignals::wakeSignal) loop.wake();
+                loop.pass();
+            }
             return 0;
         });
         notifier.send("WATCHDOG=1");

@@ -14,6 +14,8 @@ sigset_t stopSet() {
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGHUP);
+    sigaddset(&set, StopSignals::sleepSignal);
+    sigaddset(&set, StopSignals::wakeSignal);
     return set;
 }
 
@@ -40,6 +42,10 @@ int StopSignals::wait(std::chrono::nanoseconds timeout) {
         // EINTR comes from a stop and continue (SIGSTOP, SIGCONT); keep waiting out the rest.
         if (errno != EINTR || left == std::chrono::nanoseconds::zero()) return 0;
     }
+}
+
+bool StopSignals::isStop(int signal) {
+    return signal == SIGTERM || signal == SIGINT || signal == SIGHUP;
 }
 
 bool StopSignals::pending() {

@@ -7,12 +7,19 @@
 #include <string>
 #include <string_view>
 
+#include "FanCore/Policy/Driver.h"
+
 struct Status {
     double updated = 0;  // seconds since 1970-01-01 UTC, wall clock
     bool manual = false;
     double targetRPM = 0;
     std::string reason;
     std::optional<std::string> error{};  // may be left out of a brace initialiser
+    // Who holds the fans; absent in statuses of older daemons, where `manual` tells.
+    std::optional<Driver> driver{};
+
+    // The driver, or the one `manual` implies when none was reported.
+    Driver drivenBy() const;
 
     // Reads Paths::status(); absent when the file is missing, unsafe or does not decode.
     static std::optional<Status> load();
@@ -20,7 +27,7 @@ struct Status {
     // Decodes status text; absent on a missing required member, a wrong type, or not JSON.
     static std::optional<Status> decode(std::string_view text);
 
-    // Compact JSON; "error" left out when absent.
+    // Compact JSON; "error" and "driver" left out when absent.
     std::string encode() const;
 
     // Replaces Paths::status() atomically (the folder must exist); the error names path and reason.

@@ -18,6 +18,7 @@
 #include "FanCore/Policy/Records.h"
 #include "FanCore/Policy/Status.h"
 #include "FanCore/Sensors/ReadingsSmoother.h"
+#include "Tarnwick/model/FanControlState.h"
 #include "Tarnwick/model/Heat.h"
 #include "Tarnwick/model/Installer.h"
 #include "Tarnwick/tray/MenuBarStyle.h"
@@ -93,8 +94,10 @@ class Model : public QObject {
     // applies (config().sanitized(): out of range clamped, non-finite as the default).
     QString boostLabel() const;
     QString boostDetail() const;
-    // Who drives the fans, in one line; a manual target that is not finite or does not fit a
-    // 64-bit integer shows as an en dash ("tarnwick: – rpm · reason").
+    // Who drives the fans: no fans, not installed, not running, or the driver of a fresh status.
+    FanControlState fanControl() const;
+    // fanControl() in one line; a manual target that is not finite or does not fit a 64-bit
+    // integer shows as an en dash ("tarnwick: – rpm · reason").
     QString modeLine() const;
 
     // One polling pass: readings, fans, power, status, installed and outdated flags, onUpdate.

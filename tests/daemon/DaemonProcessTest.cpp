@@ -302,6 +302,41 @@ TEST_F(DaemonProcessTest, FolderSetUpDoesNotFollowLinks) {
     EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
 }
 
+TEST_F(DaemonProcessTest, SecondWriterTakingAFanIsReportedAndNotFought) {
+    auto daemon = driving();
+    setControl(R"({"take":{"1":2000}})");
+    const auto steppedBack = [&] {
+        const auto s = status();
+        return s && s->value("driver", "") == "overridden" && !s->value("manual", true);
+    };
+    ASSERT_TRUE(eventually(steppedBack, 12s)) << readText(daemonLog);
+    EXPECT_EQ(status()->value("reason", ""), "fan 1 set to 2000 rpm");
+    std::this_thread::sleep_for(300ms);  // the simulator's state lags by up to a tick
+    const json writes = simState()["exchanges"]["write"];
+    std::this_thread::sleep_for(4s);
+    EXPECT_EQ(simState()["exchanges"]["write"], writes) << "no write fight";
+    EXPECT_TRUE(steppedBack());
+    const std::string log = readText(daemonLog);
+    EXPECT_NE(log.find("tarnwickd: overridden (fan 1 set to 2000 rpm), stepping back\n"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(DaemonProcessTest, FirmwareResetOnWakeWithoutTheHookIsTakenAgain) {
+    auto daemon = driving();
+    setControl(R"({"sleep":2})");
+    ASSERT_TRUE(eventually([&] { return simState().value("asleep", 0.0) > 0; }, 2s));
+    ASSERT_TRUE(eventually([&] { return simState().value("asleep", 1.0) == 0; }, 5s));
+    EXPECT_TRUE(fansInMode(0)) << "firmware wakes in automatic";
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto s = status();
+            return s && s->value("driver", "") == "daemon" && fansInMode(1);
+        },
+        8s))
+        << readText(daemonLog);
+}
+
 TEST_F(DaemonProcessTest, SettingsFifoNeverStallsAPass) {
     startSim();
     std::filesystem::create_directories(configFile.parent_path());
@@ -387,6 +422,7 @@ class PackagingTest : public DaemonProcessTest {
     std::filesystem::path installedDaemon = root / "usr/local/sbin/tarnwickd";
     std::filesystem::path installedUnit = root / "etc/systemd/system/com.tarnwick.helper.service";
     std::filesystem::path pidFile = root / "run/tarnwick/tarnwickd.pid";
+    std::filesystem::path sleepHook = root / "usr/lib/systemd/system-sleep/tarnwick";
     std::filesystem::path scriptLog = scratch.path() / "script.log";
 
     // A test that failed half-way must not leave a daemon running on a deleted root.
@@ -401,6 +437,15 @@ class PackagingTest : public DaemonProcessTest {
         Child child({"/bin/sh", (libexecDir / script).string()}, {"TARNWICK_ROOT=" + root.string()},
                     scriptLog);
         const auto status = child.wait(60s);
+        if (!status || !WIFEXITED(*status)) return std::nullopt;
+        return WEXITSTATUS(*status);
+    }
+
+    // Runs the installed sleep hook as systemd-sleep would, with "pre" or "post"; its exit status.
+    std::optional<int> runHook(const std::string& when) {
+        Child child({"/bin/sh", sleepHook.string(), when, "suspend"},
+                    {"TARNWICK_ROOT=" + root.string()}, scriptLog);
+        const auto status = child.wait(10s);
         if (!status || !WIFEXITED(*status)) return std::nullopt;
         return WEXITSTATUS(*status);
     }
@@ -430,6 +475,7 @@ TEST_F(PackagingTest, InstallTwiceThenUninstallLeavesNothing) {
     ASSERT_EQ(runScript("install.sh"), 0) << readText(scriptLog);
     EXPECT_EQ(readText(installedDaemon), readText(daemonPath));
     EXPECT_EQ(readText(installedUnit), readText(libexecDir / "com.tarnwick.helper.service"));
+    EXPECT_EQ(readText(sleepHook), readText(libexecDir / "tarnwick-sleep"));
     const pid_t first = installedPid();
     EXPECT_TRUE(alive(first));
     EXPECT_TRUE(status().has_value());
@@ -443,12 +489,36 @@ TEST_F(PackagingTest, InstallTwiceThenUninstallLeavesNothing) {
 
     ASSERT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
     EXPECT_FALSE(alive(second));
-    for (const auto& path : {installedDaemon, installedUnit, pidFile, statusFile}) {
+    for (const auto& path : {installedDaemon, installedUnit, sleepHook, pidFile, statusFile}) {
         EXPECT_FALSE(std::filesystem::exists(path)) << path;
     }
     EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
     const std::string log = readText(root / "var/log/tarnwickd.log");
     EXPECT_EQ(log, "tarnwickd: started, 2 fans\ntarnwickd: started, 2 fans\n");
+}
+
+TEST_F(PackagingTest, SleepHookHandsBackBeforeTheSleepAndTheWakeStartsAfresh) {
+    startSim();
+    setConfig(R"({"boost":1.0})");
+    ASSERT_EQ(runScript("install.sh"), 0) << readText(scriptLog);
+    ASSERT_TRUE(eventually([&] { return fansInMode(1); }, 8s));
+
+    ASSERT_EQ(runHook("pre"), 0) << readText(scriptLog);
+    EXPECT_EQ(status().value_or(json::object()).value("driver", ""), "sleeping");
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 1s)) << "automatic before the sleep";
+    const json readsBefore = simState()["exchanges"]["read"];
+    setControl(R"({"sleep": 2})");
+    ASSERT_TRUE(eventually([&] { return simState().value("asleep", 0.0) > 0; }, 2s));
+    ASSERT_TRUE(eventually([&] { return simState().value("asleep", 1.0) == 0; }, 5s));
+    EXPECT_EQ(simState()["exchanges"]["read"], readsBefore) << "a paused daemon reads nothing";
+    EXPECT_TRUE(fansInMode(0));
+
+    ASSERT_EQ(runHook("post"), 0) << readText(scriptLog);
+    EXPECT_TRUE(eventually([&] { return statusManual() && fansInMode(1); }, 5s))
+        << "taken again: the curve still asks for full speed";
+    const std::string log = readText(root / "var/log/tarnwickd.log");
+    EXPECT_NE(log.find("tarnwickd: paused for sleep\ntarnwickd: awake after "), std::string::npos)
+        << log;
 }
 
 TEST_F(PackagingTest, TwoInstallsAtOnceLeaveOneDaemon) {

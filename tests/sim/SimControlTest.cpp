@@ -19,7 +19,8 @@ SimControl defaults() {
 TEST(SimControlParse, PresentMembersReplaceDefaultsAndAbsentOnesKeepThem) {
     const auto parsed = SimControl::parse(R"({"load": 0.75, "pin": {"F0Ac": 2500, "Ftst": 1},
         "hid": {"CPU tdie coretemp Package id 0": 91.5},
-        "fail": {"read": ["TB0T"], "write": ["F0Md", "FS!"], "io": true}})",
+        "fail": {"read": ["TB0T"], "write": ["F0Md", "FS!"], "io": true},
+        "sleep": 8, "take": {"1": 3000}})",
                                           defaults());
     ASSERT_TRUE(parsed.control) << parsed.error;
     const SimControl& c = *parsed.control;
@@ -32,6 +33,8 @@ TEST(SimControlParse, PresentMembersReplaceDefaultsAndAbsentOnesKeepThem) {
     EXPECT_EQ(c.faults.read, std::set<std::string>{"TB0T"});
     EXPECT_EQ(c.faults.write, (std::set<std::string>{"F0Md", "FS! "}));
     EXPECT_TRUE(c.faults.io);
+    EXPECT_EQ(c.sleep, 8);
+    EXPECT_EQ(c.takes, (std::map<int, double>{{1, 3000}}));
     EXPECT_EQ(SimControl::parse("{}", defaults()).control, defaults());
 }
 
@@ -68,6 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Malformed{"FailReadText", R"({"fail": {"read": "F0Ac"}})", "\"read\""},
                       Malformed{"FailIoNumber", R"({"fail": {"io": 1}})", "\"io\""},
                       Malformed{"FailUnknown", R"({"fail": {"reads": []}})", "\"reads\""},
+                      Malformed{"SleepNegative", R"({"sleep": -1})", "\"sleep\""},
+                      Malformed{"TakeFanName", R"({"take": {"F1": 3000}})", "\"take\": \"F1\""},
                       Malformed{"Misspelt", R"({"laod": 1})", "unknown member \"laod\""}),
     [](const auto& c) { return std::string(c.param.name); });
 
