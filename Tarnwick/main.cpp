@@ -9,6 +9,8 @@
 #include "Tarnwick/AppDelegate.h"
 #include "Tarnwick/AppIcon.h"
 #include "Tarnwick/Snapshot.h"
+#include "Tarnwick/cli/CommandLine.h"
+#include "Tarnwick/cli/Usage.h"
 
 namespace {
 
@@ -31,8 +33,11 @@ int printDiagnostics() {
 int main(int argc, char** argv) {
     const QStringList arguments = argumentsOf(argc, argv);
     if (arguments.contains(QStringLiteral("--diagnostics"))) return printDiagnostics();
+    if (const std::optional<int> status = CommandLine::run(arguments)) return *status;
 
     const std::optional<QString> snapshot = Snapshot::pathFrom(arguments);
+    const std::expected<int, QString> history = Snapshot::historyFrom(arguments);
+    if (!history) return Usage::misused({}, history.error());
     // A picture needs no screen: unless a platform was chosen, render off screen.
     if (snapshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
         !arguments.contains(QStringLiteral("-platform"))) {
@@ -46,8 +51,9 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     if (snapshot) {
-        Snapshot::run(arguments, *snapshot);
-        return 0;
+        return Snapshot::run(arguments, *snapshot)
+                   ? 0
+                   : Usage::failed({}, QStringLiteral("cannot write ") + *snapshot);
     }
 
     AppDelegateOptions options;

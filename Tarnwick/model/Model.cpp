@@ -52,7 +52,9 @@ Model::Model(ModelOptions options, QObject* parent)
     bundleDir_ = options_.bundleDir ? *options_.bundleDir : Installer::defaultBundleDir();
 
     config_ = Config::load();
-    menuBar_ = MenuBarStyle::load(*UserDefaults::open(options_.userDefaultsFile));
+    const auto defaults = UserDefaults::open(options_.userDefaultsFile);
+    menuBar_ = MenuBarStyle::load(*defaults);
+    alerts_ = AlertSettings::load(*defaults);
 
     sensors_ = std::make_unique<Sensors>(options_.sensorPause);
     simulateNoFans_ = arguments.contains(QStringLiteral("--no-fans"));
@@ -123,6 +125,15 @@ void Model::setMenuBar(const MenuBarStyle& style) {
     if (onUpdate) onUpdate();
 }
 
+void Model::setAlerts(const AlertSettings& alerts) {
+    const AlertSettings previous = alerts_;
+    assign(alerts_, alerts);
+    if (alerts_ == previous) return;
+    const auto settings = UserDefaults::open(options_.userDefaultsFile);
+    alerts_.save(*settings);
+    settings->sync();
+}
+
 Heat Model::chipHeat() const { return heatFor(readings_.hottest()); }
 
 double Model::speedFraction() const {
@@ -180,6 +191,10 @@ bool Model::hasBattery() const {
 
 bool Model::helperRunning() const { return status_.has_value() && status_->isFresh(now()); }
 
+bool Model::daemonDriving() const {
+    return helperInstalled_ && helperRunning() && status_->manual && !status_->error;
+}
+
 QString Model::boostLabel() const {
     // The daemon acts on the sanitised settings, so the label describes those.
     const double b = config_.sanitized().boost;
@@ -235,6 +250,9 @@ void Model::refresh() {
     const bool installed = std::filesystem::exists(Paths::daemonPlist(), error);
     setHelperInstalled(installed);
     setHelperOutdated(installed && readFile(Paths::daemonBinary()) != bundledHelper());
+
+    // Recorded without a change signal: every refresh ends in refreshed(), which the chart follows.
+    history_.record(now(), readings_.hottest(), fans_, daemonDriving());
 
     if (onUpdate) onUpdate();
     emit refreshed();

@@ -18,7 +18,9 @@
 #include "FanCore/Policy/Records.h"
 #include "FanCore/Policy/Status.h"
 #include "FanCore/Sensors/ReadingsSmoother.h"
+#include "Tarnwick/alerts/AlertSettings.h"
 #include "Tarnwick/model/Heat.h"
+#include "Tarnwick/model/History.h"
 #include "Tarnwick/model/Installer.h"
 #include "Tarnwick/tray/MenuBarStyle.h"
 
@@ -60,6 +62,7 @@ class Model : public QObject {
     const std::optional<QString>& helperMessage() const { return helperMessage_; }
     const Config& config() const { return config_; }
     const MenuBarStyle& menuBar() const { return menuBar_; }
+    const AlertSettings& alerts() const { return alerts_; }
 
     // Stores the settings; writes the settings file (Config::save) only when a field differs from
     // the previous value. A write failure is ignored. onUpdate is not run.
@@ -68,6 +71,9 @@ class Model : public QObject {
     // Stores the style, forcing the icon on when it would show nothing; when the result differs
     // from the previous style, saves it to the user defaults and runs onUpdate.
     void setMenuBar(const MenuBarStyle& style);
+
+    // Stores which alerts the user wants and saves them to the user defaults when they differ.
+    void setAlerts(const AlertSettings& alerts);
 
     // Written by refresh() and the actions; public for the snapshot shell and tests.
     void setReadings(const Readings& readings);
@@ -89,6 +95,8 @@ class Model : public QObject {
     double maxRPM() const;         // smallest maximum; 6000 without fans (non-finite ignored)
     bool hasBattery() const;       // a battery percent or a battery temperature is known
     bool helperRunning() const;    // a status exists and is less than 10 s old
+    // The daemon holds the fans: it is installed, running, reports manual control and no error.
+    bool daemonDriving() const;
     // The boost strength in words and the temperatures it acts between, for the boost the daemon
     // applies (config().sanitized(): out of range clamped, non-finite as the default).
     QString boostLabel() const;
@@ -97,8 +105,12 @@ class Model : public QObject {
     // 64-bit integer shows as an en dash ("tarnwick: – rpm · reason").
     QString modeLine() const;
 
-    // One polling pass: readings, fans, power, status, installed and outdated flags, onUpdate.
+    // One polling pass: readings, fans, power, status, installed and outdated flags, a history
+    // sample, onUpdate.
     void refresh();
+
+    // The last minutes of polls (hottest chip, fan speeds, who drove), on the wall clock.
+    const History& history() const { return history_; }
 
     // Runs the bundle's script `script` ("install.sh", "uninstall.sh") with administrator rights,
     // blocking; sets helperMessage from the outcome and refreshes 2.5 s later (not when missing).
@@ -160,6 +172,7 @@ class Model : public QObject {
     std::optional<QString> helperMessage_;
     Config config_;
     MenuBarStyle menuBar_;
+    AlertSettings alerts_;
 
     ModelOptions options_;
     QString bundleDir_;
@@ -168,5 +181,6 @@ class Model : public QObject {
     mutable std::optional<std::optional<QByteArray>> bundledHelper_;
     std::unique_ptr<Sensors> sensors_;
     ReadingsSmoother smoother_;
+    History history_;
     QTimer* timer_ = nullptr;
 };

@@ -10,6 +10,7 @@
 #include "Tarnwick/panel/views/ControlSection.h"
 #include "Tarnwick/panel/views/FansSection.h"
 #include "Tarnwick/panel/views/Footer.h"
+#include "Tarnwick/panel/views/HistoryChart.h"
 #include "Tarnwick/panel/views/MenuBarSection.h"
 #include "Tarnwick/panel/views/TempsSection.h"
 #include "Tarnwick/widgets/Divider.h"
@@ -19,6 +20,7 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
       model_(model),
       veil_(new GlassVeil(this)),
       fans_(new FansSection(model, this)),
+      history_(new HistoryChart(model, this)),
       controls_(new ControlSection(model, this)),
       battery_(new BatterySection(model, this)),
       temps_(new TempsSection(model, this)),
@@ -35,6 +37,7 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
         return line;
     };
     layout->addWidget(fans_);
+    layout->addWidget(history_);
     divider();
     layout->addWidget(controls_);
     batteryDivider_ = divider();
@@ -79,6 +82,7 @@ void PopoverView::sync() {
     controlsDivider_->setVisible(hasFans);
 
     fans_->sync(animated);
+    history_->sync();
     controls_->sync();
     battery_->sync();
     temps_->sync();

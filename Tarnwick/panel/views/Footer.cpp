@@ -103,7 +103,32 @@ void Footer::rebuildMenu() {
     }
     menu_->addAction(QStringLiteral("copy diagnostics"), this, [this] { copyDiagnostics(model_); });
     menu_->addSeparator();
+    addAlertToggles();
+    menu_->addSeparator();
     menu_->addAction(QStringLiteral("quit tarnwick"), this, [] { QCoreApplication::quit(); });
+}
+
+void Footer::addAlertToggles() {
+    struct Toggle {
+        const char* text;
+        bool AlertSettings::*field;
+    };
+    static constexpr Toggle kToggles[] = {
+        {"alert when the chip stays hot", &AlertSettings::chipHot},
+        {"alert when a fan may have failed", &AlertSettings::fanFailure},
+        {"alert when fan control stops", &AlertSettings::controlStopped},
+    };
+    for (const Toggle& toggle : kToggles) {
+        QAction* action = menu_->addAction(QString::fromLatin1(toggle.text));
+        action->setCheckable(true);
+        action->setChecked(model_.alerts().*toggle.field);
+        const auto field = toggle.field;
+        connect(action, &QAction::toggled, this, [this, field](bool on) {
+            AlertSettings alerts = model_.alerts();
+            alerts.*field = on;
+            model_.setAlerts(alerts);
+        });
+    }
 }
 
 QStringList Footer::menuItems() const {

@@ -32,6 +32,8 @@ class Footer : public QWidget {
 
   private:
     void rebuildMenu();
+    // One checkable entry per desktop alert, following the model's alert settings.
+    void addAlertToggles();
 
     Model& model_;
     QCheckBox* launchAtLogin_;
