@@ -13,6 +13,7 @@
 #include "FanCore/Policy/Curve.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Platform.h"
+#include "FanCore/Policy/SafeFile.h"
 #include "FanCore/Sensors/Fans.h"
 #include "FanCore/Sensors/Power.h"
 #include "FanCore/Sensors/Sensors.h"
@@ -34,6 +35,15 @@ std::optional<QByteArray> readFile(const std::filesystem::path& path) {
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) return std::nullopt;
     return bytes;
+}
+
+// The settings file as the daemon reads it (Config::load), but absent where that would fall back
+// to the defaults.
+std::optional<Config> storedConfig() {
+    const std::optional<std::string> text = SafeFile::readBounded(Paths::config());
+    const std::optional<Config> decoded = text ? Config::decode(*text) : std::nullopt;
+    if (!decoded) return std::nullopt;
+    return decoded->sanitized();
 }
 
 // A speed as a whole number, truncated towards zero; an en dash when it has no such form.
@@ -245,6 +255,11 @@ void Model::refresh() {
 
     setPower(Power::state());
     setStatus(Status::load());
+    // Settings written by someone else (the command line, another session) show in the panel;
+    // a file that is missing or unreadable leaves the panel's own settings alone.
+    if (const std::optional<Config> stored = storedConfig(); stored && !(*stored == config_)) {
+        assign(config_, *stored);
+    }
 
     std::error_code error;
     const bool installed = std::filesystem::exists(Paths::daemonPlist(), error);
