@@ -32,7 +32,13 @@ class SmcTransport {
     virtual ~SmcTransport() = default;
     // 0 when the exchange took place and `reply` is filled; any other value is a platform failure.
     virtual int32_t call(const smc_param& request, smc_param& reply) = 0;
+    // True when temperatures come through a source that rounds them to coarse steps (whole
+    // quarter degrees), so that a whole value is no sign of a placeholder.
+    virtual bool coarseTemperatures() const { return false; }
 };
+
+// Whether the open transport's temperatures are coarse (false when none is open).
+bool smc_coarse_temperatures();
 
 // Result of looking for an SMC: no service (-1 from smc_open), a service that failed to open
 // (its non-zero status), or an open transport.

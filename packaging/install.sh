@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs the fan-control daemon that sits beside this script, or replaces an installed one:
 # an exact copy of it at /usr/local/sbin/tarnwickd, the systemd unit com.tarnwick.helper.service
-# in /etc/systemd/system, and the daemon started. Under a sandbox root (TARNWICK_ROOT) the same
+# in /etc/systemd/system, the sleep hook in systemd's system-sleep folder (it hands the fans back
+# before the machine sleeps), and the daemon started. Under a sandbox root (TARNWICK_ROOT) the same
 # files go under the root and the daemon runs as the calling user. On failure: a message on the
 # last line of standard error and a non-zero exit status.
 if [ -z "${BASH_VERSION:-}" ]; then exec /bin/bash "$0" "$@"; fi
@@ -17,9 +18,12 @@ here=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd) || {
 
 bundled_daemon="$here/tarnwickd"
 bundled_unit="$here/$unit_name"
+bundled_hook="$here/tarnwick-sleep"
 [ -f "$bundled_daemon" ] || fail "the daemon is missing beside this script: $bundled_daemon"
 [ -f "$bundled_unit" ] || fail "the service unit is missing beside this script: $bundled_unit"
+[ -f "$bundled_hook" ] || fail "the sleep hook is missing beside this script: $bundled_hook"
 require_root_for_system
+take_script_lock
 
 # Copies `source` to `target` through a temporary file in the target's folder, so that the target
 # is replaced in one step and never seen half written.
@@ -37,9 +41,11 @@ put_file() {
 
 # Stop the running copy first: it hands the fans back, and its executable is then free to replace.
 if sandboxed; then stop_sandbox_daemon; else stop_system_daemon; fi
+stop_lock_holder
 
 put_file "$bundled_daemon" "$daemon_binary" 0755
 put_file "$bundled_unit" "$daemon_unit" 0644
+put_file "$bundled_hook" "$sleep_hook" 0755
 
 if sandboxed; then
     start_sandbox_daemon

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Removes the fan-control daemon: stops it (it hands the fans back to the system as it stops),
-# then deletes its executable, its systemd unit and its status file. The user's settings stay.
+# then deletes its executable, its systemd unit, its sleep hook and its status file. The user's settings stay.
 # Under a sandbox root (TARNWICK_ROOT) it works on the files under the root. On failure: a message
 # on the last line of standard error and a non-zero exit status.
 if [ -z "${BASH_VERSION:-}" ]; then exec /bin/bash "$0" "$@"; fi
@@ -15,15 +15,18 @@ here=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd) || {
 . "$here/tarnwickd-common.sh"
 
 require_root_for_system
+take_script_lock
 
 if sandboxed; then
     stop_sandbox_daemon
+    stop_lock_holder
     if [ -n "$found_dead" ]; then hand_back_sandbox; fi
-    rm -f -- "$daemon_unit" "$daemon_binary" "$status_file" || fail "cannot remove the daemon's files"
+    rm -f -- "$daemon_unit" "$daemon_binary" "$sleep_hook" "$status_file" || fail "cannot remove the daemon's files"
 else
     stop_system_daemon
+    stop_lock_holder
     systemctl disable --quiet -- "$unit_name" 2>/dev/null || true
-    rm -f -- "$daemon_unit" "$daemon_binary" "$status_file" || fail "cannot remove the daemon's files"
+    rm -f -- "$daemon_unit" "$daemon_binary" "$sleep_hook" "$status_file" || fail "cannot remove the daemon's files"
     systemctl daemon-reload || fail "systemctl daemon-reload failed"
     systemctl reset-failed -- "$unit_name" 2>/dev/null || true
 fi

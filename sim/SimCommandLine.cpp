@@ -17,6 +17,7 @@ Parsed parse(const std::vector<std::string>& arguments) {
     bool haveRoot = false;
     bool haveProfile = false;
     bool haveTick = false;
+    bool haveLayout = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
         if (name == "--help" || name == "-h") return {std::nullopt, true, {}};
@@ -26,7 +27,7 @@ Parsed parse(const std::vector<std::string>& arguments) {
             value = name.substr(equals + 1);
             name.resize(equals);
         }
-        if (name != "--root" && name != "--profile" && name != "--tick-ms") {
+        if (name != "--root" && name != "--profile" && name != "--tick-ms" && name != "--layout") {
             return failure("unknown argument \"" + arguments[i] + "\"");
         }
         if (!value) {
@@ -46,6 +47,14 @@ Parsed parse(const std::vector<std::string>& arguments) {
             haveProfile = true;
             if (value->empty()) return failure("--profile needs a name or a file");
             options.profile = *value;
+        } else if (name == "--layout") {
+            if (haveLayout) return failure("--layout given twice");
+            haveLayout = true;
+            options.layout = simLayoutNamed(*value);
+            if (!options.layout) {
+                return failure("--layout must be \"socket\" or \"applesmc\", not \"" + *value +
+                               "\"");
+            }
         } else {
             if (haveTick) return failure("--tick-ms given twice");
             haveTick = true;
@@ -70,12 +79,14 @@ std::string usage() {
     for (const std::string& name : SimProfile::builtinNames()) {
         names += "  " + name + (name == kSimDefaultProfile ? " (default)" : "") + "\n";
     }
-    return "usage: tarnwick-sim --root DIR [--profile NAME|FILE] [--tick-ms N]\n"
+    return "usage: tarnwick-sim --root DIR [--profile NAME|FILE] [--tick-ms N] [--layout NAME]\n"
            "Turns DIR into a simulated Mac until SIGTERM or SIGINT: the SMC socket\n"
            "DIR/run/tarnwick-sim/smc.sock, hwmon and power_supply under DIR/sys, "
            "DIR/proc/cpuinfo,\n"
            "control.json (read) and state.json (written) in DIR/run/tarnwick-sim.\n"
            "--tick-ms: model step and file refresh interval, 10 to 60000 (default 250).\n"
+           "--layout: where the SMC is published, \"socket\" or \"applesmc\" (the kernel\n"
+           "driver's files in DIR/sys/devices/platform/applesmc.768); default: the profile's.\n"
            "Built-in profiles:\n" +
            names;
 }

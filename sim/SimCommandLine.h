@@ -1,16 +1,19 @@
 #pragma once
 
-// tarnwick-sim's arguments: --root DIR [--profile NAME|FILE] [--tick-ms N].
+// tarnwick-sim's arguments: --root DIR [--profile NAME|FILE] [--tick-ms N] [--layout NAME].
 
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "sim/SimProfile.h"
+
 struct SimOptions {
     std::filesystem::path root;
     std::string profile;  // built-in name or file
     int tickMs = 250;
+    std::optional<SimLayout> layout;  // overrides the profile's
 };
 
 namespace SimCommandLine {

@@ -35,6 +35,7 @@ SimControl SimControl::defaults(const SimProfile& profile) {
     SimControl control;
     control.load = profile.thermal.load;
     control.ambient = profile.thermal.ambient;
+    control.latencyMs = profile.latencyMs;
     if (profile.battery) {
         control.charger = profile.battery->online;
         control.battery = profile.battery->percent;
@@ -62,6 +63,10 @@ SimControl::Parsed SimControl::parse(std::string_view text, const SimControl& de
         } else if (name == "battery") {
             if (!number(value, 0, 100, control.battery)) {
                 return {std::nullopt, "\"battery\" must be a number from 0 to 100 (percent)"};
+            }
+        } else if (name == "latencyMs") {
+            if (!number(value, 0, kMaxLatencyMs, control.latencyMs)) {
+                return {std::nullopt, "\"latencyMs\" must be a number from 0 to 1000"};
             }
         } else if (name == "pin") {
             if (!value.is_object()) return {std::nullopt, "\"pin\" must be an object"};
@@ -101,6 +106,21 @@ SimControl::Parsed SimControl::parse(std::string_view text, const SimControl& de
                     problem = "\"fail\" has an unknown member \"" + member + "\"";
                 }
                 if (!problem.empty()) return {std::nullopt, problem};
+            }
+        } else if (name == "sleep") {
+            if (!number(value, 0, 86400, control.sleep)) {
+                return {std::nullopt, "\"sleep\" must be a number of seconds from 0 to 86400"};
+            }
+        } else if (name == "take") {
+            if (!value.is_object()) return {std::nullopt, "\"take\" must be an object"};
+            control.takes.clear();
+            for (const auto& [fan, rpm] : value.items()) {
+                double v = 0;
+                if (fan.size() != 1 || fan[0] < '0' || fan[0] > '9' || !number(rpm, 0, 1e5, v)) {
+                    return {std::nullopt,
+                            "\"take\": \"" + fan + "\" must map a fan number 0-9 to rpm"};
+                }
+                control.takes[fan[0] - '0'] = v;
             }
         } else {
             return {std::nullopt, "unknown member \"" + name + "\""};

@@ -112,7 +112,7 @@ bool SimMachine::pinned(const SimKey& key) const { return control_.pins.contains
 
 int32_t SimMachine::exchange(const smc_param& request, smc_param& reply) {
     std::memset(&reply, 0, sizeof reply);
-    if (control_.faults.io) {
+    if (control_.faults.io || sleepLeft_ > 0) {
         ++counts_.ioFailures;
         return SMC_STATUS_IO_ERROR;
     }
@@ -140,7 +140,8 @@ int32_t SimMachine::exchange(const smc_param& request, smc_param& reply) {
                 reply.result = SmcResult::notReadable;
             } else if (control_.faults.read.contains(key->name)) {
                 reply.result = SmcResult::error;
-            } else if (request.data_size != key->bytes.size()) {
+            } else if (request.data_size != key->bytes.size() ||
+                       key->bytes.size() > sizeof reply.bytes) {
                 reply.result = SmcResult::sizeMismatch;
             } else {
                 reply.key = request.key;
@@ -155,7 +156,8 @@ int32_t SimMachine::exchange(const smc_param& request, smc_param& reply) {
                 reply.result = SmcResult::keyNotFound;
             } else if (!key->writable) {
                 reply.result = SmcResult::notWritable;
-            } else if (request.data_size != key->bytes.size()) {
+            } else if (request.data_size != key->bytes.size() ||
+                       key->bytes.size() > sizeof request.bytes) {
                 reply.result = SmcResult::sizeMismatch;
             } else if (control_.faults.write.contains(key->name)) {
                 reply.result = SmcResult::error;
@@ -199,6 +201,34 @@ void SimMachine::advance(double seconds) {
         const double dt = std::min(seconds, kMaxStep);
         step(dt);
         seconds -= dt;
+        if (sleepLeft_ > 0) {
+            sleepLeft_ = std::max(0.0, sleepLeft_ - dt);
+            if (sleepLeft_ == 0) wake();
+        }
+    }
+}
+
+void SimMachine::sleep(double seconds) {
+    if (seconds > 0) sleepLeft_ = seconds;
+}
+
+void SimMachine::wake() {
+    // Firmware takes every fan back on wake; whoever drove them must ask again.
+    for (const FanKeys& fan : fanKeys_) store(fan.mode, 0);
+    store(ftst_, 0);
+    applyTakes();
+}
+
+void SimMachine::applyTakes() {
+    // A program held in sleep writes nothing.
+    if (sleepLeft_ > 0) return;
+    for (const auto& [index, rpm] : control_.takes) {
+        for (const FanKeys& fan : fanKeys_) {
+            if (fan.index != index) continue;
+            store(fan.mode, 1);
+            store(ftst_, 1);
+            store(fan.target, rpm);
+        }
     }
 }
 
@@ -257,7 +287,7 @@ double SimMachine::fanShare() const {
 SimMachine::Goals SimMachine::goals() const {
     const SimThermal& t = profile_.thermal;
     const double ambient = control_.ambient;
-    const double load = control_.load;
+    const double load = sleepLeft_ > 0 ? 0.0 : control_.load;
     const double rise = t.heat * (t.idle + (1.0 - t.idle) * load);
     Goals g;
     g.chip =
@@ -271,6 +301,7 @@ double SimMachine::fanGoal(const FanKeys& fan) {
     const SimThermal& t = profile_.thermal;
     const double min = decoded(fan.min).value_or(0);
     const double max = decoded(fan.max).value_or(0);
+    if (sleepLeft_ > 0) return 0;
     if (manual(fan)) return std::min(std::max(decoded(fan.target).value_or(0), min), max);
     const double share = std::clamp((chip_ - t.curveLow) / (t.curveHigh - t.curveLow), 0.0, 1.0);
     const double goal = t.fanStop && chip_ < t.curveLow ? 0.0 : min + share * (max - min);
@@ -301,6 +332,7 @@ void SimMachine::step(double dt) {
     battery_ += (g.battery - battery_) * slow;
     time_ += dt;
 
+    applyTakes();
     const double stepLimit = profile_.thermal.fanRate * dt;
     for (const FanKeys& fan : fanKeys_) {
         const double goal = fanGoal(fan);
@@ -332,16 +364,46 @@ std::string SimMachine::checkControl(const SimControl& control) const {
         }
         if (!found) return "\"hid\": no sensor \"" + name + "\"";
     }
+    for (const auto& [index, rpm] : control.takes) {
+        const bool found = std::any_of(fanKeys_.begin(), fanKeys_.end(),
+                                       [&](const FanKeys& fan) { return fan.index == index; });
+        if (!found) return "\"take\": no fan " + std::to_string(index);
+    }
     return {};
 }
 
 std::string SimMachine::setControl(const SimControl& control) {
     if (std::string problem = checkControl(control); !problem.empty()) return problem;
+    keepUnpinned(control);
+    // A second writer that lets go hands its fan back, as a well-behaved program does.
+    for (const auto& [index, rpm] : control_.takes) {
+        if (control.takes.contains(index)) continue;
+        for (const FanKeys& fan : fanKeys_) {
+            if (fan.index == index) store(fan.mode, 0);
+        }
+    }
+    if (control.sleep != control_.sleep) sleep(control.sleep);
     control_ = control;
     control_.load = std::clamp(control_.load, 0.0, 1.0);
     control_.battery = std::clamp(control_.battery, 0.0, 100.0);
     applyPins();
+    applyTakes();
     return {};
+}
+
+void SimMachine::keepUnpinned(const SimControl& next) {
+    for (const auto& [name, value] : control_.pins) {
+        if (next.pins.contains(name)) continue;
+        SimKey* key = find(SimCodec::pack(name));
+        const auto saved = beforePins_.find(name);
+        if (key != nullptr && saved != beforePins_.end()) key->bytes = saved->second;
+        beforePins_.erase(name);
+    }
+    for (const auto& [name, value] : next.pins) {
+        if (const SimKey* key = find(SimCodec::pack(name)); key && !beforePins_.contains(name)) {
+            beforePins_.emplace(name, key->bytes);
+        }
+    }
 }
 
 void SimMachine::applyPins() {
@@ -363,7 +425,12 @@ bool SimMachine::pin(std::string_view key, double value) {
     return setControl(next).empty();
 }
 
-void SimMachine::unpin(std::string_view key) { control_.pins.erase(SimCodec::name(key)); }
+void SimMachine::unpin(std::string_view key) {
+    SimControl next = control_;
+    next.pins.erase(SimCodec::name(key));
+    keepUnpinned(next);
+    control_ = std::move(next);
+}
 
 std::optional<double> SimMachine::value(std::string_view key) const {
     return decoded(position(key));

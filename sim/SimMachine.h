@@ -68,7 +68,7 @@ class SimMachine {
     explicit SimMachine(std::string_view nameOrFile);
 
     // One SMC exchange: 0 with `reply` filled (its result byte is the SMC's verdict), or
-    // SMC_STATUS_IO_ERROR with `reply` zeroed while the "io" fault is set.
+    // SMC_STATUS_IO_ERROR with `reply` zeroed while the "io" fault is set or the machine sleeps.
     int32_t exchange(const smc_param& request, smc_param& reply);
 
     // Runs the thermal and fan model for `seconds` of simulated time (negative counts as 0).
@@ -83,6 +83,10 @@ class SimMachine {
     void setCharger(bool online);
     void setBattery(double percent);  // clamped to 0..100
     void setFaults(const SimFaults& faults);
+    // Puts the machine to sleep for `seconds` of simulated time: nothing answers on the SMC, the
+    // fans spin down, and on wake every fan is back in automatic mode, as firmware leaves them.
+    void sleep(double seconds);
+    double sleepLeft() const { return sleepLeft_; }  // simulated seconds; 0 while awake
     // Holds `key` at `value` (the key's units) until unpinned; false for an unknown key or a
     // type that holds no number.
     bool pin(std::string_view key, double value);
@@ -126,6 +130,11 @@ class SimMachine {
     std::optional<double> decoded(size_t position) const;
     bool pinned(const SimKey& key) const;
     void applyPins();
+    void applyTakes();
+    void wake();
+    // Keys the model does not drive would keep a removed pin's value for ever: their own value
+    // comes back when the pin goes.
+    void keepUnpinned(const SimControl& next);
     struct Goals {
         double chip = 0;  // where each node would settle under the present load and fans, °C
         double ssd = 0;
@@ -151,9 +160,11 @@ class SimMachine {
     size_t ftst_ = kNone;
     SimControl control_;
     double time_ = 0;
+    double sleepLeft_ = 0;
     double chip_ = 0;
     double ssd_ = 0;
     double battery_ = 0;
+    std::map<std::string, std::vector<uint8_t>> beforePins_;  // key -> bytes before its pin
     std::deque<SimWrite> writes_;
     SimExchangeCounts counts_;
 };

@@ -23,8 +23,10 @@ struct SimFollow {
 struct SimKey {
     std::string name;  // four characters, space-padded
     uint32_t code = 0;
-    std::string type;            // four characters, space-padded
-    std::vector<uint8_t> bytes;  // the value; its length is the key's data size (at most 32)
+    std::string type;  // four characters, space-padded
+    // The value; its length is the key's data size. Real SMCs describe keys of more than 32 bytes
+    // but refuse to read them through the 32-byte block.
+    std::vector<uint8_t> bytes;
     bool readable = true;
     bool writable = false;
     bool indexed = true;  // false: answers by name but is left out of "#KEY" and the index
@@ -48,6 +50,15 @@ struct SimBattery {
     double percent = 80.0;
     bool online = true;  // adapter plugged in
 };
+
+// Where the machine's SMC reaches its clients: the simulator's own socket, or the files the
+// kernel's applesmc driver publishes for Intel Macs.
+enum class SimLayout { socket, applesmc };
+
+// The layout a profile or command line names ("socket", "applesmc"), absent for any other text.
+std::optional<SimLayout> simLayoutNamed(std::string_view name);
+// The name of a layout as profiles spell it.
+std::string_view simLayoutName(SimLayout layout);
 
 // Thermal model parameters (°C, seconds, rpm).
 struct SimThermal {
@@ -75,6 +86,11 @@ struct SimProfile {
     std::vector<SimHwmonChip> hwmon;
     std::optional<SimBattery> battery;
     SimThermal thermal;
+    SimLayout layout = SimLayout::socket;
+    double latencyMs = 0;  // how long each SMC key read takes the driver, milliseconds
+    std::string origin;    // where the key table came from, for people reading the file
+    // Members this simulator does not know, named once at start-up instead of refusing the file.
+    std::vector<std::string> warnings;
 
     struct Loaded;
     // Parses profile JSON; `source` names it in error messages.

@@ -11,7 +11,7 @@
 
 #include "sim/SimControlFile.h"
 #include "sim/SimFile.h"
-#include "sim/SimServer.h"
+#include "sim/SimSmcFront.h"
 #include "sim/SimState.h"
 #include "sim/SimSysfs.h"
 
@@ -64,6 +64,10 @@ int run(const SimOptions& options) {
 
     SimProfile::Loaded loaded = SimProfile::load(options.profile);
     if (!loaded.profile) return fail(loaded.error);
+    for (const std::string& warning : loaded.profile->warnings) {
+        std::fprintf(stderr, "tarnwick-sim: %s\n", warning.c_str());
+    }
+    const SimLayout layout = options.layout.value_or(loaded.profile->layout);
     SimMachine machine(std::move(*loaded.profile));
 
     const std::filesystem::path dir = options.root / "run/tarnwick-sim";
@@ -75,15 +79,25 @@ int run(const SimOptions& options) {
     Reporter fileReport;
     SimControlFile control(dir / "control.json");
     controlReport(control.refresh(machine));
+    // state.json from an earlier run must not announce this one before it is ready.
+    std::filesystem::remove(dir / "state.json", code);
     SimSysfs sysfs(options.root);
     std::string error;
     if (!sysfs.prepare(machine, error)) return fail(error);
+    // Readiness: the socket appears once every file is in place; the driver's files, which have
+    // no single last file, are in place once state.json appears.
+    std::unique_ptr<SimSmcFront> front;
+    if (layout != SimLayout::socket) {
+        front = SimSmcFront::open(layout, options.root, machine, error);
+        if (!front) return fail(error);
+    }
     if (!SimFile::replace(dir / "state.json", SimState::render(machine), error)) return fail(error);
-    // The socket comes last: once it exists, every file is in place.
-    std::unique_ptr<SimServer> server = SimServer::listen(dir / "smc.sock", machine, error);
-    if (!server) return fail(error);
+    if (!front) {
+        front = SimSmcFront::open(layout, options.root, machine, error);
+        if (!front) return fail(error);
+    }
     std::printf("tarnwick-sim: %s (%s) serving %s\n", machine.profile().brand.c_str(),
-                machine.profile().source.c_str(), (dir / "smc.sock").c_str());
+                machine.profile().source.c_str(), front->where().c_str());
     std::fflush(stdout);
 
     const auto tick = std::chrono::milliseconds(options.tickMs);
@@ -93,7 +107,7 @@ int run(const SimOptions& options) {
         const auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
         const int timeout = static_cast<int>(std::clamp<int64_t>(wait.count() + 1, 0, 60000));
-        if (server->serve(timeout, signals.fd)) {
+        if (front->serve(timeout, signals.fd)) {
             signalfd_siginfo info{};
             if (::read(signals.fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) break;
         }
@@ -108,14 +122,14 @@ int run(const SimOptions& options) {
         controlReport(control.refresh(machine));
         machine.advance(elapsed);
         error.clear();
-        if (sysfs.update(machine, error) &&
+        if (front->update(error) && sysfs.update(machine, error) &&
             SimFile::replace(dir / "state.json", SimState::render(machine), error)) {
             fileReport.clear();
         } else {
             fileReport(error);
         }
     }
-    server.reset();
+    front.reset();
     std::printf("tarnwick-sim: stopped\n");
     return 0;
 }

@@ -26,13 +26,18 @@ json controlJson(const SimControl& control) {
     json failWrite = json::array();
     for (const std::string& key : control.faults.read) failRead.push_back(trimmed(key));
     for (const std::string& key : control.faults.write) failWrite.push_back(trimmed(key));
+    json takes = json::object();
+    for (const auto& [index, rpm] : control.takes) takes[std::to_string(index)] = rpm;
     return {{"load", control.load},
             {"ambient", control.ambient},
             {"charger", control.charger},
             {"battery", control.battery},
             {"pin", pins},
             {"hid", control.hid},
-            {"fail", {{"read", failRead}, {"write", failWrite}, {"io", control.faults.io}}}};
+            {"latencyMs", control.latencyMs},
+            {"fail", {{"read", failRead}, {"write", failWrite}, {"io", control.faults.io}}},
+            {"sleep", control.sleep},
+            {"take", takes}};
 }
 
 }  // namespace
@@ -68,6 +73,7 @@ std::string render(const SimMachine& machine) {
     const json state = {{"profile", machine.profile().source},
                         {"brand", machine.profile().brand},
                         {"time", machine.time()},
+                        {"asleep", machine.sleepLeft()},
                         {"updated", std::chrono::duration<double>(now).count()},
                         {"exchanges",
                          {{"keyInfo", counts.keyInfo},

@@ -65,55 +65,168 @@ std::string wholeRPMText(double rpm) {
     return text;
 }
 
+std::string wholeSecondsText(std::chrono::nanoseconds duration) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
+}
+
 ControlLoop::ControlLoop(Machine& machine, Clock& clock, std::ostream& log)
     : machine_(machine), clock_(clock), log_(log) {}
 
 void ControlLoop::logLine(const std::string& line) { log_ << line << '\n' << std::flush; }
 
+bool ControlLoop::handBack() {
+    written_ = false;
+    if (machine_.setAuto()) {
+        drive_ = Drive::system;
+        return true;
+    }
+    if (drive_ != Drive::handingBack) {
+        logLine("tarnwickd: a fan did not return to automatic control; keeping the safety speed");
+    }
+    drive_ = Drive::handingBack;
+    return false;
+}
+
+Driver ControlLoop::reported(bool overridden) const {
+    if (sleepingSince_) return Driver::sleeping;
+    switch (drive_) {
+        case Drive::daemon:
+            return overridden ? Driver::overridden : Driver::daemon;
+        case Drive::handingBack:
+            return Driver::handingBack;
+        case Drive::system:
+            break;
+    }
+    return steppedBack_ ? Driver::overridden : Driver::system;
+}
+
+void ControlLoop::saveStatus(Status status, bool overridden) {
+    status.updated = clock_.wall();
+    status.driver = reported(overridden);
+    machine_.saveStatus(status);
+}
+
 void ControlLoop::pass() {
+    if (sleepingSince_) {
+        if (clock_.monotonic() - *sleepingSince_ <= sleepPauseLimit) {
+            saveStatus(Status{0, manual(), manual() ? target_ : 0, std::string(Platform::osName),
+                              std::nullopt});
+            return;
+        }
+        logLine("tarnwickd: no wake within " + wholeSecondsText(sleepPauseLimit) +
+                " s, starting afresh");
+        startAfresh();
+    } else if (const auto slept = missedSleep()) {
+        // Firmware may have reset the fans, or kept them at a speed chosen for the old heat.
+        if (drive_ != Drive::system) handBack();
+        logLine("tarnwickd: missed a sleep of " + wholeSecondsText(*slept) + " s, starting afresh");
+        startAfresh();
+    }
+
     const Config config = machine_.loadConfig();
     const Readings raw = machine_.readings();
-    const Readings readings = smoother_.apply(raw);
     const PowerState power = machine_.power();
-    const std::vector<Fan> fans = machine_.fans();
+    const std::optional<std::vector<Fan>> fans = machine_.fans();
 
-    const std::optional<Range> range = commonRange(fans);
+    // Unreadable fans tell nothing about who drives them: the state stays as it was.
+    if (!fans) {
+        if (!fansUnreadable_) logLine("tarnwickd: cannot read the fans; keeping the present state");
+        fansUnreadable_ = true;
+        smoother_.apply(raw);
+        saveStatus(Status{0, manual(), manual() ? target_ : 0,
+                          manual() ? "fans unreadable" : std::string(Platform::osName),
+                          "cannot read the fans"});
+        return;
+    }
+    // An SMC that went silent and came back with every fan the daemon drove in automatic mode
+    // has been through a sleep (or a reset) nobody announced.
+    if (fansUnreadable_ && drive_ == Drive::daemon && !fans->empty() &&
+        std::all_of(fans->begin(), fans->end(), [](const Fan& fan) { return fan.mode == 0; })) {
+        drive_ = Drive::system;
+        logLine(
+            "tarnwickd: the fans came back in automatic mode, as after a sleep; starting afresh");
+        startAfresh();
+    }
+    fansUnreadable_ = false;
+    const Readings readings = smoother_.apply(raw);
+
+    const std::optional<Range> range = commonRange(*fans);
     if (!range) {
-        if (manual_) {
-            machine_.setAuto();
-            manual_ = false;
-        }
-        machine_.saveStatus(
-            Status{clock_.wall(), false, 0, std::string(Platform::osName), "No fans found"});
+        if (drive_ != Drive::system) handBack();
+        saveStatus(Status{0, manual(), manual() ? target_ : 0, std::string(Platform::osName),
+                          "No fans found"});
         return;
     }
 
     const Demand demand = Curve::demand(config, readings, power, range->min, range->max);
+    const auto now = clock_.monotonic();
 
-    if (!manual_) {
-        const double systemSpeed = meanActual(fans);
-        if (config.manualMode || (demand.rpm > 0 && demand.rpm > systemSpeed + takeOverMargin)) {
-            manual_ = true;
+    // Read back the last write: a fan the firmware or another program took is asserted again a
+    // few times, then left to them.
+    std::optional<std::string> overridden;
+    if (drive_ == Drive::daemon && written_) {
+        overridden = overrides_.check(*fans, target_);
+        if (overridden && overrides_.count(now) == OverrideWatch::Action::stepBack) {
+            logLine("tarnwickd: overridden (" + *overridden + "), stepping back");
+            steppedBack_ = StepBack{now, *overridden};
+            // The fans still at the daemon's speed must not stay in manual with nobody driving
+            // them. The taken fan may well read back manual, held by its new owner: that is no
+            // failed hand-back to retry, so the read-back is not judged here.
+            machine_.setAuto();
+            drive_ = Drive::system;
+        } else if (overridden) {
+            logLine("tarnwickd: overridden (" + *overridden + "), asserting again");
+        }
+    }
+    written_ = false;
+
+    const auto held =
+        std::find_if(fans->begin(), fans->end(), [](const Fan& fan) { return fan.mode != 0; });
+    if (steppedBack_ && now - steppedBack_->since > stepBackHold && held == fans->end()) {
+        steppedBack_.reset();
+    }
+
+    // Nobody else may leave a fan in manual control behind the system's back: while the system
+    // drives, a fan found in manual has no owner and goes back, unless it keeps coming back to
+    // manual, which shows it has one.
+    if (drive_ == Drive::system && held != fans->end() && !steppedBack_) {
+        if (overrides_.count(now) == OverrideWatch::Action::stepBack) {
+            const std::string what = OverrideWatch::setTo(*held);
+            logLine("tarnwickd: overridden (" + what + "), stepping back");
+            steppedBack_ = StepBack{now, what};
+        } else {
+            logLine("tarnwickd: a fan was in manual control with no owner; handing it back");
+            handBack();
+        }
+    } else if (drive_ == Drive::handingBack && handBack()) {
+        logLine("tarnwickd: back to macOS");
+    }
+
+    if (drive_ == Drive::system && !steppedBack_) {
+        const double systemSpeed = meanActual(*fans);
+        const bool waiting = retryAt_ && now < *retryAt_;
+        if (!waiting &&
+            (config.manualMode || (demand.rpm > 0 && demand.rpm > systemSpeed + takeOverMargin))) {
+            drive_ = Drive::daemon;
+            retryAt_.reset();
+            overrides_.reset();
             target_ = greaterOf(systemSpeed, range->min);
             quietSince_.reset();
             logLine("tarnwickd: manual (" + demand.reason + ", want " + wholeRPMText(demand.rpm) +
                     ", macOS " + wholeRPMText(systemSpeed) + ")");
         }
-    } else if (config.manualMode || demand.rpm >= range->min + quietMargin) {
-        quietSince_.reset();
-    } else {
-        // Monotonic time: a wall-clock step must neither hold the fans nor release them early.
-        const auto now = clock_.monotonic();
-        if (!quietSince_) quietSince_ = now;
-        if (now - *quietSince_ > quietPeriod) {
-            manual_ = false;
-            machine_.setAuto();
-            logLine("tarnwickd: back to macOS");
+    } else if (drive_ == Drive::daemon) {
+        if (config.manualMode || demand.rpm >= range->min + quietMargin) {
+            quietSince_.reset();
+        } else {
+            // Monotonic time: a wall-clock step must neither hold the fans nor release them early.
+            if (!quietSince_) quietSince_ = now;
+            if (now - *quietSince_ > quietPeriod && handBack()) logLine("tarnwickd: back to macOS");
         }
     }
 
     std::optional<std::string> error;
-    if (manual_) {
+    if (drive_ != Drive::system) {
         // A chip temperature that stops arriving lives on in the smoother; the safety speed must
         // not trust it, so it goes to full speed as soon as no chip sensor answers.
         const std::optional<double> hottest =
@@ -121,23 +234,96 @@ void ControlLoop::pass() {
         const double safety =
             hottest ? range->min + (range->max - range->min) * Curve::safetyFraction(*hottest)
                     : range->max;
-        const double wanted = greaterOf(greaterOf(demand.rpm, safety), range->min);
+        const double asked = drive_ == Drive::daemon ? demand.rpm : 0;
+        const double wanted = greaterOf(greaterOf(asked, safety), range->min);
         target_ = !(target_ < wanted) ? greaterOf(wanted, target_ - rampDown)
                                       : smallerOf(wanted, target_ + rampUp);
-        if (!machine_.setManual(target_)) error = "SMC write failed";
+        if (drive_ == Drive::handingBack) target_ = greaterOf(target_, safety);
+        if (machine_.setManual(target_)) {
+            failedWrites_ = 0;
+            written_ = drive_ == Drive::daemon;
+        } else {
+            error = "SMC write failed";
+            // Manual control at a speed nobody can set is worse than the system's own curve.
+            if (drive_ == Drive::daemon && ++failedWrites_ >= failedWritesLimit) {
+                failedWrites_ = 0;
+                retryAt_ = now + retryAfterFailedWrites;
+                logLine("tarnwickd: fan speed writes failed " + std::to_string(failedWritesLimit) +
+                        " passes in a row; handing the fans back to the system");
+                handBack();
+            }
+        }
+    }
+    if (drive_ == Drive::handingBack) {
+        error = "a fan did not return to automatic control";
+    } else if (drive_ == Drive::system && retryAt_ && now < *retryAt_) {
+        error = "fan speed writes failed; the system drives the fans";
     }
 
     Status status;
-    status.updated = clock_.wall();
-    status.manual = manual_;
-    status.targetRPM = manual_ ? target_ : 0;
-    status.reason = manual_ ? (demand.reason.empty() ? "ramping down" : demand.reason)
-                            : std::string(Platform::osName);
+    status.manual = manual();
+    status.targetRPM = manual() ? target_ : 0;
+    if (drive_ == Drive::daemon) {
+        status.reason = overridden              ? *overridden
+                        : demand.reason.empty() ? "ramping down"
+                                                : demand.reason;
+    } else if (drive_ == Drive::handingBack) {
+        status.reason = "handing back";
+    } else if (steppedBack_) {
+        status.reason = steppedBack_->what;
+    } else {
+        status.reason = std::string(Platform::osName);
+    }
     status.error = std::move(error);
-    machine_.saveStatus(status);
+    saveStatus(std::move(status), overridden.has_value());
 }
 
-void ControlLoop::stop() {
-    machine_.setAuto();
+void ControlLoop::sleep() {
+    if (!sleepingSince_) {
+        if (drive_ != Drive::system) handBack();
+        sleptAt_ = clock_.sinceBoot();
+        logLine("tarnwickd: paused for sleep");
+    }
+    sleepingSince_ = clock_.monotonic();
+    saveStatus(Status{0, manual(), manual() ? target_ : 0, std::string(Platform::osName),
+                      drive_ == Drive::handingBack
+                          ? std::optional<std::string>("a fan did not return to automatic control")
+                          : std::nullopt});
+}
+
+void ControlLoop::wake() {
+    if (sleepingSince_) {
+        logLine("tarnwickd: awake after " + wholeSecondsText(clock_.sinceBoot() - sleptAt_) +
+                " s, starting afresh");
+    } else if (drive_ != Drive::system) {
+        // A wake without its sleep: the firmware may have reset the fans all the same.
+        handBack();
+    }
+    startAfresh();
+}
+
+void ControlLoop::startAfresh() {
+    sleepingSince_.reset();
+    steppedBack_.reset();
+    overrides_.reset();
+    written_ = false;
+    smoother_ = ReadingsSmoother{};
+    quietSince_.reset();
+    suspendedSoFar_ = clock_.sinceBoot() - clock_.monotonic().time_since_epoch();
+}
+
+std::optional<std::chrono::nanoseconds> ControlLoop::missedSleep() {
+    const std::chrono::nanoseconds suspended =
+        clock_.sinceBoot() - clock_.monotonic().time_since_epoch();
+    const std::optional<std::chrono::nanoseconds> before = suspendedSoFar_;
+    suspendedSoFar_ = suspended;
+    if (!before || suspended - *before <= missedSleepJump) return std::nullopt;
+    return suspended - *before;
+}
+
+bool ControlLoop::stop() {
+    const bool handed = machine_.setAuto();
+    drive_ = handed ? Drive::system : Drive::handingBack;
     machine_.removeStatus();
+    return handed;
 }

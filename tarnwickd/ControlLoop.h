@@ -2,7 +2,8 @@
 
 // The daemon's decision between the system and itself, one pass at a time: take the fans over
 // when the curve asks for clearly more than the system gives, ramp them in bounded steps, keep
-// them at or above the safety speed, and hand them back after a quiet spell.
+// them at or above the safety speed, and hand them back after a quiet spell, before a sleep, or
+// to whoever took them from it.
 
 #include <chrono>
 #include <optional>
@@ -12,14 +13,34 @@
 #include "FanCore/Sensors/ReadingsSmoother.h"
 #include "tarnwickd/Clock.h"
 #include "tarnwickd/Machine.h"
+#include "tarnwickd/OverrideWatch.h"
 
 class ControlLoop {
   public:
+    // Who is responsible for the fans. Only modes read back as automatic make the system
+    // responsible again; until then the daemon keeps them at the safety speed.
+    enum class Drive {
+        system,       // the system drives them; the daemon watches their modes
+        daemon,       // the daemon drives them
+        handingBack,  // let go, but a fan did not read back automatic: kept safe, retried
+    };
+
     static constexpr double takeOverMargin = 150;  // rpm above the system's speed
     static constexpr double quietMargin = 100;     // rpm above the common minimum
     static constexpr std::chrono::seconds quietPeriod{20};
     static constexpr double rampUp = 400;    // rpm per pass
     static constexpr double rampDown = 300;  // rpm per pass
+    // Passes in a row whose target writes failed before the fans go back to the system, and how
+    // long the system keeps them before the daemon may try again.
+    static constexpr int failedWritesLimit = 3;
+    static constexpr std::chrono::seconds retryAfterFailedWrites{20};
+    // A pause for sleep ends by itself after this much time awake, should the wake never come.
+    static constexpr std::chrono::seconds sleepPauseLimit{60};
+    // A jump of boot time over the monotonic clock by more than this is a sleep nobody announced.
+    static constexpr std::chrono::seconds missedSleepJump{1};
+    // After stepping back from an override the daemon leaves the fans alone for at least this
+    // long, and for as long as any fan stays in manual mode under someone else.
+    static constexpr std::chrono::seconds stepBackHold{60};
 
     // Starts with the system driving the fans; `log` receives whole lines, flushed one by one.
     ControlLoop(Machine& machine, Clock& clock, std::ostream& log);
@@ -27,23 +48,61 @@ class ControlLoop {
     // Reads settings, temperatures, power and fans, decides, writes the fans and the status file.
     void pass();
 
-    // Hands the fans back to the system and removes the status file; the caller exits afterwards.
-    void stop();
+    // Hands the fans back to the system and removes the status file; true when every fan read
+    // back automatic. The caller exits afterwards.
+    bool stop();
 
-    bool manual() const { return manual_; }
+    // The machine is about to sleep: hands the fans back, reports "sleeping" and pauses the passes
+    // (no SMC access) until wake() or sleepPauseLimit of time awake.
+    void sleep();
+
+    // The machine woke: the next pass starts afresh, with no smoothing memory and no quiet timer,
+    // and takes the fans over again only by the normal rules.
+    void wake();
+
+    Drive drive() const { return drive_; }
+    bool manual() const { return drive_ != Drive::system; }
+    bool sleeping() const { return sleepingSince_.has_value(); }
+    bool steppedBack() const { return steppedBack_.has_value(); }
     double target() const { return target_; }  // rpm last sent while manual
 
   private:
     void logLine(const std::string& line);
+    // Lets go of the fans; false (and Drive::handingBack) when a fan does not read back automatic.
+    bool handBack();
+    // Forgets everything learnt before a sleep: smoothing, quiet timer, overrides, pause.
+    void startAfresh();
+    // The length of a sleep seen on the clocks since the last pass, when there was one.
+    std::optional<std::chrono::nanoseconds> missedSleep();
+    // Who drives the fans as the status reports it.
+    Driver reported(bool overridden) const;
+    void saveStatus(Status status, bool overridden = false);
 
     Machine& machine_;
     Clock& clock_;
     std::ostream& log_;
-    bool manual_ = false;
+    Drive drive_ = Drive::system;
     double target_ = 0;
     std::optional<std::chrono::steady_clock::time_point> quietSince_;
+    int failedWrites_ = 0;
+    // Set when failing writes handed the fans back: no take-over before this time.
+    std::optional<std::chrono::steady_clock::time_point> retryAt_;
+    bool fansUnreadable_ = false;
     ReadingsSmoother smoother_;
+    std::optional<std::chrono::steady_clock::time_point> sleepingSince_;
+    std::chrono::nanoseconds sleptAt_{};                      // boot time when the pause began
+    std::optional<std::chrono::nanoseconds> suspendedSoFar_;  // boot time minus monotonic time
+    OverrideWatch overrides_;
+    bool written_ = false;  // the last pass drove the fans and every write succeeded
+    struct StepBack {
+        std::chrono::steady_clock::time_point since;
+        std::string what;
+    };
+    std::optional<StepBack> steppedBack_;
 };
+
+// A duration as whole seconds, for log lines.
+std::string wholeSecondsText(std::chrono::nanoseconds duration);
 
 // A speed as a decimal integer, fraction dropped towards zero; "nan", "inf" or "-inf" for values
 // that have no integer form (never an out-of-range conversion).

@@ -14,6 +14,8 @@ sigset_t stopSet() {
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGHUP);
+    sigaddset(&set, StopSignals::sleepSignal);
+    sigaddset(&set, StopSignals::wakeSignal);
     return set;
 }
 
@@ -40,4 +42,16 @@ int StopSignals::wait(std::chrono::nanoseconds timeout) {
         // EINTR comes from a stop and continue (SIGSTOP, SIGCONT); keep waiting out the rest.
         if (errno != EINTR || left == std::chrono::nanoseconds::zero()) return 0;
     }
+}
+
+bool StopSignals::isStop(int signal) {
+    return signal == SIGTERM || signal == SIGINT || signal == SIGHUP;
+}
+
+bool StopSignals::pending() {
+    sigset_t set;
+    sigemptyset(&set);
+    if (sigpending(&set) != 0) return false;
+    return sigismember(&set, SIGTERM) == 1 || sigismember(&set, SIGINT) == 1 ||
+           sigismember(&set, SIGHUP) == 1;
 }

@@ -49,6 +49,12 @@ std::optional<Status> Status::decode(std::string_view text) {
         if (!error->is_string()) return std::nullopt;
         status.error = error->get<std::string>();
     }
+    if (const auto driver = document.find("driver");
+        driver != document.end() && !driver->is_null()) {
+        if (!driver->is_string()) return std::nullopt;
+        // A driver this reader does not know (a newer daemon's) leaves `manual` to tell.
+        status.driver = Drivers::fromText(driver->get<std::string>());
+    }
     return status;
 }
 
@@ -56,6 +62,7 @@ std::string Status::encode() const {
     json document = {
         {"updated", updated}, {"manual", manual}, {"targetRPM", targetRPM}, {"reason", reason}};
     if (error) document["error"] = *error;
+    if (driver) document["driver"] = Drivers::text(*driver);
     // Texts that are not valid UTF-8 get replacement characters rather than an exception.
     return document.dump(-1, ' ', false, json::error_handler_t::replace);
 }
@@ -69,9 +76,14 @@ std::expected<void, std::string> Status::save() const {
     return SafeFile::writeAtomically(Paths::status(), encode());
 }
 
+Driver Status::drivenBy() const {
+    if (driver) return *driver;
+    return manual ? Driver::daemon : Driver::system;
+}
+
 bool Status::isFresh() const {
     const std::chrono::duration<double> now = std::chrono::system_clock::now().time_since_epoch();
     return isFresh(now.count());
 }
 
-bool Status::isFresh(double now) const { return now - updated < freshSeconds; }
+bool Status::isFresh(double now) const { return std::abs(now - updated) < freshSeconds; }

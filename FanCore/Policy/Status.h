@@ -7,12 +7,19 @@
 #include <string>
 #include <string_view>
 
+#include "FanCore/Policy/Driver.h"
+
 struct Status {
     double updated = 0;  // seconds since 1970-01-01 UTC, wall clock
     bool manual = false;
     double targetRPM = 0;
     std::string reason;
     std::optional<std::string> error{};  // may be left out of a brace initialiser
+    // Who holds the fans; absent in statuses of older daemons, where `manual` tells.
+    std::optional<Driver> driver{};
+
+    // The driver, or the one `manual` implies when none was reported.
+    Driver drivenBy() const;
 
     // Reads Paths::status(); absent when the file is missing, unsafe or does not decode.
     static std::optional<Status> load();
@@ -20,13 +27,14 @@ struct Status {
     // Decodes status text; absent on a missing required member, a wrong type, or not JSON.
     static std::optional<Status> decode(std::string_view text);
 
-    // Compact JSON; "error" left out when absent.
+    // Compact JSON; "error" and "driver" left out when absent.
     std::string encode() const;
 
     // Replaces Paths::status() atomically (the folder must exist); the error names path and reason.
     std::expected<void, std::string> save() const;
 
-    // True when now - updated < 10 s (a future time stamp also counts as fresh).
+    // True when updated lies less than 10 s from now, either way: a time stamp far in the future
+    // would otherwise show a daemon as running long after it is gone.
     bool isFresh() const;
     bool isFresh(double now) const;
 

@@ -16,6 +16,13 @@ int64_t truncated(double value, int64_t fallback) {
     return static_cast<int64_t>(value);
 }
 
+// Garbage in "FNum" must neither reach a conversion to an integer that is undefined nor ask for
+// keys beyond the ten a four-character name can hold.
+int64_t countOf(double value) {
+    if (!std::isfinite(value) || value < 0) return 0;
+    return static_cast<int64_t>(std::min(std::trunc(value), static_cast<double>(maxCount)));
+}
+
 }  // namespace
 
 std::string key(int64_t index, std::string_view suffix) {
@@ -28,11 +35,7 @@ std::string key(int64_t index, std::string_view suffix) {
 
 int64_t count() {
     const auto value = SMC::readDouble("FNum");
-    if (!value) return 0;
-    // Garbage in "FNum" must neither reach a conversion to an integer that is undefined nor ask
-    // for keys beyond the ten a four-character name can hold.
-    if (!std::isfinite(*value) || *value < 0) return 0;
-    return static_cast<int64_t>(std::min(std::trunc(*value), static_cast<double>(maxCount)));
+    return value ? countOf(*value) : 0;
 }
 
 std::vector<Fan> read() {
@@ -57,7 +60,33 @@ std::vector<Fan> read() {
     return fans;
 }
 
+std::optional<std::vector<Fan>> readChecked() {
+    const auto number = SMC::readDouble("FNum");
+    if (!number) return std::nullopt;
+    const int64_t n = countOf(*number);
+    std::vector<Fan> fans;
+    for (int64_t i = 0; i < n; ++i) {
+        const auto actual = SMC::readDouble(key(i, "Ac"));
+        const auto min = SMC::readDouble(key(i, "Mn"));
+        const auto max = SMC::readDouble(key(i, "Mx"));
+        const std::string modeKey = key(i, "Md");
+        const auto mode = SMC::readDouble(modeKey);
+        if (!min || !max || (!mode && SMC::exists(modeKey))) return std::nullopt;
+        Fan fan;
+        fan.index = i;
+        fan.actual = actual.value_or(0);
+        fan.min = *min;
+        fan.max = *max;
+        fan.target = SMC::readDouble(key(i, "Tg")).value_or(0);
+        fan.mode = mode ? truncated(*mode, 1) : 0;
+        fans.push_back(fan);
+    }
+    return fans;
+}
+
 bool setManual(double rpm) {
+    const auto number = SMC::readDouble("FNum");
+    if (!number) return false;
     // Some machines ignore manual targets until the unlock key is set; whether it took is
     // judged by the mode and target writes that follow.
     if (SMC::exists("Ftst")) {
@@ -69,26 +98,47 @@ bool setManual(double rpm) {
     if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
 
     bool ok = true;
-    for (const Fan& fan : read()) {
-        const double target = std::min(fan.max, std::max(rpm, fan.min));
-        const std::string modeKey = key(fan.index, "Md");
-        if (SMC::exists(modeKey) && fan.mode != 1) ok = SMC::writeNumber(modeKey, 1) && ok;
+    for (int64_t i = 0; i < countOf(*number); ++i) {
+        // A range that failed to read is no range: such a fan gets neither mode nor target.
+        const auto min = SMC::readDouble(key(i, "Mn"));
+        const auto max = SMC::readDouble(key(i, "Mx"));
+        if (!min || !max) {
+            ok = false;
+            continue;
+        }
+        const double target = std::min(*max, std::max(rpm, *min));
+        const std::string modeKey = key(i, "Md");
+        const auto mode = SMC::readDouble(modeKey);
+        if (SMC::exists(modeKey) && (!mode || *mode != 1)) {
+            ok = SMC::writeNumber(modeKey, 1) && ok;
+        }
         if (!std::isfinite(target)) {
             ok = false;
             continue;
         }
-        ok = SMC::writeNumber(key(fan.index, "Tg"), target) && ok;
+        ok = SMC::writeNumber(key(i, "Tg"), target) && ok;
     }
     return ok;
 }
 
-void setAuto() {
-    const int64_t n = count();
+bool setAuto() {
+    const auto number = SMC::readDouble("FNum");
+    const bool counted = number.has_value();
+    const int64_t n = number ? countOf(*number) : 0;
     for (int64_t i = 0; i < n; ++i) {
         const std::string modeKey = key(i, "Md");
         if (SMC::exists(modeKey)) SMC::writeNumber(modeKey, 0);
     }
     if (SMC::exists("Ftst")) SMC::writeNumber("Ftst", 0);
+    // Written is not done: only modes read back as automatic count as handed back.
+    if (!counted) return false;
+    for (int64_t i = 0; i < n; ++i) {
+        const std::string modeKey = key(i, "Md");
+        if (!SMC::exists(modeKey)) continue;
+        const auto mode = SMC::readDouble(modeKey);
+        if (!mode || *mode != 0) return false;
+    }
+    return true;
 }
 
 }  // namespace Fans

@@ -76,10 +76,21 @@ QString barText(const Model& model) {
 namespace StatusReport {
 
 QString driver(const Model& model) {
-    if (model.fans().empty()) return {};
-    if (model.daemonDriving()) return QStringLiteral("daemon");
-    if (model.helperInstalled() && model.helperRunning() && model.status()->error) {
-        return QStringLiteral("error");
+    switch (model.fanControl()) {
+        case FanControlState::noFans:
+            return {};
+        case FanControlState::daemon:
+            return QStringLiteral("daemon");
+        case FanControlState::overridden:
+            return QStringLiteral("overridden");
+        case FanControlState::handingBack:
+            return QStringLiteral("handing back");
+        case FanControlState::sleeping:
+            return QStringLiteral("sleeping");
+        case FanControlState::notInstalled:
+        case FanControlState::notRunning:
+        case FanControlState::system:
+            break;
     }
     return QStringLiteral("system");
 }

@@ -13,8 +13,8 @@ namespace StatusReport {
 // The version of the JSON object's layout; raised whenever a member changes meaning or goes.
 constexpr int schemaVersion = 1;
 
-// Who holds the fans: "daemon", "system" (also while fan control is not installed or not
-// running), "error" (the daemon reports one); empty without fans.
+// Who holds the fans (Model::fanControl()): "daemon", "overridden", "handing back", "sleeping",
+// or "system" (also while fan control is not installed or not running); empty without fans.
 QString driver(const Model& model);
 
 // One line per reading, per fan, for who drives them and for the settings.

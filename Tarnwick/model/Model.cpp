@@ -201,9 +201,7 @@ bool Model::hasBattery() const {
 
 bool Model::helperRunning() const { return status_.has_value() && status_->isFresh(now()); }
 
-bool Model::daemonDriving() const {
-    return helperInstalled_ && helperRunning() && status_->manual && !status_->error;
-}
+bool Model::daemonDriving() const { return fanControl() == FanControlState::daemon; }
 
 QString Model::boostLabel() const {
     // The daemon acts on the sanitised settings, so the label describes those.
@@ -225,10 +223,34 @@ QString Model::boostDetail() const {
         Curve::startTemp(b), Curve::fullTemp(b), kOsName.toUtf8().constData());
 }
 
+FanControlState Model::fanControl() const {
+    return fanControlState(!fans_.empty(), helperInstalled_, status_, now());
+}
+
 QString Model::modeLine() const {
-    if (fans_.empty()) return QStringLiteral("no fans");
-    if (!helperInstalled_) return QStringLiteral("fan control not installed");
-    if (!status_ || !helperRunning()) return QStringLiteral("fan control not running");
+    const auto withDetail = [](const QString& line, const std::string& detail) {
+        return detail.empty() ? line
+                              : line + QStringLiteral(" \u00b7 ") + QString::fromStdString(detail);
+    };
+    switch (fanControl()) {
+        case FanControlState::noFans:
+            return QStringLiteral("no fans");
+        case FanControlState::notInstalled:
+            return QStringLiteral("fan control not installed");
+        case FanControlState::notRunning:
+            return QStringLiteral("fan control not running");
+        case FanControlState::sleeping:
+            return withDetail(QStringLiteral("tarnwick paused for sleep"),
+                              status_->error.value_or(""));
+        case FanControlState::overridden:
+            return withDetail(QStringLiteral("tarnwick overridden"), status_->reason);
+        case FanControlState::handingBack:
+            return withDetail(QStringLiteral("tarnwick handing back"),
+                              status_->error.value_or(status_->reason));
+        case FanControlState::system:
+        case FanControlState::daemon:
+            break;
+    }
     if (status_->error) return QString::fromStdString(*status_->error);
     if (!status_->manual) return kOsName + QStringLiteral(" in control");
     return QStringLiteral("tarnwick: ") + wholeRPM(status_->targetRPM) +

@@ -19,6 +19,7 @@
 #include "FanCore/Policy/Status.h"
 #include "FanCore/Sensors/ReadingsSmoother.h"
 #include "Tarnwick/alerts/AlertSettings.h"
+#include "Tarnwick/model/FanControlState.h"
 #include "Tarnwick/model/Heat.h"
 #include "Tarnwick/model/History.h"
 #include "Tarnwick/model/Installer.h"
@@ -95,14 +96,16 @@ class Model : public QObject {
     double maxRPM() const;         // smallest maximum; 6000 without fans (non-finite ignored)
     bool hasBattery() const;       // a battery percent or a battery temperature is known
     bool helperRunning() const;    // a status exists and is less than 10 s old
-    // The daemon holds the fans: it is installed, running, reports manual control and no error.
+    // The daemon holds the fans and they confirm it (fanControl() is daemon).
     bool daemonDriving() const;
     // The boost strength in words and the temperatures it acts between, for the boost the daemon
     // applies (config().sanitized(): out of range clamped, non-finite as the default).
     QString boostLabel() const;
     QString boostDetail() const;
-    // Who drives the fans, in one line; a manual target that is not finite or does not fit a
-    // 64-bit integer shows as an en dash ("tarnwick: – rpm · reason").
+    // Who drives the fans: no fans, not installed, not running, or the driver of a fresh status.
+    FanControlState fanControl() const;
+    // fanControl() in one line; a manual target that is not finite or does not fit a 64-bit
+    // integer shows as an en dash ("tarnwick: – rpm · reason").
     QString modeLine() const;
 
     // One polling pass: readings, fans, power, status, installed and outdated flags, a history

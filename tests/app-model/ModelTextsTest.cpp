@@ -41,6 +41,7 @@ struct ModeCase {
     bool manual;
     double target;
     std::string expected;
+    std::optional<Driver> driver = std::nullopt;
 };
 
 class ModeLine : public ModelTexts, public ::testing::WithParamInterface<ModeCase> {};
@@ -58,6 +59,7 @@ TEST_P(ModeLine, FirstMatchingRowWins) {
         status.targetRPM = c.target;
         status.reason = "chip 97 \u00b0C";
         status.error = c.error;
+        status.driver = c.driver;
         model.setStatus(status);
     } else {
         model.setStatus(std::nullopt);
@@ -67,35 +69,45 @@ TEST_P(ModeLine, FirstMatchingRowWins) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ModeLine,
-    ::testing::Values(ModeCase{"noFansWinsOverEverything", false, true, Age::fresh,
-                               "SMC write failed", true, 3000, "no fans"},
-                      ModeCase{"notInstalledIgnoresStatus", true, false, Age::fresh, std::nullopt,
-                               true, 3000, "fan control not installed"},
-                      ModeCase{"installedWithoutStatus", true, true, Age::none, std::nullopt, false,
-                               0, "fan control not running"},
-                      ModeCase{"statusTenSecondsOld", true, true, Age::stale, std::nullopt, true,
-                               3000, "fan control not running"},
-                      ModeCase{"staleErrorIsNotShown", true, true, Age::stale, "SMC write failed",
-                               false, 0, "fan control not running"},
-                      ModeCase{"freshAutomatic", true, true, Age::fresh, std::nullopt, false, 0,
-                               kOs + " in control"},
-                      ModeCase{"futureStampCountsAsFresh", true, true, Age::future, std::nullopt,
-                               false, 0, kOs + " in control"},
-                      ModeCase{"errorBeatsManual", true, true, Age::fresh, "SMC write failed", true,
-                               3000, "SMC write failed"},
-                      ModeCase{"manualTruncatesTarget", true, true, Age::fresh, std::nullopt, true,
-                               945.9, "tarnwick: 945 rpm \u00b7 chip 97 \u00b0C"},
-                      ModeCase{"manualNegativeFractionTruncatesToZero", true, true, Age::fresh,
-                               std::nullopt, true, -0.5, "tarnwick: 0 rpm \u00b7 chip 97 \u00b0C"},
-                      ModeCase{"manualLargestWholeTarget", true, true, Age::fresh, std::nullopt,
-                               true, 9.2e18,
-                               "tarnwick: 9200000000000000000 rpm \u00b7 chip 97 \u00b0C"},
-                      ModeCase{"manualTargetNaN", true, true, Age::fresh, std::nullopt, true, kNaN,
-                               "tarnwick: \u2013 rpm \u00b7 chip 97 \u00b0C"},
-                      ModeCase{"manualTargetInfinite", true, true, Age::fresh, std::nullopt, true,
-                               -kInf, "tarnwick: \u2013 rpm \u00b7 chip 97 \u00b0C"},
-                      ModeCase{"manualTargetBeyondInt64", true, true, Age::fresh, std::nullopt,
-                               true, 1e19, "tarnwick: \u2013 rpm \u00b7 chip 97 \u00b0C"}),
+    ::testing::Values(
+        ModeCase{"noFansWinsOverEverything", false, true, Age::fresh, "SMC write failed", true,
+                 3000, "no fans"},
+        ModeCase{"notInstalledIgnoresStatus", true, false, Age::fresh, std::nullopt, true, 3000,
+                 "fan control not installed"},
+        ModeCase{"installedWithoutStatus", true, true, Age::none, std::nullopt, false, 0,
+                 "fan control not running"},
+        ModeCase{"statusTenSecondsOld", true, true, Age::stale, std::nullopt, true, 3000,
+                 "fan control not running"},
+        ModeCase{"staleErrorIsNotShown", true, true, Age::stale, "SMC write failed", false, 0,
+                 "fan control not running"},
+        ModeCase{"freshAutomatic", true, true, Age::fresh, std::nullopt, false, 0,
+                 kOs + " in control"},
+        ModeCase{"farFutureStampIsNotRunning", true, true, Age::future, std::nullopt, false, 0,
+                 "fan control not running"},
+        ModeCase{"errorBeatsManual", true, true, Age::fresh, "SMC write failed", true, 3000,
+                 "SMC write failed"},
+        ModeCase{"sleepingBeatsStaleManual", true, true, Age::fresh, std::nullopt, true, 3000,
+                 "tarnwick paused for sleep", Driver::sleeping},
+        ModeCase{"overriddenNamesWhatHappened", true, true, Age::fresh, std::nullopt, true, 3000,
+                 "tarnwick overridden \u00b7 chip 97 \u00b0C", Driver::overridden},
+        ModeCase{"handingBackNamesTheError", true, true, Age::fresh, "SMC write failed", true, 3000,
+                 "tarnwick handing back \u00b7 SMC write failed", Driver::handingBack},
+        ModeCase{"staleSleepIsNotRunning", true, true, Age::stale, std::nullopt, false, 0,
+                 "fan control not running", Driver::sleeping},
+        ModeCase{"systemDriverSaysSo", true, true, Age::fresh, std::nullopt, false, 0,
+                 kOs + " in control", Driver::system},
+        ModeCase{"manualTruncatesTarget", true, true, Age::fresh, std::nullopt, true, 945.9,
+                 "tarnwick: 945 rpm \u00b7 chip 97 \u00b0C"},
+        ModeCase{"manualNegativeFractionTruncatesToZero", true, true, Age::fresh, std::nullopt,
+                 true, -0.5, "tarnwick: 0 rpm \u00b7 chip 97 \u00b0C"},
+        ModeCase{"manualLargestWholeTarget", true, true, Age::fresh, std::nullopt, true, 9.2e18,
+                 "tarnwick: 9200000000000000000 rpm \u00b7 chip 97 \u00b0C"},
+        ModeCase{"manualTargetNaN", true, true, Age::fresh, std::nullopt, true, kNaN,
+                 "tarnwick: \u2013 rpm \u00b7 chip 97 \u00b0C"},
+        ModeCase{"manualTargetInfinite", true, true, Age::fresh, std::nullopt, true, -kInf,
+                 "tarnwick: \u2013 rpm \u00b7 chip 97 \u00b0C"},
+        ModeCase{"manualTargetBeyondInt64", true, true, Age::fresh, std::nullopt, true, 1e19,
+                 "tarnwick: \u2013 rpm \u00b7 chip 97 \u00b0C"}),
     CaseName());
 
 TEST_F(ModelTexts, StatusWithNaNStampIsNotRunning) {

@@ -9,6 +9,7 @@
 #include "FanCore/Policy/Platform.h"
 #include "daemon/FakeMachine.h"
 #include "tarnwickd/ControlLoop.h"
+#include "tarnwickd/OverrideWatch.h"
 
 namespace {
 
@@ -69,8 +70,8 @@ TEST_F(ControlLoopTest, SystemKeepsFansWhileNothingAsks) {
     EXPECT_EQ(machine.autoCalls, 0);
     EXPECT_TRUE(log.str().empty());
     ASSERT_EQ(machine.statuses.size(), 5U);
-    const Status expected{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
-                          std::nullopt};
+    const Status expected{machine.lastStatus().updated,  false,        0,
+                          std::string(Platform::osName), std::nullopt, Driver::system};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -127,7 +128,8 @@ TEST_F(ControlLoopTest, RampsUpByAtMost400) {
     machine.config.manualRPM = 3500;
     passes(5);
     EXPECT_EQ(writesFrom(0), (std::vector<double>{2400, 2800, 3200, 3500, 3500}));
-    const Status expected{machine.lastStatus().updated, true, 3500, "manual", std::nullopt};
+    const Status expected{
+        machine.lastStatus().updated, true, 3500, "manual", std::nullopt, Driver::daemon};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -209,6 +211,67 @@ TEST_F(ControlLoopTest, FailedWriteIsReportedAndRampGoesOn) {
     EXPECT_EQ(writesFrom(0), (std::vector<double>{2400, 2800, 3200}));
 }
 
+// Staying in manual control at a speed nobody can set is worse than the system's curve: after a
+// few failed passes the system gets the fans back, and the daemon tries again only later.
+TEST_F(ControlLoopTest, FailingWritesHandTheFansBackAndTakeOverOnlyAfterAWhile) {
+    holdAt(2500);
+    machine.writesSucceed = false;
+    passes(ControlLoop::failedWritesLimit);
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::system);
+    EXPECT_FALSE(machine.lastStatus().manual);
+    EXPECT_EQ(machine.lastStatus().error, "fan speed writes failed; the system drives the fans");
+    EXPECT_EQ(logLines().size(), 2u);
+    machine.writesSucceed = true;
+    const size_t before = machine.manualWrites.size();
+    passes(static_cast<int>(ControlLoop::retryAfterFailedWrites / 2s) - 1);
+    EXPECT_EQ(machine.manualWrites.size(), before) << "no take-over while the system has them";
+    passes(2);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(machine.lastStatus().error, std::nullopt);
+}
+
+// A hand-back counts only when the modes read back automatic; until then the daemon stays
+// responsible, keeps the safety speed and says so.
+TEST_F(ControlLoopTest, AHandBackThatDoesNotTakeKeepsTheSafetySpeedAndRetries) {
+    holdAt(2500);
+    machine.autoSucceeds = false;
+    machine.raw.cpu = 110;
+    EXPECT_FALSE(loop.stop());
+    machine.config.manualMode = false;
+    machine.config.boost = 0;
+    passes(12);
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::handingBack);
+    EXPECT_TRUE(machine.lastStatus().manual);
+    EXPECT_EQ(machine.lastStatus().error, "a fan did not return to automatic control");
+    EXPECT_EQ(machine.manualWrites.back(), 5000) << "the safety speed at 110 °C";
+    machine.autoSucceeds = true;
+    passes(1);
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::system);
+    EXPECT_FALSE(machine.lastStatus().manual);
+}
+
+TEST_F(ControlLoopTest, UnreadableFansKeepWhoDrivesThem) {
+    holdAt(2500);
+    machine.fansReadable = false;
+    const int autoCalls = machine.autoCalls;
+    passes(3);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, autoCalls);
+    EXPECT_TRUE(machine.lastStatus().manual);
+    EXPECT_EQ(machine.lastStatus().error, "cannot read the fans");
+}
+
+TEST_F(ControlLoopTest, AFanLeftInManualWithNoOwnerIsHandedBack) {
+    machineAt(1500, 1200, 5000, 50);
+    machine.fanList[1].mode = 1;
+    passes(1);
+    EXPECT_EQ(machine.autoCalls, 1);
+    EXPECT_EQ(machine.fanList[1].mode, 0);
+    EXPECT_FALSE(machine.lastStatus().manual);
+    passes(1);
+    EXPECT_EQ(machine.autoCalls, 1) << "modes are watched, not rewritten, while they are right";
+}
+
 TEST_F(ControlLoopTest, EmptyDemandReasonReadsRampingDown) {
     holdAt(3500);
     machine.config.manualMode = false;  // boost 0: demand 0 with no reason
@@ -240,8 +303,8 @@ TEST_P(QuietPeriodTest, HandsBackOnFirstQuietPassMoreThan20sAfterTheFirst) {
     EXPECT_EQ(machine.autoCalls, autoBefore + 1);
     EXPECT_EQ(machine.manualWrites.size(), writesBefore);  // the handing-back pass writes no target
     EXPECT_EQ(logLines().back(), "tarnwickd: back to macOS");
-    const Status expected{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
-                          std::nullopt};
+    const Status expected{machine.lastStatus().updated,  false,        0,
+                          std::string(Platform::osName), std::nullopt, Driver::system};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -339,8 +402,8 @@ TEST_P(NoFansTest, HandsBackSilentlyAndReportsNoFans) {
     EXPECT_FALSE(loop.manual());
     EXPECT_EQ(machine.autoCalls, 1);
     EXPECT_EQ(log.str().size(), logBefore);
-    const Status expected{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
-                          "No fans found"};
+    const Status expected{machine.lastStatus().updated,  false,           0,
+                          std::string(Platform::osName), "No fans found", Driver::system};
     EXPECT_EQ(machine.lastStatus(), expected);
 }
 
@@ -378,6 +441,191 @@ TEST_F(ControlLoopTest, FansReturningAfterNoFansAreTakenOverAgain) {
     passes(1);
     EXPECT_TRUE(loop.manual());
     EXPECT_EQ(logLines().size(), 2U);
+}
+
+// Boost 0.5 asks for nothing at 45 °C and for a lot at 95 °C.
+TEST_F(ControlLoopTest, SleepHandsBackPausesAndWakeStartsAfresh) {
+    machineAt(2000, 1200, 5000, 95);
+    machine.config.boost = 0.5;
+    passes(3);
+    ASSERT_TRUE(loop.manual());
+    EXPECT_EQ(machine.lastStatus().driver, Driver::daemon);
+    const size_t writes = machine.manualWrites.size();
+
+    loop.sleep();
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, 1);
+    passes(5);
+    clock.suspend(40s);
+    EXPECT_EQ(machine.manualWrites.size(), writes);
+    EXPECT_EQ(machine.lastStatus(),
+              (Status{machine.lastStatus().updated, false, 0, std::string(Platform::osName),
+                      std::nullopt, Driver::sleeping}));
+
+    // Smoothing memory of 95 °C would still ask for speed from a 45 °C chip.
+    machine.raw.cpu = 45;
+    loop.wake();
+    passes(1);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.lastStatus().driver, Driver::system);
+    machine.raw.cpu = 95;
+    passes(3);  // the smoothing rises from 45 °C
+    EXPECT_TRUE(loop.manual()) << "taken again because the curve asks";
+    const std::vector<std::string> lines = logLines();
+    ASSERT_EQ(lines.size(), 4U);
+    EXPECT_EQ(lines[1], "tarnwickd: paused for sleep");
+    EXPECT_EQ(lines[2], "tarnwickd: awake after 50 s, starting afresh");
+}
+
+TEST_F(ControlLoopTest, SleepSeenOnlyOnTheClocksIsTreatedAsOne) {
+    machineAt(2000, 1200, 5000, 95);
+    machine.config.boost = 0.5;
+    passes(3);
+    clock.suspend(1s);  // no more than the clocks' jitter
+    passes(1);
+    ASSERT_TRUE(loop.manual());
+    clock.suspend(30s);
+    machine.raw.cpu = 45;
+    passes(1);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, 1);
+    EXPECT_EQ(logLines().back(), "tarnwickd: missed a sleep of 30 s, starting afresh");
+    machine.raw.cpu = 95;
+    passes(3);
+    EXPECT_TRUE(loop.manual());
+}
+
+TEST_F(ControlLoopTest, PauseWithoutWakeEndsAfterAMinuteAwake) {
+    holdAt(2500);
+    loop.sleep();
+    clock.suspend(10min);  // time asleep does not count
+    passes(31);            // up to and including 60 s awake
+    EXPECT_TRUE(loop.sleeping());
+    passes(1);
+    EXPECT_FALSE(loop.sleeping());
+    EXPECT_TRUE(loop.manual()) << "manual mode asks for the fans again";
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{"tarnwickd: manual (manual, want 2500, macOS 2500)",
+                                        "tarnwickd: paused for sleep",
+                                        "tarnwickd: no wake within 60 s, starting afresh",
+                                        "tarnwickd: manual (manual, want 2500, macOS 2500)"}));
+}
+
+TEST_F(ControlLoopTest, SecondWriterIsAssertedAgainTwiceThenLeftAlone) {
+    holdAt(2500);
+    const auto takeFan1 = [&] {
+        machine.fanList[1].mode = 1;
+        machine.fanList[1].target = 2000;
+    };
+    for (int i = 0; i < 2; ++i) {
+        takeFan1();
+        passes(1);
+        EXPECT_TRUE(loop.manual());
+        EXPECT_EQ(machine.lastStatus().driver, Driver::overridden);
+        EXPECT_EQ(machine.lastStatus().reason, "fan 1 set to 2000 rpm");
+    }
+    takeFan1();
+    const size_t writes = machine.manualWrites.size();
+    passes(1);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, 1) << "the fan still at the daemon's speed is handed back";
+    for (int i = 0; i < 40; ++i) {  // the writer keeps fan 1 for 80 s
+        takeFan1();
+        passes(1);
+    }
+    EXPECT_EQ(machine.manualWrites.size(), writes) << "no fight over the fan";
+    EXPECT_EQ(machine.lastStatus(),
+              (Status{machine.lastStatus().updated, false, 0, "fan 1 set to 2000 rpm", std::nullopt,
+                      Driver::overridden}));
+    machine.fanList[1].mode = 0;  // the writer lets go
+    passes(1);
+    EXPECT_TRUE(loop.manual()) << "manual mode asks for the fans again";
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "tarnwickd: manual (manual, want 2500, macOS 2500)",
+                              "tarnwickd: overridden (fan 1 set to 2000 rpm), asserting again",
+                              "tarnwickd: overridden (fan 1 set to 2000 rpm), asserting again",
+                              "tarnwickd: overridden (fan 1 set to 2000 rpm), stepping back",
+                              "tarnwickd: manual (manual, want 2500, macOS 2500)"}));
+}
+
+TEST_F(ControlLoopTest, OneOverrideAssertedAgainIsForgottenAfterAMinute) {
+    holdAt(2500);
+    passes(1);  // the first read-back shows the fans take a mode
+    for (int i = 0; i < 3; ++i) {
+        machine.fanList[0].mode = 0;  // firmware takes fan 0 back now and then
+        passes(1);
+        EXPECT_EQ(machine.lastStatus().driver, Driver::overridden);
+        passes(31);
+        EXPECT_EQ(machine.lastStatus().driver, Driver::daemon);
+    }
+    EXPECT_TRUE(loop.manual());
+}
+
+TEST_F(ControlLoopTest, FanKeptInManualWhileTheSystemDrivesHasAnOwnerAndIsLeftAlone) {
+    machineAt(2000, 1200, 5000, 50);
+    for (int i = 0; i < 10; ++i) {
+        machine.fanList[1].mode = 1;
+        machine.fanList[1].target = 2000;
+        passes(1);
+    }
+    EXPECT_EQ(machine.autoCalls, 2) << "handed back twice, then recognised as held";
+    EXPECT_EQ(machine.lastStatus().driver, Driver::overridden);
+    EXPECT_EQ(machine.lastStatus().reason, "fan 1 set to 2000 rpm");
+}
+
+TEST_F(ControlLoopTest, FansBackInAutomaticAfterSilenceAreAWake) {
+    machineAt(2000, 1200, 5000, 95);
+    machine.config.boost = 0.5;
+    passes(3);
+    machine.fansReadable = false;
+    passes(2);
+    ASSERT_TRUE(loop.manual());
+    machine.fansReadable = true;
+    for (Fan& fan : machine.fanList) fan.mode = 0;
+    machine.raw.cpu = 45;
+    passes(1);
+    EXPECT_FALSE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, 0);
+    EXPECT_EQ(logLines().back(),
+              "tarnwickd: the fans came back in automatic mode, as after a sleep; starting afresh");
+}
+
+struct ReadBackCase {
+    const char* name;
+    double sent;
+    int64_t mode;  // of fan 1 at the check
+    double target;
+    bool modeSeenBefore;
+    std::optional<std::string> found;
+};
+
+TEST(OverrideWatch, ComparesModeAndClampedTargetWithTheWrite) {
+    const ReadBackCase cases[] = {
+        {"kept", 2500, 1, 2500, true, std::nullopt},
+        {"rounded by the SMC", 2500.4, 1, 2502, true, std::nullopt},
+        {"clamped to the fan's maximum", 9000, 1, 5000, true, std::nullopt},
+        {"target moved", 2500, 1, 2000, true, "fan 1 set to 2000 rpm"},
+        {"back to automatic", 2500, 0, 2500, true, "fan 1 set to automatic"},
+        {"no mode key: mode never read manual", 2500, 0, 2500, false, std::nullopt},
+    };
+    for (const ReadBackCase& c : cases) {
+        OverrideWatch watch;
+        std::vector<Fan> fans = {makeFan(0, 2000, 1200, 5000), makeFan(1, 2000, 1200, 5000)};
+        for (Fan& fan : fans) {
+            fan.mode = c.modeSeenBefore ? 1 : 0;
+            fan.target = std::min(5000.0, c.sent);
+        }
+        ASSERT_FALSE(watch.check(fans, c.sent)) << c.name;
+        fans[1].mode = c.mode;
+        fans[1].target = c.target;
+        EXPECT_EQ(watch.check(fans, c.sent), c.found) << c.name;
+    }
+    OverrideWatch watch;
+    const auto now = std::chrono::steady_clock::now();
+    EXPECT_EQ(watch.count(now), OverrideWatch::Action::reassert);
+    EXPECT_EQ(watch.count(now + 60s), OverrideWatch::Action::reassert);
+    EXPECT_EQ(watch.count(now + 120s), OverrideWatch::Action::stepBack);
+    EXPECT_EQ(watch.count(now + 181s), OverrideWatch::Action::reassert) << "forgotten after 60 s";
 }
 
 TEST_F(ControlLoopTest, StopHandsBackAndRemovesStatus) {

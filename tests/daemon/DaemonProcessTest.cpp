@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <cmath>
 #include <csignal>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "daemon/ProcessSupport.h"
 #include "support/TempDir.h"
@@ -57,6 +59,16 @@ class DaemonProcessTest : public ::testing::Test {
             if (fan.value("mode", -1) != mode) return false;
         }
         return !state["Ftst"].is_number() || state["Ftst"].get<double>() == mode;
+    }
+
+    // The simulator's target of every fan, as of its last tick.
+    std::vector<double> simTargets() const {
+        std::vector<double> targets;
+        const json state = simState();
+        for (const json& fan : state.value("fans", json::array())) {
+            targets.push_back(fan.value("target", 0.0));
+        }
+        return targets;
     }
 
     std::optional<json> status() const {
@@ -148,21 +160,181 @@ TEST_F(DaemonProcessTest, KilledDaemonsSuccessorHandsBackAtOnce) {
     EXPECT_TRUE(exitedWith(second->wait(3s), 0));
 }
 
-TEST_F(DaemonProcessTest, RefusedWritesAreReportedWithoutCrash) {
+// Fans in manual control at a speed nobody can set are worse off than under the system's curve.
+TEST_F(DaemonProcessTest, FailingTargetWritesHandTheFansBackUntilWritesSucceedAgain) {
     auto daemon = driving();
-    setControl(R"({"fail":{"write":["F0Tg","F1Md"]}})");
+    setControl(R"({"fail":{"write":["F0Tg"]}})");
     EXPECT_TRUE(eventually(
         [&] {
             const auto s = status();
-            return s && s->value("error", "") == "SMC write failed";
+            return s && !s->value("manual", true) &&
+                   s->value("error", "") == "fan speed writes failed; the system drives the fans";
         },
-        6s));
-    EXPECT_TRUE(daemon->running());
-    EXPECT_TRUE(statusManual());
+        12s))
+        << readText(daemonLog);
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
     setControl("{}");
-    EXPECT_TRUE(eventually([&] { return status() && !status()->contains("error"); }, 6s));
+    EXPECT_TRUE(eventually([&] { return statusManual() && !status()->contains("error"); }, 30s));
+    EXPECT_TRUE(eventually([&] { return fansInMode(1); }, 3s));
+    const std::string log = readText(daemonLog);
+    EXPECT_NE(log.find("tarnwickd: fan speed writes failed 3 passes in a row; handing the fans "
+                       "back to the system\n"),
+              std::string::npos)
+        << log;
     daemon->signal(SIGTERM);
     EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+struct FaultCase {
+    const char* name;
+    const char* control;  // the fault, held for a little more than one pass
+};
+
+inline void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
+
+class FaultThenHeatTest : public DaemonProcessTest,
+                          public ::testing::WithParamInterface<FaultCase> {};
+
+// One pass that cannot read the fans must not make the daemon forget that it drives them: when
+// the chip then heats, the fans it left in manual get the safety speed, and the status says so.
+TEST_P(FaultThenHeatTest, FansAndStatusStillAgreeAndTheSafetySpeedApplies) {
+    startSim();
+    setConfig(R"({"manualMode":true,"manualRPM":1300})");
+    auto daemon = startDaemon();
+    ASSERT_TRUE(eventually([&] { return statusManual() && fansInMode(1); }, 10s));
+    setControl(GetParam().control);
+    std::this_thread::sleep_for(2500ms);
+    setControl(R"({"load":1,"ambient":35})");
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto s = status();
+            const std::vector<double> targets = simTargets();
+            return s && s->value("manual", false) && fansInMode(1) && !targets.empty() &&
+                   targets[0] > 1700 && std::abs(targets[0] - (*s)["targetRPM"].get<double>()) < 1;
+        },
+        25s))
+        << readText(daemonLog) << simState().dump();
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultThenHeatTest,
+                         ::testing::Values(FaultCase{"IoFailedPass", R"({"fail":{"io":true}})"},
+                                           FaultCase{"FanCountUnreadable",
+                                                     R"({"fail":{"read":["FNum"]}})"}),
+                         [](const auto& c) { return std::string(c.param.name); });
+
+// A fan in manual control that nobody owns goes back to the system; while its mode writes do not
+// take, the daemon stays responsible for it and keeps it at the safety speed.
+TEST_F(DaemonProcessTest, AFanLeftInManualIsHandedBackAndKeptSafeUntilItGoes) {
+    startSim();
+    setConfig(R"({"boost":0})");
+    auto daemon = startDaemon();
+    ASSERT_TRUE(eventually([&] { return status() && !statusManual(); }, 10s));
+    setControl(R"({"load":1,"ambient":35,"pin":{"F0Md":1,"Ftst":1}})");
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto s = status();
+            return s && s->value("manual", false) &&
+                   s->value("error", "") == "a fan did not return to automatic control" &&
+                   simTargets().at(0) == (*s)["targetRPM"].get<double>();
+        },
+        15s))
+        << readText(daemonLog) << simState().dump();
+    setControl(R"({"load":1,"ambient":35})");
+    EXPECT_TRUE(eventually([&] { return status() && !statusManual() && fansInMode(0); }, 8s))
+        << readText(daemonLog);
+    const std::string log = readText(daemonLog);
+    EXPECT_NE(log.find("a fan was in manual control with no owner"), std::string::npos) << log;
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+// A stalled SMC cannot hold the stop: the pass is cut short, the hand-back gets a short try, and
+// the exit status says whether it worked.
+TEST_F(DaemonProcessTest, StopDuringAStalledSmcEndsWithinTheDeadline) {
+    auto daemon = driving();
+    sim->signal(SIGSTOP);
+    std::this_thread::sleep_for(2500ms);
+    const auto sent = std::chrono::steady_clock::now();
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(4s), 3)) << readText(daemonLog);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 2500ms);
+    sim->signal(SIGCONT);
+    EXPECT_TRUE(fansInMode(1)) << "nobody could hand them back";
+
+    // Resumed while the hand-back still tries: the fans go back and the exit says so.
+    auto second = startDaemon();
+    ASSERT_TRUE(eventually([&] { return statusManual() && fansInMode(1); }, 10s));
+    sim->signal(SIGSTOP);
+    std::this_thread::sleep_for(2500ms);
+    second->signal(SIGTERM);
+    std::this_thread::sleep_for(300ms);
+    sim->signal(SIGCONT);
+    EXPECT_TRUE(exitedWith(second->wait(4s), 0)) << readText(daemonLog);
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
+}
+
+TEST_F(DaemonProcessTest, ASecondDaemonLeavesTheFirstAlone) {
+    auto daemon = driving();
+    auto second = startDaemon();
+    EXPECT_TRUE(exitedWith(second->wait(5s), 1));
+    EXPECT_NE(readText(daemonLog).find("tarnwickd: another tarnwickd is running"),
+              std::string::npos);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(daemon->running());
+    EXPECT_TRUE(fansInMode(1));
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+TEST_F(DaemonProcessTest, FolderSetUpDoesNotFollowLinks) {
+    const std::filesystem::path elsewhere = scratch.path() / "elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    std::filesystem::permissions(elsewhere, std::filesystem::perms::owner_all);
+    std::filesystem::create_directories(root / "var/lib");
+    std::filesystem::create_directory_symlink(elsewhere, root / "var/lib/tarnwick");
+    startSim();
+    auto daemon = startDaemon();
+    ASSERT_TRUE(eventually([&] { return status().has_value(); }, 10s)) << readText(daemonLog);
+    EXPECT_EQ(std::filesystem::status(elsewhere).permissions(), std::filesystem::perms::owner_all);
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+TEST_F(DaemonProcessTest, SecondWriterTakingAFanIsReportedAndNotFought) {
+    auto daemon = driving();
+    setControl(R"({"take":{"1":2000}})");
+    const auto steppedBack = [&] {
+        const auto s = status();
+        return s && s->value("driver", "") == "overridden" && !s->value("manual", true);
+    };
+    ASSERT_TRUE(eventually(steppedBack, 12s)) << readText(daemonLog);
+    EXPECT_EQ(status()->value("reason", ""), "fan 1 set to 2000 rpm");
+    std::this_thread::sleep_for(300ms);  // the simulator's state lags by up to a tick
+    const json writes = simState()["exchanges"]["write"];
+    std::this_thread::sleep_for(4s);
+    EXPECT_EQ(simState()["exchanges"]["write"], writes) << "no write fight";
+    EXPECT_TRUE(steppedBack());
+    const std::string log = readText(daemonLog);
+    EXPECT_NE(log.find("tarnwickd: overridden (fan 1 set to 2000 rpm), stepping back\n"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(DaemonProcessTest, FirmwareResetOnWakeWithoutTheHookIsTakenAgain) {
+    auto daemon = driving();
+    setControl(R"({"sleep":2})");
+    ASSERT_TRUE(eventually([&] { return simState().value("asleep", 0.0) > 0; }, 2s));
+    ASSERT_TRUE(eventually([&] { return simState().value("asleep", 1.0) == 0; }, 5s));
+    EXPECT_TRUE(fansInMode(0)) << "firmware wakes in automatic";
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto s = status();
+            return s && s->value("driver", "") == "daemon" && fansInMode(1);
+        },
+        8s))
+        << readText(daemonLog);
 }
 
 TEST_F(DaemonProcessTest, SettingsFifoNeverStallsAPass) {
@@ -250,6 +422,7 @@ class PackagingTest : public DaemonProcessTest {
     std::filesystem::path installedDaemon = root / "usr/local/sbin/tarnwickd";
     std::filesystem::path installedUnit = root / "etc/systemd/system/com.tarnwick.helper.service";
     std::filesystem::path pidFile = root / "run/tarnwick/tarnwickd.pid";
+    std::filesystem::path sleepHook = root / "usr/lib/systemd/system-sleep/tarnwick";
     std::filesystem::path scriptLog = scratch.path() / "script.log";
 
     // A test that failed half-way must not leave a daemon running on a deleted root.
@@ -264,6 +437,15 @@ class PackagingTest : public DaemonProcessTest {
         Child child({"/bin/sh", (libexecDir / script).string()}, {"TARNWICK_ROOT=" + root.string()},
                     scriptLog);
         const auto status = child.wait(60s);
+        if (!status || !WIFEXITED(*status)) return std::nullopt;
+        return WEXITSTATUS(*status);
+    }
+
+    // Runs the installed sleep hook as systemd-sleep would, with "pre" or "post"; its exit status.
+    std::optional<int> runHook(const std::string& when) {
+        Child child({"/bin/sh", sleepHook.string(), when, "suspend"},
+                    {"TARNWICK_ROOT=" + root.string()}, scriptLog);
+        const auto status = child.wait(10s);
         if (!status || !WIFEXITED(*status)) return std::nullopt;
         return WEXITSTATUS(*status);
     }
@@ -293,6 +475,7 @@ TEST_F(PackagingTest, InstallTwiceThenUninstallLeavesNothing) {
     ASSERT_EQ(runScript("install.sh"), 0) << readText(scriptLog);
     EXPECT_EQ(readText(installedDaemon), readText(daemonPath));
     EXPECT_EQ(readText(installedUnit), readText(libexecDir / "com.tarnwick.helper.service"));
+    EXPECT_EQ(readText(sleepHook), readText(libexecDir / "tarnwick-sleep"));
     const pid_t first = installedPid();
     EXPECT_TRUE(alive(first));
     EXPECT_TRUE(status().has_value());
@@ -306,12 +489,60 @@ TEST_F(PackagingTest, InstallTwiceThenUninstallLeavesNothing) {
 
     ASSERT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
     EXPECT_FALSE(alive(second));
-    for (const auto& path : {installedDaemon, installedUnit, pidFile, statusFile}) {
+    for (const auto& path : {installedDaemon, installedUnit, sleepHook, pidFile, statusFile}) {
         EXPECT_FALSE(std::filesystem::exists(path)) << path;
     }
     EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
     const std::string log = readText(root / "var/log/tarnwickd.log");
     EXPECT_EQ(log, "tarnwickd: started, 2 fans\ntarnwickd: started, 2 fans\n");
+}
+
+TEST_F(PackagingTest, SleepHookHandsBackBeforeTheSleepAndTheWakeStartsAfresh) {
+    startSim();
+    setConfig(R"({"boost":1.0})");
+    ASSERT_EQ(runScript("install.sh"), 0) << readText(scriptLog);
+    ASSERT_TRUE(eventually([&] { return fansInMode(1); }, 8s));
+
+    ASSERT_EQ(runHook("pre"), 0) << readText(scriptLog);
+    EXPECT_EQ(status().value_or(json::object()).value("driver", ""), "sleeping");
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 1s)) << "automatic before the sleep";
+    const json readsBefore = simState()["exchanges"]["read"];
+    setControl(R"({"sleep": 2})");
+    ASSERT_TRUE(eventually([&] { return simState().value("asleep", 0.0) > 0; }, 2s));
+    ASSERT_TRUE(eventually([&] { return simState().value("asleep", 1.0) == 0; }, 5s));
+    EXPECT_EQ(simState()["exchanges"]["read"], readsBefore) << "a paused daemon reads nothing";
+    EXPECT_TRUE(fansInMode(0));
+
+    ASSERT_EQ(runHook("post"), 0) << readText(scriptLog);
+    EXPECT_TRUE(eventually([&] { return statusManual() && fansInMode(1); }, 5s))
+        << "taken again: the curve still asks for full speed";
+    const std::string log = readText(root / "var/log/tarnwickd.log");
+    EXPECT_NE(log.find("tarnwickd: paused for sleep\ntarnwickd: awake after "), std::string::npos)
+        << log;
+}
+
+TEST_F(PackagingTest, TwoInstallsAtOnceLeaveOneDaemon) {
+    startSim();
+    const auto daemonsRunning = [&] {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string argv0 = readText(entry.path() / "cmdline");
+            if (argv0.c_str() == installedDaemon.string()) ++count;
+        }
+        return count;
+    };
+    {
+        Child first({"/bin/sh", (libexecDir / "install.sh").string()},
+                    {"TARNWICK_ROOT=" + root.string()}, scratch.path() / "first.log");
+        Child second({"/bin/sh", (libexecDir / "install.sh").string()},
+                     {"TARNWICK_ROOT=" + root.string()}, scratch.path() / "second.log");
+        EXPECT_TRUE(exitedWith(first.wait(60s), 0)) << readText(scratch.path() / "first.log");
+        EXPECT_TRUE(exitedWith(second.wait(60s), 0)) << readText(scratch.path() / "second.log");
+    }
+    EXPECT_EQ(daemonsRunning(), 1);
+    EXPECT_TRUE(alive(installedPid()));
+    ASSERT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
+    EXPECT_EQ(daemonsRunning(), 0);
 }
 
 TEST_F(PackagingTest, InstallWithoutSmcFailsWithTheDaemonsReason) {

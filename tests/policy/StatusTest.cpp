@@ -36,6 +36,14 @@ TEST(Status, Decode) {
         {"unknown member ignored",
          R"({"updated":1,"manual":false,"targetRPM":0,"reason":"macOS","pid":42})",
          Status{1, false, 0, "macOS", std::nullopt}},
+        {"driver",
+         R"({"updated":1,"manual":false,"targetRPM":0,"reason":"sleep","driver":"sleeping"})",
+         Status{1, false, 0, "sleep", std::nullopt, Driver::sleeping}},
+        {"driver of a newer daemon",
+         R"({"updated":1,"manual":true,"targetRPM":9,"reason":"x","driver":"elves"})",
+         Status{1, true, 9, "x", std::nullopt}},
+        {"driver as number", R"({"updated":1,"manual":true,"targetRPM":9,"reason":"x","driver":1})",
+         std::nullopt},
         {"without reason", R"({"updated":1,"manual":false,"targetRPM":0})", std::nullopt},
         {"without updated", R"({"manual":false,"targetRPM":0,"reason":"macOS"})", std::nullopt},
         {"without manual", R"({"updated":1,"targetRPM":0,"reason":"macOS"})", std::nullopt},
@@ -67,7 +75,8 @@ TEST(Status, Freshness) {
     EXPECT_FALSE(status.isFresh(1000 + 10));
     EXPECT_FALSE(status.isFresh(1000 + 3600));
     EXPECT_TRUE(status.isFresh(1000)) << "written just now";
-    EXPECT_TRUE(status.isFresh(400)) << "a time stamp in the future counts as fresh";
+    EXPECT_TRUE(status.isFresh(995)) << "a wall clock a little behind the daemon's";
+    EXPECT_FALSE(status.isFresh(400)) << "a time stamp far in the future is not fresh for ever";
 
     const Status broken{nan, false, 0, "macOS", std::nullopt};
     EXPECT_FALSE(broken.isFresh(1000));
@@ -84,6 +93,7 @@ TEST(Status, SaveAndLoadRoundTrip) {
         {1733700000.123456, false, 0, "macOS", std::nullopt},
         {1733700001.987654321, true, 2875.5, "battery 35.0 °C", "SMC write failed"},
         {wallClockNow(), true, 1800, "ramping down", std::nullopt},
+        {1733700002, true, 2400, "fan 1 set to automatic", std::nullopt, Driver::overridden},
     };
     for (const Status& status : cases) {
         const PolicyRoot root;

@@ -19,7 +19,8 @@ SimControl defaults() {
 TEST(SimControlParse, PresentMembersReplaceDefaultsAndAbsentOnesKeepThem) {
     const auto parsed = SimControl::parse(R"({"load": 0.75, "pin": {"F0Ac": 2500, "Ftst": 1},
         "hid": {"CPU tdie coretemp Package id 0": 91.5},
-        "fail": {"read": ["TB0T"], "write": ["F0Md", "FS!"], "io": true}})",
+        "fail": {"read": ["TB0T"], "write": ["F0Md", "FS!"], "io": true},
+        "sleep": 8, "take": {"1": 3000}})",
                                           defaults());
     ASSERT_TRUE(parsed.control) << parsed.error;
     const SimControl& c = *parsed.control;
@@ -32,6 +33,8 @@ TEST(SimControlParse, PresentMembersReplaceDefaultsAndAbsentOnesKeepThem) {
     EXPECT_EQ(c.faults.read, std::set<std::string>{"TB0T"});
     EXPECT_EQ(c.faults.write, (std::set<std::string>{"F0Md", "FS! "}));
     EXPECT_TRUE(c.faults.io);
+    EXPECT_EQ(c.sleep, 8);
+    EXPECT_EQ(c.takes, (std::map<int, double>{{1, 3000}}));
     EXPECT_EQ(SimControl::parse("{}", defaults()).control, defaults());
 }
 
@@ -68,6 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Malformed{"FailReadText", R"({"fail": {"read": "F0Ac"}})", "\"read\""},
                       Malformed{"FailIoNumber", R"({"fail": {"io": 1}})", "\"io\""},
                       Malformed{"FailUnknown", R"({"fail": {"reads": []}})", "\"reads\""},
+                      Malformed{"SleepNegative", R"({"sleep": -1})", "\"sleep\""},
+                      Malformed{"TakeFanName", R"({"take": {"F1": 3000}})", "\"take\": \"F1\""},
                       Malformed{"Misspelt", R"({"laod": 1})", "unknown member \"laod\""}),
     [](const auto& c) { return std::string(c.param.name); });
 
@@ -86,8 +91,10 @@ TEST_F(SimControlFileTest, MissingFileMeansTheProfileDefaults) {
 }
 
 TEST_F(SimControlFileTest, MalformedFileKeepsThePreviousControlAndIsReportedOnce) {
-    write(R"({"load": 0.6, "pin": {"F0Ac": 2000}, "fail": {"read": ["F1Ac"]}})");
+    const std::optional<double> fans = machine.value("FNum");
+    write(R"({"load": 0.6, "pin": {"F0Ac": 2000, "FNum": 0}, "fail": {"read": ["F1Ac"]}})");
     EXPECT_EQ(file.refresh(machine), "");
+    EXPECT_EQ(machine.value("FNum"), 0.0);
     const SimControl good = machine.control();
     EXPECT_EQ(good.load, 0.6);
     EXPECT_EQ(machine.value("F0Ac"), 2000.0);
@@ -106,6 +113,7 @@ TEST_F(SimControlFileTest, MalformedFileKeepsThePreviousControlAndIsReportedOnce
     EXPECT_EQ(file.refresh(machine), "");
     EXPECT_EQ(machine.control().load, 0.3);
     EXPECT_TRUE(machine.control().pins.empty()) << "a pin the file no longer names is released";
+    EXPECT_EQ(machine.value("FNum"), fans) << "a key the model does not drive gets its value back";
 }
 
 TEST_F(SimControlFileTest, OversizedOrUnreadableFileKeepsThePreviousControl) {

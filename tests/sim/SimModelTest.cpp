@@ -69,6 +69,46 @@ TEST(SimModel, WithoutAnUnlockKeyTheModeAloneDecides) {
     EXPECT_NEAR(machine.fans()[1].actual, 1200.0, 1e-3);
 }
 
+TEST(SimModel, SleepSilencesTheSmcAndWakesWithEveryFanAutomatic) {
+    SimMachine machine(simtest::profile(simtest::fanProfileJson()));
+    write(machine, "Ftst", 1);
+    write(machine, "F0Md", 1);
+    write(machine, "F0Tg", 3000);
+    machine.advance(10);
+    ASSERT_TRUE(machine.fans()[0].manual);
+
+    machine.sleep(4);
+    smc_param reply;
+    EXPECT_EQ(machine.exchange(request(SMC_CMD_READ_BYTES, "F0Ac", 4), reply), SMC_STATUS_IO_ERROR);
+    machine.advance(3.9);
+    EXPECT_GT(machine.sleepLeft(), 0.0);
+    EXPECT_LT(machine.fans()[0].actual, 3000.0 - 1900.0) << "asleep, the fans spin down";
+    machine.advance(0.2);
+    EXPECT_EQ(machine.sleepLeft(), 0.0);
+    EXPECT_EQ(machine.exchange(request(SMC_CMD_READ_BYTES, "F0Ac", 4), reply), 0);
+    EXPECT_EQ(machine.fans()[0].mode, 0);
+    EXPECT_EQ(machine.value("Ftst"), 0.0);
+    EXPECT_FALSE(machine.fans()[0].manual);
+}
+
+TEST(SimModel, SecondWriterHoldsItsFanUntilItLetsGo) {
+    SimMachine machine(simtest::profile(simtest::fanProfileJson()));
+    SimControl control = machine.control();
+    control.takes[1] = 2500;
+    ASSERT_EQ(machine.setControl(control), "");
+    write(machine, "F1Tg", 4000);  // someone else's write lasts until the writer's next tick
+    machine.advance(10);
+    EXPECT_TRUE(machine.fans()[1].manual);
+    EXPECT_NEAR(machine.fans()[1].actual, 2500.0, 1e-3);
+    EXPECT_FALSE(machine.fans()[0].manual);
+
+    control.takes.clear();
+    ASSERT_EQ(machine.setControl(control), "");
+    EXPECT_EQ(machine.fans()[1].mode, 0);
+    control.takes[7] = 2000;
+    EXPECT_EQ(machine.setControl(control), "\"take\": no fan 7");
+}
+
 TEST(SimModel, ChipHeatsWithLoadAndCoolsWithFanSpeed) {
     SimMachine still(simtest::profile(simtest::fanProfileJson()));
     SimMachine blowing(simtest::profile(simtest::fanProfileJson()));

@@ -1,0 +1,42 @@
+#include "tarnwickd/OverrideWatch.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tarnwickd/ControlLoop.h"
+
+void OverrideWatch::reset() {
+    manualSeen_.clear();
+    overrides_ = 0;
+    lastOverride_.reset();
+}
+
+std::string OverrideWatch::setTo(const Fan& fan) {
+    return "fan " + std::to_string(fan.index) + " set to " + wholeRPMText(fan.target) + " rpm";
+}
+
+std::optional<std::string> OverrideWatch::check(const std::vector<Fan>& fans, double sent) {
+    std::optional<std::string> found;
+    for (const Fan& fan : fans) {
+        // The write was clamped into the fan's own range, as Fans::setManual does.
+        const double expected = std::min(fan.max, std::max(sent, fan.min));
+        std::optional<std::string> changed;
+        if (manualSeen_.contains(fan.index) && fan.mode != 1) {
+            changed = "fan " + std::to_string(fan.index) + " set to automatic";
+        } else if (std::isfinite(expected) &&
+                   !(std::fabs(fan.target - expected) <= targetTolerance)) {
+            changed = setTo(fan);
+        } else if (fan.mode == 1) {
+            manualSeen_.insert(fan.index);
+        }
+        if (changed && !found) found = changed;
+    }
+    return found;
+}
+
+OverrideWatch::Action OverrideWatch::count(std::chrono::steady_clock::time_point now) {
+    if (lastOverride_ && now - *lastOverride_ > memory) overrides_ = 0;
+    lastOverride_ = now;
+    ++overrides_;
+    return overrides_ > reassertLimit ? Action::stepBack : Action::reassert;
+}
