@@ -9,6 +9,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "Tarnwick/alerts/Notifier.h"
 #include "Tarnwick/panel/PanelPlacement.h"
 #include "Tarnwick/panel/PanelWindow.h"
 #include "Tarnwick/panel/PopoverView.h"
@@ -27,6 +28,10 @@ AppDelegate::AppDelegate(AppDelegateOptions options)
         // The release of the grab has to reach the X server before the prompt asks for it.
         QGuiApplication::sync();
     });
+    notifier_ = new Notifier(
+        [this](const Alert& alert) { statusItem_->showMessage(alert.title, alert.body); }, this);
+    alerts_.setSettings(model_->alerts());
+    connect(model_.get(), &Model::refreshed, this, &AppDelegate::checkAlerts);
 }
 
 AppDelegate::~AppDelegate() {
@@ -81,6 +86,24 @@ void AppDelegate::buildPanel() {
 }
 
 void AppDelegate::updateStatusItem() { statusItem_->set(statusButtonFor(*model_)); }
+
+void AppDelegate::checkAlerts() {
+    alerts_.setSettings(model_->alerts());
+    AlertInput input;
+    input.hottest = model_->readings().hottest();
+    input.fans = model_->fans();
+    input.daemonDriving = model_->daemonDriving();
+    input.helperInstalled = model_->helperInstalled();
+    input.helperRunning = model_->helperRunning();
+    const double seconds = std::chrono::duration<double>(now().time_since_epoch()).count();
+    for (const Alert& alert : alerts_.update(input, seconds)) {
+        if (options_.alert) {
+            options_.alert(alert);
+        } else {
+            notifier_->show(alert);
+        }
+    }
+}
 
 void AppDelegate::layoutPanel() {
     if (panel_ == nullptr) return;

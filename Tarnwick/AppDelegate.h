@@ -11,8 +11,10 @@
 #include <memory>
 #include <optional>
 
+#include "Tarnwick/alerts/AlertMonitor.h"
 #include "Tarnwick/model/Model.h"
 
+class Notifier;
 class PanelWindow;
 class PopoverView;
 class StatusItem;
@@ -27,6 +29,8 @@ struct AppDelegateOptions {
     // Whether Qt can show a tray icon; QSystemTrayIcon::isSystemTrayAvailable() when empty.
     std::function<bool()> trayAvailable;
     std::function<std::chrono::steady_clock::time_point()> clock;  // steady_clock::now
+    // Where alerts go; a Notifier (desktop notifications, else the tray's message) when empty.
+    std::function<void(const Alert&)> alert;
 };
 
 class AppDelegate : public QObject {
@@ -58,6 +62,8 @@ class AppDelegate : public QObject {
     // Sizes the panel to its content and places it at the tray icon (or the cursor).
     void layoutPanel();
     void updateStatusItem();
+    // Feeds the latest poll to the alert monitor and shows what it decides.
+    void checkAlerts();
 
     Model& model() { return *model_; }
     PanelWindow* panel() const { return panel_; }
@@ -80,6 +86,8 @@ class AppDelegate : public QObject {
     AppDelegateOptions options_;
     std::unique_ptr<Model> model_;
     StatusItem* statusItem_ = nullptr;
+    Notifier* notifier_ = nullptr;
+    AlertMonitor alerts_;
     PanelWindow* panel_ = nullptr;
     PopoverView* view_ = nullptr;
     bool monitoring_ = false;

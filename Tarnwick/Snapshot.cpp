@@ -1,9 +1,11 @@
 #include "Tarnwick/Snapshot.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLayout>
 #include <QPainter>
 #include <QSaveFile>
+#include <QThread>
 
 #include "Tarnwick/panel/AboutView.h"
 #include "Tarnwick/panel/PopoverView.h"
@@ -14,6 +16,17 @@ std::optional<QString> pathFrom(const QStringList& arguments) {
     const qsizetype at = arguments.indexOf(QStringLiteral("--snapshot"));
     if (at < 0 || at + 1 >= arguments.size()) return std::nullopt;
     return arguments[at + 1];
+}
+
+std::expected<int, QString> historyFrom(const QStringList& arguments) {
+    const qsizetype at = arguments.indexOf(QStringLiteral("--history"));
+    if (at < 0) return 0;
+    bool ok = false;
+    const int seconds = at + 1 < arguments.size() ? arguments[at + 1].toInt(&ok) : 0;
+    if (!ok || seconds < 0 || seconds > History::window) {
+        return std::unexpected(QStringLiteral("--history takes 0 to 900 seconds"));
+    }
+    return seconds;
 }
 
 QImage render(QWidget& widget, QSize size) {
@@ -55,6 +68,13 @@ bool run(const QStringList& arguments, const QString& path, ModelOptions options
     // The picture is taken before the event loop could run the model's timer.
     options.startTimer = false;
     Model model(options);
+    QElapsedTimer polling;
+    polling.start();
+    const qint64 historyMs = static_cast<qint64>(historyFrom(arguments).value_or(0)) * 1000;
+    while (polling.elapsed() + Model::pollIntervalMs <= historyMs) {
+        QThread::msleep(Model::pollIntervalMs);
+        model.refresh();
+    }
     PopoverView view(model, PopoverView::expandMenuBarFrom(arguments));
     view.sync();
     return write(render(view, view.fittingSize()), path);

@@ -9,6 +9,8 @@
 #include "Tarnwick/AppDelegate.h"
 #include "Tarnwick/AppIcon.h"
 #include "Tarnwick/Snapshot.h"
+#include "Tarnwick/cli/CommandLine.h"
+#include "Tarnwick/cli/Usage.h"
 
 namespace {
 
@@ -33,8 +35,11 @@ int printDiagnostics() {
 int main(int argc, char** argv) {
     const QStringList arguments = argumentsOf(argc, argv);
     if (arguments.contains(QStringLiteral("--diagnostics"))) return printDiagnostics();
+    if (const std::optional<int> status = CommandLine::run(arguments)) return *status;
 
     const std::optional<QString> snapshot = Snapshot::pathFrom(arguments);
+    const std::expected<int, QString> history = Snapshot::historyFrom(arguments);
+    if (!history) return Usage::misused({}, history.error());
     if (!snapshot && arguments.contains(QStringLiteral("--snapshot"))) {
         std::fputs("tarnwick: --snapshot needs the path of the picture to write\n", stderr);
         return 2;

@@ -16,6 +16,7 @@
 #include "FanCore/Policy/Measurements.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Platform.h"
+#include "FanCore/Policy/SafeFile.h"
 #include "FanCore/Sensors/Fans.h"
 #include "FanCore/Sensors/Power.h"
 #include "FanCore/Sensors/Sensors.h"
@@ -27,6 +28,15 @@ namespace {
 
 const QString kBaseline = QString::fromLatin1(
     Platform::baselineName.data(), static_cast<qsizetype>(Platform::baselineName.size()));
+
+// The settings file as the daemon reads it (Config::load), but absent where that would fall back
+// to the defaults.
+std::optional<Config> storedConfig() {
+    const std::optional<std::string> text = SafeFile::readBounded(Paths::config());
+    const std::optional<Config> decoded = text ? Config::decode(*text) : std::nullopt;
+    if (!decoded) return std::nullopt;
+    return decoded->sanitized();
+}
 
 // A speed as a whole number, truncated towards zero; an en dash when it has no such form.
 QString wholeRPM(double rpm) {
@@ -51,7 +61,9 @@ Model::Model(ModelOptions options, QObject* parent)
     } else {
         config_ = Config::load();
     }
-    menuBar_ = MenuBarStyle::load(*UserDefaults::open(options_.userDefaultsFile));
+    const auto defaults = UserDefaults::open(options_.userDefaultsFile);
+    menuBar_ = MenuBarStyle::load(*defaults);
+    alerts_ = AlertSettings::load(*defaults);
 
     simulateNoFans_ = arguments.contains(QStringLiteral("--no-fans"));
     demo_ = demoFrom(arguments);
@@ -157,6 +169,15 @@ void Model::setMenuBar(const MenuBarStyle& style) {
     if (onUpdate) onUpdate();
 }
 
+void Model::setAlerts(const AlertSettings& alerts) {
+    const AlertSettings previous = alerts_;
+    assign(alerts_, alerts);
+    if (alerts_ == previous) return;
+    const auto settings = UserDefaults::open(options_.userDefaultsFile);
+    alerts_.save(*settings);
+    settings->sync();
+}
+
 Heat Model::chipHeat() const { return heatFor(readings_.hottest()); }
 
 double Model::speedFraction() const {
@@ -213,6 +234,8 @@ bool Model::hasBattery() const {
 }
 
 bool Model::helperRunning() const { return status_.has_value() && status_->isFresh(now()); }
+
+bool Model::daemonDriving() const { return fanControl() == FanControlState::daemon; }
 
 QString Model::boostLabel() const {
     // The daemon acts on the sanitised settings, so the label describes those.
@@ -293,12 +316,22 @@ void Model::refresh() {
 
     setPower(measured ? measured->power : Power::state());
     setStatus(Status::load());
+    // Settings written by someone else (the command line, another session) show in the panel;
+    // a file that is missing or unreadable leaves the panel's own settings alone.
+    // Kept settings that could not be written yet stay the panel's until they are.
+    if (const std::optional<Config> stored = storedConfig();
+        stored && !(*stored == config_) && !settingsPending()) {
+        assign(config_, *stored);
+    }
 
     std::error_code error;
     const bool installed = std::filesystem::exists(Paths::daemonPlist(), error);
     setHelperInstalled(installed);
     setHelperOutdated(installed &&
                       installedDaemon_.differs(Paths::daemonBinary(), bundledHelper()));
+
+    // Recorded without a change signal: every refresh ends in refreshed(), which the chart follows.
+    history_.record(now(), readings_.hottest(), fans_, daemonDriving());
 
     if (onUpdate) onUpdate();
     emit refreshed();

@@ -18,8 +18,10 @@
 #include "FanCore/Policy/Records.h"
 #include "FanCore/Policy/Status.h"
 #include "FanCore/Sensors/ReadingsSmoother.h"
+#include "Tarnwick/alerts/AlertSettings.h"
 #include "Tarnwick/model/FanControlState.h"
 #include "Tarnwick/model/Heat.h"
+#include "Tarnwick/model/History.h"
 #include "Tarnwick/model/InstalledDaemon.h"
 #include "Tarnwick/model/Installer.h"
 #include "Tarnwick/tray/MenuBarStyle.h"
@@ -62,6 +64,7 @@ class Model : public QObject {
     const std::optional<QString>& helperMessage() const { return helperMessage_; }
     const Config& config() const { return config_; }
     const MenuBarStyle& menuBar() const { return menuBar_; }
+    const AlertSettings& alerts() const { return alerts_; }
 
     // Stores the settings; writes the settings file (Config::save) only when a field differs from
     // the previous value. When that fails the settings are kept in the user's folder
@@ -72,6 +75,9 @@ class Model : public QObject {
     // Stores the style, forcing the icon on when it would show nothing; when the result differs
     // from the previous style, saves it to the user defaults and runs onUpdate.
     void setMenuBar(const MenuBarStyle& style);
+
+    // Stores which alerts the user wants and saves them to the user defaults when they differ.
+    void setAlerts(const AlertSettings& alerts);
 
     // Written by refresh() and the actions; public for the snapshot shell and tests.
     void setReadings(const Readings& readings);
@@ -93,6 +99,8 @@ class Model : public QObject {
     double maxRPM() const;         // smallest maximum; 6000 without fans (non-finite ignored)
     bool hasBattery() const;       // a battery percent or a battery temperature is known
     bool helperRunning() const;    // a status exists and is less than 10 s old
+    // The daemon holds the fans and they confirm it (fanControl() is daemon).
+    bool daemonDriving() const;
     // The boost strength in words and the temperatures it acts between, for the boost the daemon
     // applies (config().sanitized(): out of range clamped, non-finite as the default).
     QString boostLabel() const;
@@ -103,10 +111,13 @@ class Model : public QObject {
     // integer shows as an en dash ("tarnwick: – rpm · reason").
     QString modeLine() const;
 
-    // One polling pass: readings, fans, power, status, installed and outdated flags, onUpdate.
-    // Readings, fans and power come from the daemon's measurements while they are fresh, else
-    // from the hardware itself.
+    // One polling pass: readings, fans, power, status, installed and outdated flags, a history
+    // sample, onUpdate. Readings, fans and power come from the daemon's measurements while they
+    // are fresh, else from the hardware itself.
     void refresh();
+
+    // The last minutes of polls (hottest chip, fan speeds, who drove), on the wall clock.
+    const History& history() const { return history_; }
 
     // Starts the bundle's script `script` ("install.sh", "uninstall.sh") with administrator
     // rights on the next event-loop turn, after emitting privilegedRunStarting(); returns at once.
@@ -184,6 +195,7 @@ class Model : public QObject {
     std::optional<QString> helperMessage_;
     Config config_;
     MenuBarStyle menuBar_;
+    AlertSettings alerts_;
 
     ModelOptions options_;
     QString bundleDir_;
@@ -196,5 +208,6 @@ class Model : public QObject {
     mutable std::unique_ptr<Sensors> sensors_;
     ReadingsSmoother smoother_;
     InstalledDaemon installedDaemon_;
+    History history_;
     QTimer* timer_ = nullptr;
 };

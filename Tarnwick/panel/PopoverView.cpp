@@ -13,6 +13,7 @@
 #include "Tarnwick/panel/views/ControlSection.h"
 #include "Tarnwick/panel/views/FansSection.h"
 #include "Tarnwick/panel/views/Footer.h"
+#include "Tarnwick/panel/views/HistoryChart.h"
 #include "Tarnwick/panel/views/MenuBarSection.h"
 #include "Tarnwick/panel/views/TempsSection.h"
 #include "Tarnwick/widgets/Divider.h"
@@ -22,6 +23,7 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
       model_(model),
       veil_(new GlassVeil(this)),
       fans_(new FansSection(model, this)),
+      history_(new HistoryChart(model, this)),
       controls_(new ControlSection(model, this)),
       battery_(new BatterySection(model, this)),
       temps_(new TempsSection(model, this)),
@@ -45,6 +47,7 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
     fansBox->setContentsMargins(padding, 0, padding, 0);
     fansBox->setSpacing(spacing);
     fansBox->addWidget(fans_);
+    fansBox->addWidget(history_);
     divider(fansBox);
     layout->addLayout(fansBox);
 
@@ -119,6 +122,7 @@ void PopoverView::sync() {
     controlsDivider_->setVisible(hasFans);
 
     fans_->sync(animated);
+    history_->sync();
     controls_->sync();
     battery_->sync();
     temps_->sync();

@@ -1,7 +1,7 @@
 #pragma once
 
-// The panel's whole content over the model: fans, cooling, battery, temperatures, menu-bar
-// settings and footer, re-read whenever the model publishes a change.
+// The panel's whole content over the model: fans and their recent history, cooling, battery,
+// temperatures, menu-bar settings and footer, re-read whenever the model publishes a change.
 
 #include <QSize>
 #include <QStringList>
@@ -9,6 +9,7 @@
 
 class Model;
 class FansSection;
+class HistoryChart;
 class ControlSection;
 class BatterySection;
 class TempsSection;
@@ -46,6 +47,7 @@ class PopoverView : public QWidget {
     QScrollArea* scrollArea() const { return scroll_; }
 
     FansSection* fans() const { return fans_; }
+    HistoryChart* history() const { return history_; }
     ControlSection* controls() const { return controls_; }
     BatterySection* battery() const { return battery_; }
     TempsSection* temps() const { return temps_; }
@@ -68,6 +70,7 @@ class PopoverView : public QWidget {
     Model& model_;
     GlassVeil* veil_;
     FansSection* fans_;
+    HistoryChart* history_;
     ControlSection* controls_;
     BatterySection* battery_;
     TempsSection* temps_;

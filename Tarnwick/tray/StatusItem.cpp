@@ -195,6 +195,12 @@ void StatusItem::set(const StatusButton& button) {
     apply();
 }
 
+bool StatusItem::showMessage(const QString& title, const QString& body) {
+    if (tray_ == nullptr || !tray_->isVisible()) return false;
+    tray_->showMessage(title, body, QSystemTrayIcon::Warning);
+    return true;
+}
+
 std::optional<QRect> StatusItem::geometry() const {
     if (tray_ == nullptr) return std::nullopt;
     const QRect rect = tray_->geometry();

@@ -76,6 +76,9 @@ class StatusItem : public QObject {
     void set(const StatusButton& button);
     const StatusButton& button() const { return button_; }
 
+    // A balloon message at the tray icon; false when there is no tray icon to show it.
+    bool showMessage(const QString& title, const QString& body);
+
     // Where the tray icon is on screen; absent when the tray does not say.
     std::optional<QRect> geometry() const;
 

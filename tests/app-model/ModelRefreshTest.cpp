@@ -118,6 +118,28 @@ TEST(Refresh, StatusFileIsReadEveryPass) {
     EXPECT_FALSE(model.status().has_value());
 }
 
+TEST(Refresh, SettingsWrittenElsewhereAreAdoptedAndHistoryGrows) {
+    AppSandbox sandbox;
+    Model model{sandbox.options()};
+    Config panel = model.config();
+    panel.boost = 0.3;
+    model.setConfig(panel);
+
+    Config other = panel;
+    other.boost = 0.8;
+    ASSERT_TRUE(other.save().has_value());  // as "tarnwick set" does
+    sandbox.now += 2;
+    model.refresh();
+    EXPECT_EQ(model.config(), other);
+
+    // A settings file that cannot be read is no reason to forget the panel's settings.
+    writeFile(Paths::config(), "{ not json");
+    sandbox.now += 2;
+    model.refresh();
+    EXPECT_EQ(model.config(), other);
+    EXPECT_EQ(model.history().size(), 3U);
+}
+
 struct DemoCase {
     const char* name;
     QStringList arguments;

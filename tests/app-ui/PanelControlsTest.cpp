@@ -526,6 +526,10 @@ struct GearCase {
 
 class GearMenu : public ::testing::TestWithParam<GearCase> {};
 
+constexpr const char* kAlerts[] = {"alert when the chip stays hot",
+                                   "alert when a fan may have failed",
+                                   "alert when fan control stops"};
+
 TEST_P(GearMenu, OffersTheCommandsThatApply) {
     const GearCase& c = GetParam();
     Panel panel(c.fans ? std::vector<Fan>{makeFan(0, 2000)} : std::vector<Fan>{});
@@ -540,22 +544,23 @@ INSTANTIATE_TEST_SUITE_P(
                                true,
                                true,
                                {"about tarnwick", "-", "reinstall fan control…",
-                                "uninstall fan control…", "copy diagnostics", "-",
-                                "quit tarnwick"}},
+                                "uninstall fan control…", "copy diagnostics", "-", kAlerts[0],
+                                kAlerts[1], kAlerts[2], "-", "quit tarnwick"}},
                       GearCase{"NotInstalledWithFans",
                                false,
                                true,
                                {"about tarnwick", "-", "install fan control…", "copy diagnostics",
-                                "-", "quit tarnwick"}},
+                                "-", kAlerts[0], kAlerts[1], kAlerts[2], "-", "quit tarnwick"}},
                       GearCase{"InstalledWithoutFans",
                                true,
                                false,
                                {"about tarnwick", "-", "uninstall fan control…", "copy diagnostics",
-                                "-", "quit tarnwick"}},
+                                "-", kAlerts[0], kAlerts[1], kAlerts[2], "-", "quit tarnwick"}},
                       GearCase{"NotInstalledWithoutFans",
                                false,
                                false,
-                               {"about tarnwick", "-", "copy diagnostics", "-", "quit tarnwick"}}),
+                               {"about tarnwick", "-", "copy diagnostics", "-", kAlerts[0],
+                                kAlerts[1], kAlerts[2], "-", "quit tarnwick"}}),
     CaseName());
 
 TEST(GearMenu, OpensOnReturnAndKeepsItsEntriesWhileTheModelChanges) {
@@ -580,6 +585,16 @@ TEST(GearMenu, OpensOnReturnAndKeepsItsEntriesWhileTheModelChanges) {
     QTest::keyClick(footer->gearButton(), Qt::Key_Return);
     EXPECT_EQ(shown, expected);
     EXPECT_TRUE(keptHighlight);
+}
+
+TEST(GearMenu, AlertEntriesFollowAndChangeTheSettings) {
+    Panel panel;
+    EXPECT_FALSE(panel.model.alerts().chipHot);
+    ASSERT_TRUE(panel.view.footer()->trigger(QString::fromLatin1(kAlerts[0])));
+    EXPECT_TRUE(panel.model.alerts().chipHot);
+    ASSERT_TRUE(panel.view.footer()->trigger(QString::fromLatin1(kAlerts[2])));
+    EXPECT_FALSE(panel.model.alerts().controlStopped);
+    EXPECT_TRUE(panel.model.alerts().fanFailure);
 }
 
 TEST(GearMenu, CopyDiagnosticsReplacesTheClipboard) {

@@ -131,6 +131,26 @@ QList<Footer::Entry> Footer::entries() {
                      copiedTimer_.start();
                  }});
     list.append(Entry{});
+    struct Toggle {
+        const char* text;
+        bool AlertSettings::*field;
+    };
+    static constexpr Toggle kToggles[] = {
+        {"alert when the chip stays hot", &AlertSettings::chipHot},
+        {"alert when a fan may have failed", &AlertSettings::fanFailure},
+        {"alert when fan control stops", &AlertSettings::controlStopped},
+    };
+    for (const Toggle& toggle : kToggles) {
+        const auto field = toggle.field;
+        list.append({QString::fromLatin1(toggle.text), true,
+                     [this, field] {
+                         AlertSettings alerts = model_.alerts();
+                         alerts.*field = !(alerts.*field);
+                         model_.setAlerts(alerts);
+                     },
+                     model_.alerts().*field});
+    }
+    list.append(Entry{});
     list.append({QStringLiteral("quit tarnwick"), true, [] { QCoreApplication::quit(); }});
     return list;
 }
@@ -144,6 +164,10 @@ void Footer::rebuildMenu() {
         }
         QAction* action = menu_->addAction(entry.text, this, entry.run);
         action->setEnabled(entry.enabled);
+        if (entry.checked) {
+            action->setCheckable(true);
+            action->setChecked(*entry.checked);
+        }
     }
 }
 

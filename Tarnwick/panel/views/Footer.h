@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class Model;
 class QCheckBox;
@@ -44,11 +45,12 @@ class Footer : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // One menu entry; an empty text is a divider.
+    // One menu entry; an empty text is a divider, a `checked` one shows a check mark.
     struct Entry {
         QString text;
         bool enabled = true;
         std::function<void()> run;
+        std::optional<bool> checked;
     };
     QList<Entry> entries();
     void rebuildMenu();

@@ -1,0 +1,85 @@
+#include "Tarnwick/cli/StatusCommand.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <chrono>
+#include <cmath>
+
+#include "Tarnwick/cli/StatusReport.h"
+#include "Tarnwick/cli/Usage.h"
+#include "Tarnwick/model/Model.h"
+
+namespace {
+
+const QString kCommand = QStringLiteral("status");
+
+QByteArray render(const Model& model, StatusCommand::Format format) {
+    switch (format) {
+        case StatusCommand::Format::json:
+            return StatusReport::json(model) + '\n';
+        case StatusCommand::Format::bar:
+            return StatusReport::bar(model) + '\n';
+        case StatusCommand::Format::lines:
+            break;
+    }
+    return (StatusReport::lines(model).join(u'\n') + u'\n').toUtf8();
+}
+
+}  // namespace
+
+namespace StatusCommand {
+
+std::expected<Options, QString> parse(const QStringList& words) {
+    Options options;
+    bool formatGiven = false;
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QString& word = words[i];
+        if (word == u"--help" || word == u"-h") {
+            options.help = true;
+        } else if (word == u"--json" || word == u"--bar") {
+            if (formatGiven)
+                return std::unexpected(QStringLiteral("choose one of --json and --bar"));
+            formatGiven = true;
+            options.format = word == u"--json" ? Format::json : Format::bar;
+        } else if (word == u"--watch") {
+            bool ok = false;
+            const double seconds = i + 1 < words.size() ? words[i + 1].toDouble(&ok) : 0;
+            if (!ok || !std::isfinite(seconds) || seconds < 0.5 || seconds > 86400) {
+                return std::unexpected(QStringLiteral("--watch takes 0.5 to 86400 seconds"));
+            }
+            options.watchSeconds = seconds;
+            ++i;
+        } else {
+            return std::unexpected(QStringLiteral("unknown option '") + word + u'\'');
+        }
+    }
+    return options;
+}
+
+int run(const QStringList& words) {
+    const std::expected<Options, QString> options = parse(words);
+    if (!options) return Usage::misused(kCommand, options.error());
+    if (options->help) return Usage::print(Usage::status()) ? Usage::ok : Usage::failure;
+
+    // The model finds its bundle and reads settings through Qt; no display is involved.
+    int argc = 1;
+    char name[] = "tarnwick";
+    char* argv[] = {name, nullptr};
+    const QCoreApplication app(argc, argv);
+
+    ModelOptions modelOptions;
+    modelOptions.arguments = QStringList{QStringLiteral("tarnwick")};
+    modelOptions.startTimer = false;
+    Model model(modelOptions);
+    for (;;) {
+        const QByteArray text = render(model, options->format);
+        if (!Usage::print(QString::fromUtf8(text))) {
+            return Usage::failed(kCommand, QStringLiteral("cannot write to standard output"));
+        }
+        if (!options->watchSeconds) return Usage::ok;
+        QThread::msleep(static_cast<unsigned long>(*options->watchSeconds * 1000.0));
+        model.refresh();
+    }
+}
+
+}  // namespace StatusCommand

@@ -1,0 +1,233 @@
+// The command line against the simulated Mac: the tarnwick program as a child with no display,
+// its output and exit status for each case, and its JSON checked against the published schemas.
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <optional>
+
+#include "AppSandbox.h"
+#include "FanCore/Policy/Config.h"
+#include "FanCore/Policy/Paths.h"
+#include "support/Process.h"
+
+namespace {
+
+struct CliCase {
+    const char* name;
+    QStringList arguments;
+    int exit;
+    const char* output;             // a regular expression stdout must match ("" for empty)
+    const char* errors;             // the same for stderr
+    std::optional<Config> saved{};  // the settings file afterwards, when the case writes it
+};
+
+struct Outcome {
+    int exit = -1;
+    QString output;
+    QString errors;
+};
+
+class Cli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        program = QStringLiteral(TARNWICK_BUILD_DIR "/bin/tarnwick");
+        const QString sim = QStringLiteral(TARNWICK_BUILD_DIR "/bin/tarnwick-sim");
+        if (!QFileInfo(program).isExecutable() || !QFileInfo(sim).isExecutable()) {
+            GTEST_SKIP() << "tarnwick or tarnwick-sim not built";
+        }
+        simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        simulator.setStandardOutputFile(QProcess::nullDevice());
+        simulator.start(
+            sim, {"--root", QString::fromStdString(sandbox.root().string()), "--tick-ms", "100"});
+        ASSERT_TRUE(simulator.waitForStarted(5000));
+        const auto socket = sandbox.root() / "run/tarnwick-sim/smc.sock";
+        ASSERT_TRUE(waitFor([&] { return support::acceptsConnections(socket); }, 10000));
+    }
+
+    void TearDown() override {
+        if (simulator.state() == QProcess::NotRunning) return;
+        simulator.terminate();
+        if (!simulator.waitForFinished(10000)) simulator.kill();
+    }
+
+    // No display at all, and a platform plugin that does not exist: a command that built a GUI
+    // application would fail.
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TARNWICK_ROOT", QString::fromStdString(sandbox.root().string()));
+        env.insert("XDG_CONFIG_HOME", sandbox.path("config"));
+        env.insert("QT_QPA_PLATFORM", "no-such-platform");
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        return env;
+    }
+
+    void start(QProcess& process, const QStringList& arguments) const {
+        process.setProcessEnvironment(environment());
+        process.start(program, arguments);
+        ASSERT_TRUE(process.waitForStarted(5000));
+    }
+
+    Outcome run(const QStringList& arguments) const {
+        QProcess process;
+        start(process, arguments);
+        Outcome result;
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished();
+            return result;
+        }
+        result.exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.output = QString::fromUtf8(process.readAllStandardOutput());
+        result.errors = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    // Validates `document` with the JSON Schema at docs/<schema>; the validator's message when
+    // it does not conform.
+    static std::optional<QString> violation(const QByteArray& document, const QString& schema) {
+        QProcess python;
+        python.start("/usr/bin/python3",
+                     {"-c",
+                      "import json, sys, jsonschema\n"
+                      "schema = json.load(open(sys.argv[1]))\n"
+                      "jsonschema.Draft202012Validator(schema).validate(json.load(sys.stdin))\n",
+                      QStringLiteral(TARNWICK_SOURCE_DIR "/docs/") + schema});
+        if (!python.waitForStarted(5000)) return QStringLiteral("python3 did not start");
+        python.write(document);
+        python.closeWriteChannel();
+        python.waitForFinished(30000);
+        if (python.exitCode() == 0) return std::nullopt;
+        return QString::fromUtf8(python.readAllStandardError());
+    }
+
+    AppSandbox sandbox;
+    QString program;
+    QProcess simulator;
+};
+
+Config config(std::function<void(Config&)> change) {
+    Config c;
+    change(c);
+    return c;
+}
+
+const CliCase kCases[] = {
+    {"Version", {"--version"}, 0, R"(^tarnwick \d+\.\d+)", ""},
+    {"Help", {"--help"}, 0, R"(^usage: tarnwick \[COMMAND\])", ""},
+    {"StatusHelp", {"status", "--help"}, 0, R"(^usage: tarnwick status )", ""},
+    {"SetHelp", {"set", "-h"}, 0, R"(^usage: tarnwick set )", ""},
+    {"UnknownCommand", {"frobnicate"}, 2, "", R"(^tarnwick: unknown command 'frobnicate')"},
+    {"TwoFormats", {"status", "--json", "--bar"}, 2, "", R"(choose one of --json and --bar)"},
+    {"WatchTooShort", {"status", "--watch", "0.1"}, 2, "", R"(--watch takes 0\.5 to 86400)"},
+    {"WatchMissing", {"status", "--watch"}, 2, "", R"(--watch takes)"},
+    {"StatusUnknownOption", {"status", "--xml"}, 2, "", R"(unknown option '--xml')"},
+    {"SnapshotHistory", {"--snapshot", "x.png", "--history", "soon"}, 2, "", R"(--history takes)"},
+    {"Status",
+     {"status"},
+     0,
+     R"(^chip: \d+\.\d °C \((normal|warm|hot)\)\n(.*\n)*left: \d+ rpm \(target \d+ rpm, .*automatic\)\n)"
+     R"(right: .*\ncontrol: fan control not installed\nsettings: boost 0, )",
+     ""},
+    {"SetNothing", {"set"}, 2, "", R"(^tarnwick set: name a setting)"},
+    {"SetUnknown", {"set", "speed", "3"}, 2, "", R"(unknown setting 'speed')"},
+    {"SetNoValue", {"set", "boost"}, 2, "", R"(boost needs a value)"},
+    {"BoostTooHigh", {"set", "boost", "150%"}, 2, "", R"(boost takes 0 to 1 or 0% to 100%)"},
+    {"BoostNotFraction", {"set", "boost", "80"}, 2, "", R"(boost takes)"},
+    {"BoostNaN", {"set", "boost", "nan"}, 2, "", R"(boost takes)"},
+    {"ManualTooFast", {"set", "manual", "20000"}, 2, "", R"(manual takes 0 to 10000 rpm)"},
+    {"TargetTooHot", {"set", "target", "50"}, 2, "", R"(target takes 25 to 45)"},
+    {"BatteryMaybe", {"set", "battery", "maybe"}, 2, "", R"(battery takes on or off)"},
+    // A later mistake keeps the earlier settings from being written.
+    {"NothingWrittenOnError", {"set", "boost", "0.5", "target", "x"}, 2, "", "target takes"},
+    {"BoostPercent",
+     {"set", "boost", "80%"},
+     0,
+     R"(^boost 0\.8, battery cooling off)",
+     "fan control is not installed",
+     config([](Config& c) { c.boost = 0.8; })},
+    {"Several",
+     {"set", "manual", "3000", "battery", "on", "target", "38", "charger-only", "off"},
+     0,
+     R"(^manual 3000 rpm, battery cooling on \(38 °C, also on battery\))",
+     "fan control is not installed",
+     config([](Config& c) {
+         c.manualMode = true;
+         c.manualRPM = 3000;
+         c.batteryCooling = true;
+         c.batteryTarget = 38;
+         c.batteryOnlyOnAC = false;
+     })},
+    {"AutoLeavesManual",
+     {"set", "manual", "2000", "auto"},
+     0,
+     R"(^boost 0, )",
+     "fan control is not installed",
+     config([](Config& c) { c.manualRPM = 2000; })},
+};
+
+class CliCases : public Cli, public ::testing::WithParamInterface<CliCase> {};
+
+TEST_P(CliCases, OutputAndExitStatus) {
+    const CliCase& c = GetParam();
+    const Outcome result = run(c.arguments);
+    EXPECT_EQ(result.exit, c.exit) << result.errors.toStdString();
+    const auto matches = [](const QString& text, const char* pattern) {
+        if (*pattern == '\0') return text.isEmpty();
+        return QRegularExpression(QString::fromUtf8(pattern)).match(text).hasMatch();
+    };
+    EXPECT_TRUE(matches(result.output, c.output)) << result.output.toStdString();
+    EXPECT_TRUE(matches(result.errors, c.errors)) << result.errors.toStdString();
+    if (c.exit == 2) {
+        EXPECT_TRUE(result.errors.contains("--help")) << "no hint to the help";
+    }
+    const bool written = std::filesystem::exists(Paths::config());
+    EXPECT_EQ(written, c.saved.has_value());
+    if (c.saved) {
+        EXPECT_EQ(Config::load(), *c.saved);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CliCases, ::testing::ValuesIn(kCases), support::CaseName());
+
+TEST_F(Cli, SettingsThatCannotBeSavedFail) {
+    // A file where the settings folder belongs.
+    std::filesystem::create_directories(Paths::dir().parent_path());
+    writeFile(Paths::dir(), "not a folder");
+    const Outcome result = run({"set", "boost", "1"});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_TRUE(result.errors.startsWith("tarnwick set: ")) << result.errors.toStdString();
+    EXPECT_TRUE(result.output.isEmpty());
+}
+
+TEST_F(Cli, JsonAndBarFollowTheirSchemas) {
+    writeFile(Paths::daemonPlist(), "[Unit]\n");  // installed but not running
+    ASSERT_EQ(run({"set", "boost", "60%"}).exit, 0);
+    const Outcome json = run({"status", "--json"});
+    ASSERT_EQ(json.exit, 0) << json.errors.toStdString();
+    EXPECT_EQ(json.output.count('\n'), 1);
+    const auto bad = violation(json.output.toUtf8(), "status.schema.json");
+    EXPECT_FALSE(bad) << bad->toStdString() << json.output.toStdString();
+    EXPECT_TRUE(json.output.contains(R"("boost":0.6)")) << json.output.toStdString();
+
+    // The watching bar prints one object per line, as a status bar's continuous module reads.
+    QProcess watch;
+    start(watch, {"status", "--bar", "--watch", "0.5"});
+    ASSERT_TRUE(waitFor(
+        [&] {
+            watch.waitForReadyRead(100);
+            return watch.canReadLine() && watch.bytesAvailable() > 0 &&
+                   QByteArray(watch.peek(1 << 16)).count('\n') >= 2;
+        },
+        15000));
+    const QList<QByteArray> lines = watch.readAll().split('\n');
+    watch.terminate();
+    watch.waitForFinished(5000);
+    for (int i = 0; i < 2; ++i) {
+        const auto wrong = violation(lines[i], "status-bar.schema.json");
+        EXPECT_FALSE(wrong) << wrong->toStdString() << lines[i].toStdString();
+    }
+}
+
+}  // namespace
