@@ -351,7 +351,7 @@ TEST_P(PanelHeight, FitsTheScreenAndScrollsItsMiddle) {
     panel.view.resize(capped);
     QApplication::processEvents();
     for (const QWidget* kept :
-         {static_cast<const QWidget*>(panel.view.fans()), panel.view.footer()}) {
+         std::initializer_list<const QWidget*>{panel.view.fans(), panel.view.footer()}) {
         EXPECT_TRUE(kept->isVisible());
         EXPECT_TRUE(panel.view.rect().contains(
             QRect(kept->mapTo(&panel.view, QPoint(0, 0)), kept->size())));
