@@ -53,6 +53,12 @@ int32_t smc_open() {
     return 0;
 }
 
+std::string smc_write_blocked() {
+    if (g_conn == 0 && smc_open() != 0) return {};
+    SmcTransport* transport = openTransport().get();
+    return transport == nullptr ? std::string() : transport->writeBlocked();
+}
+
 void smc_set_transport_factory(std::function<SmcOpenResult()> factory) {
     transportFactory() = std::move(factory);
     g_conn = 0;

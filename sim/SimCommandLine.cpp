@@ -20,13 +20,18 @@ Parsed parse(const std::vector<std::string>& arguments) {
     for (size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
         if (name == "--help" || name == "-h") return {std::nullopt, true, {}};
+        if (name == "--fan-control") {
+            if (options.fanControl) return failure("--fan-control given twice");
+            options.fanControl = true;
+            continue;
+        }
         std::optional<std::string> value;
         if (const auto equals = name.find('=');
             name.starts_with("--") && equals != std::string::npos) {
             value = name.substr(equals + 1);
             name.resize(equals);
         }
-        if (name != "--root" && name != "--profile" && name != "--tick-ms") {
+        if (name != "--root" && name != "--profile" && name != "--tick-ms" && name != "--layout") {
             return failure("unknown argument \"" + arguments[i] + "\"");
         }
         if (!value) {
@@ -41,6 +46,10 @@ Parsed parse(const std::vector<std::string>& arguments) {
             if (options.root == "/" || options.root == "//") {
                 return failure("--root must not be \"/\": the simulator writes files under it");
             }
+        } else if (name == "--layout") {
+            if (!options.layout.empty()) return failure("--layout given twice");
+            if (value->empty()) return failure("--layout needs a name");
+            options.layout = *value;
         } else if (name == "--profile") {
             if (haveProfile) return failure("--profile given twice");
             haveProfile = true;
@@ -70,12 +79,23 @@ std::string usage() {
     for (const std::string& name : SimProfile::builtinNames()) {
         names += "  " + name + (name == kSimDefaultProfile ? " (default)" : "") + "\n";
     }
-    return "usage: tarnwick-sim --root DIR [--profile NAME|FILE] [--tick-ms N]\n"
+    std::string layouts;
+    for (const std::string_view layout : kSimLayouts) {
+        layouts += (layouts.empty() ? "" : ", ") + std::string(layout);
+    }
+    return "usage: tarnwick-sim --root DIR [--profile NAME|FILE] [--layout NAME] [--fan-control]\n"
+           "       [--tick-ms N]\n"
            "Turns DIR into a simulated Mac until SIGTERM or SIGINT: the SMC socket\n"
            "DIR/run/tarnwick-sim/smc.sock, hwmon and power_supply under DIR/sys, "
            "DIR/proc/cpuinfo,\n"
            "control.json (read) and state.json (written) in DIR/run/tarnwick-sim.\n"
            "--tick-ms: model step and file refresh interval, 10 to 60000 (default 250).\n"
+           "--layout: how the SMC is reached (" +
+           layouts +
+           "; default: the profile's).\n"
+           "  macsmc_hwmon: no socket; the fans as the Apple-silicon driver's hwmon files,\n"
+           "  DIR/run/tarnwick-sim/ready once they exist. --fan-control: its module option\n"
+           "  fan_control (fanN_target writable); off by default, as in the kernel.\n"
            "Built-in profiles:\n" +
            names;
 }

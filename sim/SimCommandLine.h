@@ -1,6 +1,7 @@
 #pragma once
 
-// tarnwick-sim's arguments: --root DIR [--profile NAME|FILE] [--tick-ms N].
+// tarnwick-sim's arguments: --root DIR [--profile NAME|FILE] [--layout NAME] [--fan-control]
+// [--tick-ms N].
 
 #include <filesystem>
 #include <optional>
@@ -11,6 +12,8 @@ struct SimOptions {
     std::filesystem::path root;
     std::string profile;  // built-in name or file
     int tickMs = 250;
+    std::string layout;       // empty: the profile's own
+    bool fanControl = false;  // the macsmc_hwmon module option fan_control
 };
 
 namespace SimCommandLine {

@@ -292,8 +292,8 @@ SimProfile::Loaded SimProfile::parse(std::string_view text, std::string_view sou
     const json root = json::parse(text, nullptr, false);
     if (root.is_discarded()) return failure(source, "not valid JSON");
     if (!root.is_object()) return failure(source, "must hold a JSON object");
-    if (Problem p = onlyMembers(
-            root, {"brand", "model", "arch", "cpus", "keys", "hwmon", "battery", "thermal"});
+    if (Problem p = onlyMembers(root, {"brand", "model", "arch", "cpus", "keys", "hwmon", "battery",
+                                       "thermal", "layout"});
         !p.empty()) {
         return failure(source, p);
     }
@@ -313,6 +313,10 @@ SimProfile::Loaded SimProfile::parse(std::string_view text, std::string_view sou
     if (profile.arch != "arm64" && profile.arch != "x86_64") {
         return failure(source, "\"arch\" must be \"arm64\" or \"x86_64\"");
     }
+    if (Problem p = readText(root, "layout", profile.layout, false); !p.empty()) {
+        return failure(source, p);
+    }
+    if (Problem p = profile.layoutProblem(profile.layout); !p.empty()) return failure(source, p);
     int64_t cpus = profile.cpus;
     if (Problem p = readInteger(root, "cpus", cpus, 1, 1024); !p.empty()) {
         return failure(source, p);
@@ -386,6 +390,20 @@ SimProfile::Loaded SimProfile::load(std::string_view nameOrFile) {
     }
     if (!readFile(path, text, error)) return {std::nullopt, error};
     return parse(text, path);
+}
+
+std::string SimProfile::layoutProblem(std::string_view name) const {
+    if (std::find(std::begin(kSimLayouts), std::end(kSimLayouts), name) == std::end(kSimLayouts)) {
+        std::string names;
+        for (const std::string_view known : kSimLayouts) {
+            names += (names.empty() ? "" : ", ") + std::string(known);
+        }
+        return "layout " + inQuotes(name) + " is unknown (known: " + names + ")";
+    }
+    if (name == "macsmc_hwmon" && arch != "arm64") {
+        return "layout \"macsmc_hwmon\" is the Apple-silicon driver; this machine is " + arch;
+    }
+    return {};
 }
 
 std::vector<std::string> SimProfile::builtinNames() {

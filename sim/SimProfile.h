@@ -65,8 +65,13 @@ struct SimThermal {
     double fanRate = 800.0;   // rpm per second a fan's speed may change
 };
 
+// How the machine meets its clients: "socket" serves the SMC on the simulator's socket,
+// "macsmc_hwmon" publishes the fans through the Apple-silicon kernel driver's hwmon files.
+inline constexpr std::string_view kSimLayouts[] = {"socket", "macsmc_hwmon"};
+
 struct SimProfile {
-    std::string source;  // built-in name or file path, for messages
+    std::string source;             // built-in name or file path, for messages
+    std::string layout = "socket";  // one of kSimLayouts
     std::string brand;
     std::string model;           // device-tree model ("" when the machine has none)
     std::string arch = "arm64";  // "arm64" or "x86_64": shapes /proc/cpuinfo
@@ -81,6 +86,9 @@ struct SimProfile {
     static Loaded parse(std::string_view json, std::string_view source);
     // A built-in profile by name, else a profile file; the error names the file and the problem.
     static Loaded load(std::string_view nameOrFile);
+    // The problem with using `layout` for this machine (unknown, or a driver of another
+    // architecture), empty when it fits.
+    std::string layoutProblem(std::string_view layout) const;
     // The names of the built-in profiles, sorted.
     static std::vector<std::string> builtinNames();
 };

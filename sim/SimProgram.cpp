@@ -1,5 +1,6 @@
 #include "sim/SimProgram.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include "sim/SimControlFile.h"
 #include "sim/SimFile.h"
+#include "sim/SimMacsmcHwmon.h"
 #include "sim/SimServer.h"
 #include "sim/SimState.h"
 #include "sim/SimSysfs.h"
@@ -46,6 +48,12 @@ struct SignalFd {
     }
 };
 
+// Waits up to `timeout` ms for the signal descriptor; true when a signal is pending.
+bool waitForSignal(int timeout, int signalFd) {
+    pollfd entry{signalFd, POLLIN, 0};
+    return ::poll(&entry, 1, timeout) > 0 && (entry.revents & POLLIN) != 0;
+}
+
 }  // namespace
 
 int run(const SimOptions& options) {
@@ -64,6 +72,13 @@ int run(const SimOptions& options) {
 
     SimProfile::Loaded loaded = SimProfile::load(options.profile);
     if (!loaded.profile) return fail(loaded.error);
+    if (!options.layout.empty()) {
+        if (std::string problem = loaded.profile->layoutProblem(options.layout); !problem.empty()) {
+            return fail(loaded.profile->source + ": " + problem);
+        }
+        loaded.profile->layout = options.layout;
+    }
+    const bool socketLayout = loaded.profile->layout == "socket";
     SimMachine machine(std::move(*loaded.profile));
 
     const std::filesystem::path dir = options.root / "run/tarnwick-sim";
@@ -75,15 +90,36 @@ int run(const SimOptions& options) {
     Reporter fileReport;
     SimControlFile control(dir / "control.json");
     controlReport(control.refresh(machine));
-    SimSysfs sysfs(options.root);
+    // A socket or readiness mark left by an earlier run would send clients to the wrong SMC.
+    const std::filesystem::path ready = dir / "ready";
+    std::filesystem::remove(ready, code);
+    if (!socketLayout) std::filesystem::remove(dir / "smc.sock", code);
+    SimSysfs sysfs(options.root, !socketLayout);
     std::string error;
     if (!sysfs.prepare(machine, error)) return fail(error);
-    if (!SimFile::replace(dir / "state.json", SimState::render(machine), error)) return fail(error);
-    // The socket comes last: once it exists, every file is in place.
-    std::unique_ptr<SimServer> server = SimServer::listen(dir / "smc.sock", machine, error);
-    if (!server) return fail(error);
-    std::printf("tarnwick-sim: %s (%s) serving %s\n", machine.profile().brand.c_str(),
-                machine.profile().source.c_str(), (dir / "smc.sock").c_str());
+    std::unique_ptr<SimMacsmcHwmon> driver;
+    if (!socketLayout) {
+        driver = std::make_unique<SimMacsmcHwmon>(options.root, machine.profile().hwmon.size(),
+                                                  options.fanControl);
+        if (!driver->prepare(machine, error)) return fail(error);
+    }
+    if (!SimFile::replace(dir / "state.json", SimState::render(machine, driver.get()), error)) {
+        return fail(error);
+    }
+    // The socket, or for a driver layout the readiness mark, comes last: once it exists, every
+    // file is in place.
+    std::unique_ptr<SimServer> server;
+    if (socketLayout) {
+        server = SimServer::listen(dir / "smc.sock", machine, error);
+        if (!server) return fail(error);
+        std::printf("tarnwick-sim: %s (%s) serving %s\n", machine.profile().brand.c_str(),
+                    machine.profile().source.c_str(), (dir / "smc.sock").c_str());
+    } else {
+        if (!SimFile::replace(ready, machine.profile().layout + "\n", error)) return fail(error);
+        std::printf("tarnwick-sim: %s (%s) as %s, fan_control %s\n",
+                    machine.profile().brand.c_str(), machine.profile().source.c_str(),
+                    machine.profile().layout.c_str(), options.fanControl ? "on" : "off");
+    }
     std::fflush(stdout);
 
     const auto tick = std::chrono::milliseconds(options.tickMs);
@@ -93,7 +129,7 @@ int run(const SimOptions& options) {
         const auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
         const int timeout = static_cast<int>(std::clamp<int64_t>(wait.count() + 1, 0, 60000));
-        if (server->serve(timeout, signals.fd)) {
+        if (server ? server->serve(timeout, signals.fd) : waitForSignal(timeout, signals.fd)) {
             signalfd_siginfo info{};
             if (::read(signals.fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) break;
         }
@@ -108,14 +144,15 @@ int run(const SimOptions& options) {
         controlReport(control.refresh(machine));
         machine.advance(elapsed);
         error.clear();
-        if (sysfs.update(machine, error) &&
-            SimFile::replace(dir / "state.json", SimState::render(machine), error)) {
+        if (sysfs.update(machine, error) && (!driver || driver->update(machine, error)) &&
+            SimFile::replace(dir / "state.json", SimState::render(machine, driver.get()), error)) {
             fileReport.clear();
         } else {
             fileReport(error);
         }
     }
     server.reset();
+    std::filesystem::remove(ready, code);
     std::printf("tarnwick-sim: stopped\n");
     return 0;
 }

@@ -3,6 +3,7 @@
 // What one pass of the control loop needs from the machine and its two files. The daemon's real
 // machine goes through the SMC and the sandbox root; tests put a scripted one in its place.
 
+#include <string>
 #include <vector>
 
 #include "FanCore/Policy/Config.h"
@@ -23,6 +24,8 @@ class Machine {
     virtual bool setManual(double rpm) = 0;
     // Every fan back to the system's automatic control; failures ignored.
     virtual void setAuto() = 0;
+    // Why the fans cannot be driven (a read-only driver), as one line; empty when they can.
+    virtual std::string controlBlocked() { return {}; }
     // The user's settings; the defaults when the file is missing, unsafe or bad.
     virtual Config loadConfig() = 0;
     // Replaces the status file; a failure is ignored (the next pass writes again).

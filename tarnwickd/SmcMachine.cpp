@@ -19,6 +19,8 @@ bool SmcMachine::setManual(double rpm) { return Fans::setManual(rpm); }
 
 void SmcMachine::setAuto() { Fans::setAuto(); }
 
+std::string SmcMachine::controlBlocked() { return Fans::controlBlocked(); }
+
 Config SmcMachine::loadConfig() { return Config::load(); }
 
 void SmcMachine::saveStatus(const Status& status) { (void)status.save(); }

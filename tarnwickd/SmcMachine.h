@@ -18,6 +18,7 @@ class SmcMachine final : public Machine {
     std::vector<Fan> fans() override;
     bool setManual(double rpm) override;
     void setAuto() override;
+    std::string controlBlocked() override;
     Config loadConfig() override;
     void saveStatus(const Status& status) override;
     void removeStatus() override;

@@ -82,6 +82,8 @@ bool setManual(double rpm) {
     return ok;
 }
 
+std::string controlBlocked() { return SMC::writeBlocked(); }
+
 void setAuto() {
     const int64_t n = count();
     for (int64_t i = 0; i < n; ++i) {

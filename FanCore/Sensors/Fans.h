@@ -27,6 +27,10 @@ bool setManual(double rpm);
 // Every fan back to automatic mode, then the unlock key back to 0; failures ignored.
 void setAuto();
 
+// Why the fans cannot be driven on this machine (a driver that refuses writes), as one line saying
+// how to allow it; empty when they can be driven or there is no SMC.
+std::string controlBlocked();
+
 // The key of fan `index` with a two-letter suffix: key(0, "Ac") is "F0Ac".
 std::string key(int64_t index, std::string_view suffix);
 

@@ -96,6 +96,10 @@ void Model::setHelperInstalled(bool installed) { assign(helperInstalled_, instal
 
 void Model::setHelperOutdated(bool outdated) { assign(helperOutdated_, outdated); }
 
+void Model::setFanControlBlocked(const std::optional<QString>& reason) {
+    assign(fanControlBlocked_, reason);
+}
+
 void Model::setHelperMessage(const std::optional<QString>& message) {
     assign(helperMessage_, message);
 }
@@ -227,6 +231,9 @@ void Model::refresh() {
         }
     }
     setFans(fans, animateChanges);
+    const std::string blocked = fans.empty() ? std::string() : Fans::controlBlocked();
+    setFanControlBlocked(blocked.empty() ? std::nullopt
+                                         : std::optional(QString::fromStdString(blocked)));
 
     setPower(Power::state());
     setStatus(Status::load());

@@ -46,6 +46,7 @@ class FansSection : public QWidget {
     Text* noFansText() const { return noFans_; }
     ProminentButton* installButton() const { return install_; }
     Text* installText() const { return installText_; }
+    Text* blockedText() const { return blocked_; }
     ProminentButton* updateButton() const { return update_; }
     Text* messageText() const { return message_; }
 
@@ -60,6 +61,7 @@ class FansSection : public QWidget {
     Text* noFans_;
     ProminentButton* install_;
     Text* installText_;
+    Text* blocked_;
     ProminentButton* update_;
     Text* message_;
 };

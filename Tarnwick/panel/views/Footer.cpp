@@ -97,7 +97,7 @@ void Footer::rebuildMenu() {
         menu_->addAction(QStringLiteral("uninstall fan control…"), this,
                          run(QStringLiteral("uninstall.sh")));
     }
-    if (!installed && hasFans) {
+    if (!installed && hasFans && !model_.fanControlBlocked()) {
         menu_->addAction(QStringLiteral("install fan control…"), this,
                          run(QStringLiteral("install.sh")));
     }
