@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "CSMC/codec.h"
+#include "CSMC/deadline.h"
 #include "CSMC/transport.h"
 
 uint32_t g_conn = 0;
@@ -33,6 +34,7 @@ uint32_t nextHandle() {
 }
 
 int32_t smc_call(const smc_param& request, smc_param& reply) {
+    if (SmcDeadline::expired()) return SMC_STATUS_TIMEOUT;
     if (g_conn == 0 && smc_open() != 0) return -1;
     SmcTransport* transport = openTransport().get();
     if (transport == nullptr) return -1;

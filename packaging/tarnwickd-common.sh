@@ -25,8 +25,12 @@ under() {
 }
 daemon_binary=$(under /usr/local/sbin/tarnwickd)
 daemon_unit=$(under "/etc/systemd/system/$unit_name")
+# The unit's one addition on Apple silicon: write access to the fan target files, nothing else.
+driver_dropin="$daemon_unit.d/macsmc-hwmon.conf"
 status_file=$(under /run/tarnwick/status.json)
 pid_file=$(under /run/tarnwick/tarnwickd.pid)
+daemon_lock=$(under /run/tarnwick/tarnwickd.lock)
+script_lock=$(under /run/tarnwick/scripts.lock)
 log_file=$(under /var/log/tarnwickd.log)
 
 # Succeeds when `pid` is a live process (a zombie counts as gone: nobody may reap it soon).
@@ -36,6 +40,41 @@ is_alive() {
     stat=$(cat "/proc/$pid/stat" 2>/dev/null) || return 1
     stat=${stat##*) }
     [ -n "$stat" ] && [ "${stat%% *}" != Z ] && [ "${stat%% *}" != X ]
+}
+
+# One install or uninstall at a time: two at once would each start a daemon or remove the
+# files of the other's. Held until the script exits.
+take_script_lock() {
+    mkdir -p -- "$(dirname -- "$script_lock")" || fail "cannot create $(dirname -- "$script_lock")"
+    exec 9>>"$script_lock" || fail "cannot open $script_lock"
+    flock -w 60 9 || fail "another install or uninstall did not finish within 60 s"
+}
+
+# The process id of the daemon holding the daemon's lock, however it was started; fails when
+# no live daemon holds it.
+lock_holder() {
+    local pid
+    [ -f "$daemon_lock" ] && [ ! -L "$daemon_lock" ] || return 1
+    if flock -n "$daemon_lock" true 2>/dev/null; then return 1; fi
+    pid=$(head -c 32 -- "$daemon_lock" 2>/dev/null | tr -cd '0-9') || return 1
+    is_alive "$pid" || return 1
+    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = tarnwickd ] || return 1
+    echo "$pid"
+}
+
+# Stops whatever daemon still holds the lock (one started by hand, or left by a race), so that
+# nothing keeps the fans once the scripts say they are free.
+stop_lock_holder() {
+    local pid i
+    pid=$(lock_holder) || return 0
+    kill -TERM "$pid" 2>/dev/null || true
+    for ((i = 0; i < stop_timeout * 10; i++)); do
+        is_alive "$pid" || return 0
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    fail "tarnwickd (pid $pid) did not stop within $stop_timeout s and was killed;" \
+        "the fans may stay under manual control until it runs again"
 }
 
 # Succeeds when `pid` is a live process started from the installed daemon binary (a pid file can
@@ -92,7 +131,8 @@ start_sandbox_daemon() {
     mkdir -p -- "$(dirname -- "$pid_file")" "$(dirname -- "$log_file")"
     # No daemon runs now, so a status file left behind is stale and would fake a quick start.
     rm -f -- "$status_file"
-    TARNWICK_ROOT="$root" setsid -- "$daemon_binary" </dev/null >>"$log_file" 2>&1 &
+    # Without the scripts' lock (descriptor 9): the daemon outlives the script.
+    TARNWICK_ROOT="$root" setsid -- "$daemon_binary" </dev/null >>"$log_file" 2>&1 9>&- &
     pid=$!
     echo "$pid" >"$pid_file"
     for ((i = 0; i < start_timeout * 10; i++)); do

@@ -17,6 +17,7 @@ Parsed parse(const std::vector<std::string>& arguments) {
     bool haveRoot = false;
     bool haveProfile = false;
     bool haveTick = false;
+    bool haveLayout = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
         if (name == "--help" || name == "-h") return {std::nullopt, true, {}};
@@ -46,15 +47,20 @@ Parsed parse(const std::vector<std::string>& arguments) {
             if (options.root == "/" || options.root == "//") {
                 return failure("--root must not be \"/\": the simulator writes files under it");
             }
-        } else if (name == "--layout") {
-            if (!options.layout.empty()) return failure("--layout given twice");
-            if (value->empty()) return failure("--layout needs a name");
-            options.layout = *value;
         } else if (name == "--profile") {
             if (haveProfile) return failure("--profile given twice");
             haveProfile = true;
             if (value->empty()) return failure("--profile needs a name or a file");
             options.profile = *value;
+        } else if (name == "--layout") {
+            if (haveLayout) return failure("--layout given twice");
+            haveLayout = true;
+            options.layout = simLayoutNamed(*value);
+            if (!options.layout) {
+                return failure(
+                    "--layout must be \"socket\", \"applesmc\" or \"macsmc_hwmon\", not \"" +
+                    *value + "\"");
+            }
         } else {
             if (haveTick) return failure("--tick-ms given twice");
             haveTick = true;
@@ -79,23 +85,18 @@ std::string usage() {
     for (const std::string& name : SimProfile::builtinNames()) {
         names += "  " + name + (name == kSimDefaultProfile ? " (default)" : "") + "\n";
     }
-    std::string layouts;
-    for (const std::string_view layout : kSimLayouts) {
-        layouts += (layouts.empty() ? "" : ", ") + std::string(layout);
-    }
-    return "usage: tarnwick-sim --root DIR [--profile NAME|FILE] [--layout NAME] [--fan-control]\n"
-           "       [--tick-ms N]\n"
+    return "usage: tarnwick-sim --root DIR [--profile NAME|FILE] [--tick-ms N] [--layout NAME]\n"
+           "       [--fan-control]\n"
            "Turns DIR into a simulated Mac until SIGTERM or SIGINT: the SMC socket\n"
            "DIR/run/tarnwick-sim/smc.sock, hwmon and power_supply under DIR/sys, "
            "DIR/proc/cpuinfo,\n"
            "control.json (read) and state.json (written) in DIR/run/tarnwick-sim.\n"
            "--tick-ms: model step and file refresh interval, 10 to 60000 (default 250).\n"
-           "--layout: how the SMC is reached (" +
-           layouts +
-           "; default: the profile's).\n"
-           "  macsmc_hwmon: no socket; the fans as the Apple-silicon driver's hwmon files,\n"
-           "  DIR/run/tarnwick-sim/ready once they exist. --fan-control: its module option\n"
-           "  fan_control (fanN_target writable); off by default, as in the kernel.\n"
+           "--layout: where the SMC is published: \"socket\", \"applesmc\" (the kernel\n"
+           "driver's files in DIR/sys/devices/platform/applesmc.768) or \"macsmc_hwmon\" (the\n"
+           "Apple-silicon driver's fan and temperature files in a DIR/sys/class/hwmon folder);\n"
+           "default: the profile's. --fan-control: macsmc_hwmon's module option fan_control\n"
+           "(fanN_target writable); off by default, as in the kernel.\n"
            "Built-in profiles:\n" +
            names;
 }

@@ -1,19 +1,21 @@
 #pragma once
 
-// tarnwick-sim's arguments: --root DIR [--profile NAME|FILE] [--layout NAME] [--fan-control]
-// [--tick-ms N].
+// tarnwick-sim's arguments: --root DIR [--profile NAME|FILE] [--tick-ms N] [--layout NAME]
+// [--fan-control].
 
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "sim/SimProfile.h"
+
 struct SimOptions {
     std::filesystem::path root;
     std::string profile;  // built-in name or file
     int tickMs = 250;
-    std::string layout;       // empty: the profile's own
-    bool fanControl = false;  // the macsmc_hwmon module option fan_control
+    std::optional<SimLayout> layout;  // overrides the profile's
+    bool fanControl = false;          // the macsmc_hwmon module option fan_control
 };
 
 namespace SimCommandLine {

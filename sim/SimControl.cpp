@@ -35,6 +35,7 @@ SimControl SimControl::defaults(const SimProfile& profile) {
     SimControl control;
     control.load = profile.thermal.load;
     control.ambient = profile.thermal.ambient;
+    control.latencyMs = profile.latencyMs;
     if (profile.battery) {
         control.charger = profile.battery->online;
         control.battery = profile.battery->percent;
@@ -62,6 +63,10 @@ SimControl::Parsed SimControl::parse(std::string_view text, const SimControl& de
         } else if (name == "battery") {
             if (!number(value, 0, 100, control.battery)) {
                 return {std::nullopt, "\"battery\" must be a number from 0 to 100 (percent)"};
+            }
+        } else if (name == "latencyMs") {
+            if (!number(value, 0, kMaxLatencyMs, control.latencyMs)) {
+                return {std::nullopt, "\"latencyMs\" must be a number from 0 to 1000"};
             }
         } else if (name == "pin") {
             if (!value.is_object()) return {std::nullopt, "\"pin\" must be an object"};

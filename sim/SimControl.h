@@ -27,6 +27,9 @@ struct SimControl {
     std::map<std::string, double> pins;  // SMC key (space-padded) -> value in the key's units
     std::map<std::string, double> hid;   // hwmon sensor name -> °C
     SimFaults faults;
+    double latencyMs = 0;  // time each SMC key read takes through the driver's files
+
+    static constexpr double kMaxLatencyMs = 1000;
 
     // The state a profile starts in: its thermal load and ambient, its battery and charger.
     static SimControl defaults(const SimProfile& profile);

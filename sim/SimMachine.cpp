@@ -140,7 +140,8 @@ int32_t SimMachine::exchange(const smc_param& request, smc_param& reply) {
                 reply.result = SmcResult::notReadable;
             } else if (control_.faults.read.contains(key->name)) {
                 reply.result = SmcResult::error;
-            } else if (request.data_size != key->bytes.size()) {
+            } else if (request.data_size != key->bytes.size() ||
+                       key->bytes.size() > sizeof reply.bytes) {
                 reply.result = SmcResult::sizeMismatch;
             } else {
                 reply.key = request.key;
@@ -155,7 +156,8 @@ int32_t SimMachine::exchange(const smc_param& request, smc_param& reply) {
                 reply.result = SmcResult::keyNotFound;
             } else if (!key->writable) {
                 reply.result = SmcResult::notWritable;
-            } else if (request.data_size != key->bytes.size()) {
+            } else if (request.data_size != key->bytes.size() ||
+                       key->bytes.size() > sizeof request.bytes) {
                 reply.result = SmcResult::sizeMismatch;
             } else if (control_.faults.write.contains(key->name)) {
                 reply.result = SmcResult::error;
@@ -337,11 +339,27 @@ std::string SimMachine::checkControl(const SimControl& control) const {
 
 std::string SimMachine::setControl(const SimControl& control) {
     if (std::string problem = checkControl(control); !problem.empty()) return problem;
+    keepUnpinned(control);
     control_ = control;
     control_.load = std::clamp(control_.load, 0.0, 1.0);
     control_.battery = std::clamp(control_.battery, 0.0, 100.0);
     applyPins();
     return {};
+}
+
+void SimMachine::keepUnpinned(const SimControl& next) {
+    for (const auto& [name, value] : control_.pins) {
+        if (next.pins.contains(name)) continue;
+        SimKey* key = find(SimCodec::pack(name));
+        const auto saved = beforePins_.find(name);
+        if (key != nullptr && saved != beforePins_.end()) key->bytes = saved->second;
+        beforePins_.erase(name);
+    }
+    for (const auto& [name, value] : next.pins) {
+        if (const SimKey* key = find(SimCodec::pack(name)); key && !beforePins_.contains(name)) {
+            beforePins_.emplace(name, key->bytes);
+        }
+    }
 }
 
 void SimMachine::applyPins() {
@@ -363,7 +381,12 @@ bool SimMachine::pin(std::string_view key, double value) {
     return setControl(next).empty();
 }
 
-void SimMachine::unpin(std::string_view key) { control_.pins.erase(SimCodec::name(key)); }
+void SimMachine::unpin(std::string_view key) {
+    SimControl next = control_;
+    next.pins.erase(SimCodec::name(key));
+    keepUnpinned(next);
+    control_ = std::move(next);
+}
 
 std::optional<double> SimMachine::value(std::string_view key) const {
     return decoded(position(key));

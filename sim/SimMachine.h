@@ -126,6 +126,9 @@ class SimMachine {
     std::optional<double> decoded(size_t position) const;
     bool pinned(const SimKey& key) const;
     void applyPins();
+    // Keys the model does not drive would keep a removed pin's value for ever: their own value
+    // comes back when the pin goes.
+    void keepUnpinned(const SimControl& next);
     struct Goals {
         double chip = 0;  // where each node would settle under the present load and fans, °C
         double ssd = 0;
@@ -154,6 +157,7 @@ class SimMachine {
     double chip_ = 0;
     double ssd_ = 0;
     double battery_ = 0;
+    std::map<std::string, std::vector<uint8_t>> beforePins_;  // key -> bytes before its pin
     std::deque<SimWrite> writes_;
     SimExchangeCounts counts_;
 };

@@ -1,5 +1,7 @@
 #include "sim/SimMacsmcHwmon.h"
 
+#include <poll.h>
+
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -46,12 +48,29 @@ uint8_t smcWrite(SimMachine& machine, const std::string& key, double value) {
 
 }  // namespace
 
-SimMacsmcHwmon::SimMacsmcHwmon(const std::filesystem::path& root, size_t number, bool fanControl)
-    : dir_(root / "sys/class/hwmon" / ("hwmon" + std::to_string(number))),
+SimMacsmcHwmon::SimMacsmcHwmon(const std::filesystem::path& root, SimMachine& machine,
+                               bool fanControl)
+    : machine_(machine),
+      dir_(root / "sys/class/hwmon" / ("hwmon" + std::to_string(machine.profile().hwmon.size()))),
       module_(root / "sys/module/macsmc_hwmon"),
       fanControl_(fanControl) {}
 
-bool SimMacsmcHwmon::prepare(SimMachine& machine, std::string& error) {
+std::unique_ptr<SimMacsmcHwmon> SimMacsmcHwmon::publish(const std::filesystem::path& root,
+                                                        SimMachine& machine, bool fanControl,
+                                                        std::string& error) {
+    std::unique_ptr<SimMacsmcHwmon> driver(new SimMacsmcHwmon(root, machine, fanControl));
+    if (!driver->prepare(error)) return nullptr;
+    return driver;
+}
+
+bool SimMacsmcHwmon::serve(int timeoutMs, int wakeFd) {
+    // Clients reach the driver through files; there is nothing to answer between updates.
+    pollfd entry{wakeFd, POLLIN, 0};
+    return ::poll(&entry, wakeFd >= 0 ? 1 : 0, timeoutMs) > 0 && (entry.revents & POLLIN) != 0;
+}
+
+bool SimMacsmcHwmon::prepare(std::string& error) {
+    SimMachine& machine = machine_;
     std::error_code code;
     std::filesystem::remove_all(module_, code);
     std::filesystem::create_directories(module_ / "parameters", code);
@@ -94,18 +113,19 @@ bool SimMacsmcHwmon::prepare(SimMachine& machine, std::string& error) {
             return false;
         }
     }
-    return publish(machine, error);
+    return publishValues(error);
 }
 
-bool SimMacsmcHwmon::update(SimMachine& machine, std::string& error) {
+bool SimMacsmcHwmon::update(std::string& error) {
     for (size_t fan = 0; fan < published_.size(); ++fan) {
         const auto text = SysfsFile::read(dir_ / fanFile(static_cast<int>(fan), "target"), 64);
-        if (text && *text != published_[fan]) apply(machine, static_cast<int>(fan), *text);
+        if (text && *text != published_[fan]) apply(static_cast<int>(fan), *text);
     }
-    return publish(machine, error);
+    return publishValues(error);
 }
 
-void SimMacsmcHwmon::apply(SimMachine& machine, int fan, const std::string& text) {
+void SimMacsmcHwmon::apply(int fan, const std::string& text) {
+    SimMachine& machine = machine_;
     const std::string_view value = SysfsFile::trim(text);
     long long rpm = 0;
     const auto [end, parse] = std::from_chars(value.data(), value.data() + value.size(), rpm);
@@ -141,7 +161,8 @@ void SimMacsmcHwmon::apply(SimMachine& machine, int fan, const std::string& text
     published_[static_cast<size_t>(fan)].clear();
 }
 
-bool SimMacsmcHwmon::publish(const SimMachine& machine, std::string& error) {
+bool SimMacsmcHwmon::publishValues(std::string& error) {
+    const SimMachine& machine = machine_;
     for (size_t n = 0; n < temperatureKeys_.size(); ++n) {
         const double celsius = machine.value(temperatureKeys_[n]).value_or(0);
         const std::string file = "temp" + std::to_string(n + 1) + "_input";

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/SimMachine.h"
+#include "sim/SimSmcFront.h"
 
 // One value a client left in a fanN_target file and the driver's answer ("ok", "EINVAL",
 // "EOPNOTSUPP").
@@ -23,26 +24,32 @@ struct SimDriverWrite {
     std::string result;
 };
 
-class SimMacsmcHwmon {
+class SimMacsmcHwmon : public SimSmcFront {
   public:
     static constexpr size_t kWriteLogSize = 64;
 
-    // The device goes to `root`/sys/class/hwmon/hwmon`number`.
-    SimMacsmcHwmon(const std::filesystem::path& root, size_t number, bool fanControl);
-
-    // Writes every file; the machine's "Ftst" (which the driver never writes) is held at 1, as
-    // the firmware the driver was written for needs no unlock. False with `error` on failure.
-    bool prepare(SimMachine& machine, std::string& error);
+    // Writes every file, the device numbered after the profile's own hwmon chips; the machine's
+    // "Ftst" (which the driver never writes) is held at 1, as the firmware the driver was written
+    // for needs no unlock. Null with `error` on failure.
+    static std::unique_ptr<SimMacsmcHwmon> publish(const std::filesystem::path& root,
+                                                   SimMachine& machine, bool fanControl,
+                                                   std::string& error);
 
     // Applies what clients wrote to the target files, then republishes the values.
-    bool update(SimMachine& machine, std::string& error);
+    bool update(std::string& error) override;
+    bool serve(int timeoutMs, int wakeFd) override;
+    std::string where() const override { return dir_.string(); }
 
     bool fanControl() const { return fanControl_; }
     const std::deque<SimDriverWrite>& writes() const { return writes_; }
 
   private:
-    void apply(SimMachine& machine, int fan, const std::string& text);
-    bool publish(const SimMachine& machine, std::string& error);
+    SimMacsmcHwmon(const std::filesystem::path& root, SimMachine& machine, bool fanControl);
+    bool prepare(std::string& error);
+    void apply(int fan, const std::string& text);
+    bool publishValues(std::string& error);
+
+    SimMachine& machine_;
 
     std::filesystem::path dir_;
     std::filesystem::path module_;

@@ -17,6 +17,8 @@ using nlohmann::json;
 namespace {
 
 constexpr size_t kMaxProfileBytes = 1 << 20;
+// SMCs describe keys of up to this many bytes in their key information.
+constexpr int64_t kMaxKeyBytes = 255;
 
 // Every check returns the problem as text; empty means the member was fine.
 using Problem = std::string;
@@ -143,7 +145,7 @@ Problem readKey(const json& entry, SimKey& key) {
 
     int64_t size = SimCodec::naturalSize(key.type);
     const bool sizeGiven = entry.contains("size");
-    if (Problem p = readInteger(entry, "size", size, 0, 32); !p.empty()) return p;
+    if (Problem p = readInteger(entry, "size", size, 0, kMaxKeyBytes); !p.empty()) return p;
 
     if (entry.contains("bytes") && entry.contains("value")) {
         return "give \"bytes\" or \"value\", not both";
@@ -153,7 +155,9 @@ Problem readKey(const json& entry, SimKey& key) {
         if (Problem p = readText(entry, "bytes", text, true); !p.empty()) return p;
         auto bytes = SimCodec::parseHex(text);
         if (!bytes) return "\"bytes\" must be hex pairs such as \"00 80 e5 44\"";
-        if (bytes->size() > 32) return "\"bytes\" holds more than 32 bytes";
+        if (bytes->size() > kMaxKeyBytes) {
+            return "\"bytes\" holds more than " + std::to_string(kMaxKeyBytes) + " bytes";
+        }
         if (sizeGiven && bytes->size() != static_cast<size_t>(size)) {
             return "\"bytes\" holds " + std::to_string(bytes->size()) + " bytes but \"size\" is " +
                    std::to_string(size);
@@ -288,17 +292,56 @@ bool readFile(const std::string& path, std::string& text, std::string& error) {
 
 }  // namespace
 
+std::optional<SimLayout> simLayoutNamed(std::string_view name) {
+    if (name == "socket") return SimLayout::socket;
+    if (name == "applesmc") return SimLayout::applesmc;
+    if (name == "macsmc_hwmon") return SimLayout::macsmc_hwmon;
+    return std::nullopt;
+}
+
+std::string_view simLayoutName(SimLayout layout) {
+    switch (layout) {
+        case SimLayout::applesmc:
+            return "applesmc";
+        case SimLayout::macsmc_hwmon:
+            return "macsmc_hwmon";
+        case SimLayout::socket:
+            break;
+    }
+    return "socket";
+}
+
 SimProfile::Loaded SimProfile::parse(std::string_view text, std::string_view source) {
     const json root = json::parse(text, nullptr, false);
     if (root.is_discarded()) return failure(source, "not valid JSON");
     if (!root.is_object()) return failure(source, "must hold a JSON object");
-    if (Problem p = onlyMembers(root, {"brand", "model", "arch", "cpus", "keys", "hwmon", "battery",
-                                       "thermal", "layout"});
-        !p.empty()) {
-        return failure(source, p);
-    }
     SimProfile profile;
     profile.source = std::string(source);
+    // A key dump may carry members of its own; they are named, not fatal.
+    for (const auto& [name, value] : root.items()) {
+        static const std::set<std::string> known = {
+            "brand",   "model",  "arch",      "cpus",   "keys",        "hwmon",  "battery",
+            "thermal", "layout", "latencyMs", "origin", "description", "comment"};
+        if (!known.contains(name)) {
+            profile.warnings.push_back(std::string(source) + ": ignoring unknown member " +
+                                       inQuotes(name));
+        }
+    }
+    if (Problem p = readText(root, "origin", profile.origin, false); !p.empty()) {
+        return failure(source, p);
+    }
+    std::string layout = "socket";
+    if (Problem p = readText(root, "layout", layout, false); !p.empty()) {
+        return failure(source, p);
+    }
+    if (const auto named = simLayoutNamed(layout)) {
+        profile.layout = *named;
+    } else {
+        return failure(source, "\"layout\" must be \"socket\", \"applesmc\" or \"macsmc_hwmon\"");
+    }
+    if (Problem p = readNumber(root, "latencyMs", profile.latencyMs, 0, 1000); !p.empty()) {
+        return failure(source, p);
+    }
     if (Problem p = readText(root, "brand", profile.brand, true); !p.empty()) {
         return failure(source, p);
     }
@@ -312,9 +355,6 @@ SimProfile::Loaded SimProfile::parse(std::string_view text, std::string_view sou
     }
     if (profile.arch != "arm64" && profile.arch != "x86_64") {
         return failure(source, "\"arch\" must be \"arm64\" or \"x86_64\"");
-    }
-    if (Problem p = readText(root, "layout", profile.layout, false); !p.empty()) {
-        return failure(source, p);
     }
     if (Problem p = profile.layoutProblem(profile.layout); !p.empty()) return failure(source, p);
     int64_t cpus = profile.cpus;
@@ -392,15 +432,8 @@ SimProfile::Loaded SimProfile::load(std::string_view nameOrFile) {
     return parse(text, path);
 }
 
-std::string SimProfile::layoutProblem(std::string_view name) const {
-    if (std::find(std::begin(kSimLayouts), std::end(kSimLayouts), name) == std::end(kSimLayouts)) {
-        std::string names;
-        for (const std::string_view known : kSimLayouts) {
-            names += (names.empty() ? "" : ", ") + std::string(known);
-        }
-        return "layout " + inQuotes(name) + " is unknown (known: " + names + ")";
-    }
-    if (name == "macsmc_hwmon" && arch != "arm64") {
+std::string SimProfile::layoutProblem(SimLayout name) const {
+    if (name == SimLayout::macsmc_hwmon && arch != "arm64") {
         return "layout \"macsmc_hwmon\" is the Apple-silicon driver; this machine is " + arch;
     }
     return {};

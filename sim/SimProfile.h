@@ -23,8 +23,10 @@ struct SimFollow {
 struct SimKey {
     std::string name;  // four characters, space-padded
     uint32_t code = 0;
-    std::string type;            // four characters, space-padded
-    std::vector<uint8_t> bytes;  // the value; its length is the key's data size (at most 32)
+    std::string type;  // four characters, space-padded
+    // The value; its length is the key's data size. Real SMCs describe keys of more than 32 bytes
+    // but refuse to read them through the 32-byte block.
+    std::vector<uint8_t> bytes;
     bool readable = true;
     bool writable = false;
     bool indexed = true;  // false: answers by name but is left out of "#KEY" and the index
@@ -49,6 +51,15 @@ struct SimBattery {
     bool online = true;  // adapter plugged in
 };
 
+// Where the machine's SMC reaches its clients: the simulator's own socket, the files the kernel's
+// applesmc driver publishes for Intel Macs, or the hwmon files of Apple silicon's macsmc_hwmon.
+enum class SimLayout { socket, applesmc, macsmc_hwmon };
+
+// The layout a profile or command line names ("socket", "applesmc"), absent for any other text.
+std::optional<SimLayout> simLayoutNamed(std::string_view name);
+// The name of a layout as profiles spell it.
+std::string_view simLayoutName(SimLayout layout);
+
 // Thermal model parameters (°C, seconds, rpm).
 struct SimThermal {
     double ambient = 24.0;
@@ -65,13 +76,8 @@ struct SimThermal {
     double fanRate = 800.0;   // rpm per second a fan's speed may change
 };
 
-// How the machine meets its clients: "socket" serves the SMC on the simulator's socket,
-// "macsmc_hwmon" publishes the fans through the Apple-silicon kernel driver's hwmon files.
-inline constexpr std::string_view kSimLayouts[] = {"socket", "macsmc_hwmon"};
-
 struct SimProfile {
-    std::string source;             // built-in name or file path, for messages
-    std::string layout = "socket";  // one of kSimLayouts
+    std::string source;  // built-in name or file path, for messages
     std::string brand;
     std::string model;           // device-tree model ("" when the machine has none)
     std::string arch = "arm64";  // "arm64" or "x86_64": shapes /proc/cpuinfo
@@ -80,6 +86,11 @@ struct SimProfile {
     std::vector<SimHwmonChip> hwmon;
     std::optional<SimBattery> battery;
     SimThermal thermal;
+    SimLayout layout = SimLayout::socket;
+    double latencyMs = 0;  // how long each SMC key read takes the driver, milliseconds
+    std::string origin;    // where the key table came from, for people reading the file
+    // Members this simulator does not know, named once at start-up instead of refusing the file.
+    std::vector<std::string> warnings;
 
     struct Loaded;
     // Parses profile JSON; `source` names it in error messages.
@@ -88,7 +99,7 @@ struct SimProfile {
     static Loaded load(std::string_view nameOrFile);
     // The problem with using `layout` for this machine (unknown, or a driver of another
     // architecture), empty when it fits.
-    std::string layoutProblem(std::string_view layout) const;
+    std::string layoutProblem(SimLayout layout) const;
     // The names of the built-in profiles, sorted.
     static std::vector<std::string> builtinNames();
 };

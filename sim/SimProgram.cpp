@@ -1,6 +1,5 @@
 #include "sim/SimProgram.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -13,7 +12,7 @@
 #include "sim/SimControlFile.h"
 #include "sim/SimFile.h"
 #include "sim/SimMacsmcHwmon.h"
-#include "sim/SimServer.h"
+#include "sim/SimSmcFront.h"
 #include "sim/SimState.h"
 #include "sim/SimSysfs.h"
 
@@ -48,12 +47,6 @@ struct SignalFd {
     }
 };
 
-// Waits up to `timeout` ms for the signal descriptor; true when a signal is pending.
-bool waitForSignal(int timeout, int signalFd) {
-    pollfd entry{signalFd, POLLIN, 0};
-    return ::poll(&entry, 1, timeout) > 0 && (entry.revents & POLLIN) != 0;
-}
-
 }  // namespace
 
 int run(const SimOptions& options) {
@@ -72,13 +65,13 @@ int run(const SimOptions& options) {
 
     SimProfile::Loaded loaded = SimProfile::load(options.profile);
     if (!loaded.profile) return fail(loaded.error);
-    if (!options.layout.empty()) {
-        if (std::string problem = loaded.profile->layoutProblem(options.layout); !problem.empty()) {
-            return fail(loaded.profile->source + ": " + problem);
-        }
-        loaded.profile->layout = options.layout;
+    for (const std::string& warning : loaded.profile->warnings) {
+        std::fprintf(stderr, "tarnwick-sim: %s\n", warning.c_str());
     }
-    const bool socketLayout = loaded.profile->layout == "socket";
+    const SimLayout layout = options.layout.value_or(loaded.profile->layout);
+    if (std::string problem = loaded.profile->layoutProblem(layout); !problem.empty()) {
+        return fail(loaded.profile->source + ": " + problem);
+    }
     SimMachine machine(std::move(*loaded.profile));
 
     const std::filesystem::path dir = options.root / "run/tarnwick-sim";
@@ -90,36 +83,29 @@ int run(const SimOptions& options) {
     Reporter fileReport;
     SimControlFile control(dir / "control.json");
     controlReport(control.refresh(machine));
-    // A socket or readiness mark left by an earlier run would send clients to the wrong SMC.
-    const std::filesystem::path ready = dir / "ready";
-    std::filesystem::remove(ready, code);
-    if (!socketLayout) std::filesystem::remove(dir / "smc.sock", code);
-    SimSysfs sysfs(options.root, !socketLayout);
+    // state.json from an earlier run must not announce this one before it is ready.
+    std::filesystem::remove(dir / "state.json", code);
+    SimSysfs sysfs(options.root, layout == SimLayout::macsmc_hwmon);
     std::string error;
     if (!sysfs.prepare(machine, error)) return fail(error);
-    std::unique_ptr<SimMacsmcHwmon> driver;
-    if (!socketLayout) {
-        driver = std::make_unique<SimMacsmcHwmon>(options.root, machine.profile().hwmon.size(),
-                                                  options.fanControl);
-        if (!driver->prepare(machine, error)) return fail(error);
+    // Readiness: the socket appears once every file is in place; the driver's files, which have
+    // no single last file, are in place once state.json appears.
+    std::unique_ptr<SimSmcFront> front;
+    if (layout != SimLayout::socket) {
+        front = SimSmcFront::open(layout, options.root, machine, error, options.fanControl);
+        if (!front) return fail(error);
     }
-    if (!SimFile::replace(dir / "state.json", SimState::render(machine, driver.get()), error)) {
+    // The driver layout's record of client writes goes into the state beside the machine's.
+    const auto* driver = dynamic_cast<const SimMacsmcHwmon*>(front.get());
+    if (!SimFile::replace(dir / "state.json", SimState::render(machine, driver), error)) {
         return fail(error);
     }
-    // The socket, or for a driver layout the readiness mark, comes last: once it exists, every
-    // file is in place.
-    std::unique_ptr<SimServer> server;
-    if (socketLayout) {
-        server = SimServer::listen(dir / "smc.sock", machine, error);
-        if (!server) return fail(error);
-        std::printf("tarnwick-sim: %s (%s) serving %s\n", machine.profile().brand.c_str(),
-                    machine.profile().source.c_str(), (dir / "smc.sock").c_str());
-    } else {
-        if (!SimFile::replace(ready, machine.profile().layout + "\n", error)) return fail(error);
-        std::printf("tarnwick-sim: %s (%s) as %s, fan_control %s\n",
-                    machine.profile().brand.c_str(), machine.profile().source.c_str(),
-                    machine.profile().layout.c_str(), options.fanControl ? "on" : "off");
+    if (!front) {
+        front = SimSmcFront::open(layout, options.root, machine, error, options.fanControl);
+        if (!front) return fail(error);
     }
+    std::printf("tarnwick-sim: %s (%s) serving %s\n", machine.profile().brand.c_str(),
+                machine.profile().source.c_str(), front->where().c_str());
     std::fflush(stdout);
 
     const auto tick = std::chrono::milliseconds(options.tickMs);
@@ -129,7 +115,7 @@ int run(const SimOptions& options) {
         const auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
         const int timeout = static_cast<int>(std::clamp<int64_t>(wait.count() + 1, 0, 60000));
-        if (server ? server->serve(timeout, signals.fd) : waitForSignal(timeout, signals.fd)) {
+        if (front->serve(timeout, signals.fd)) {
             signalfd_siginfo info{};
             if (::read(signals.fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) break;
         }
@@ -144,15 +130,14 @@ int run(const SimOptions& options) {
         controlReport(control.refresh(machine));
         machine.advance(elapsed);
         error.clear();
-        if (sysfs.update(machine, error) && (!driver || driver->update(machine, error)) &&
-            SimFile::replace(dir / "state.json", SimState::render(machine, driver.get()), error)) {
+        if (front->update(error) && sysfs.update(machine, error) &&
+            SimFile::replace(dir / "state.json", SimState::render(machine, driver), error)) {
             fileReport.clear();
         } else {
             fileReport(error);
         }
     }
-    server.reset();
-    std::filesystem::remove(ready, code);
+    front.reset();
     std::printf("tarnwick-sim: stopped\n");
     return 0;
 }

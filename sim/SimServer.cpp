@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -150,6 +152,11 @@ bool SimServer::receive(Client& client) {
         std::memcpy(&request, client.request, sizeof request);
         smc_param reply;
         const int32_t status = machine_.exchange(request, reply);
+        // One SMC serves every client in turn, so a slow read holds them all up.
+        const double latency = machine_.control().latencyMs;
+        if (request.command == SMC_CMD_READ_BYTES && latency > 0) {
+            std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(latency));
+        }
         appendLittleEndian(client.out, status);
         const auto* bytes = reinterpret_cast<const uint8_t*>(&reply);
         client.out.insert(client.out.end(), bytes, bytes + sizeof reply);

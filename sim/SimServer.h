@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "sim/SimMachine.h"
+#include "sim/SimSmcFront.h"
 
-class SimServer {
+class SimServer : public SimSmcFront {
   public:
     static constexpr size_t kRequestSize = 80;
     static constexpr size_t kReplySize = 84;
@@ -25,13 +26,15 @@ class SimServer {
     // answers on is replaced; a live one, or any other file at `path`, is an error.
     static std::unique_ptr<SimServer> listen(const std::filesystem::path& path, SimMachine& machine,
                                              std::string& error);
-    ~SimServer();
+    ~SimServer() override;
     SimServer(const SimServer&) = delete;
     SimServer& operator=(const SimServer&) = delete;
 
     // Serves clients for at most `timeoutMs` (0: only what is ready); returns early with true
     // as soon as `wakeFd` (ignored when negative) becomes readable.
-    bool serve(int timeoutMs, int wakeFd);
+    bool serve(int timeoutMs, int wakeFd) override;
+    bool update(std::string&) override { return true; }
+    std::string where() const override { return path_.string(); }
 
   private:
     struct Client {

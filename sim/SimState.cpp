@@ -32,6 +32,7 @@ json controlJson(const SimControl& control) {
             {"battery", control.battery},
             {"pin", pins},
             {"hid", control.hid},
+            {"latencyMs", control.latencyMs},
             {"fail", {{"read", failRead}, {"write", failWrite}, {"io", control.faults.io}}}};
 }
 

@@ -70,8 +70,10 @@ bool SimSysfs::published(const SimHwmonChip& chip) const {
 
 bool SimSysfs::prepare(const SimMachine& machine, std::string& error) {
     const SimProfile& profile = machine.profile();
-    for (const char* owned : {"sys/class/hwmon", "sys/class/power_supply", "sys/module",
-                              "sys/firmware/devicetree", "proc/device-tree"}) {
+    // A driver folder left by a run in another layout would be found once the socket is gone.
+    for (const char* owned :
+         {"sys/class/hwmon", "sys/class/power_supply", "sys/firmware/devicetree",
+          "proc/device-tree", "sys/devices/platform/applesmc.768", "sys/module"}) {
         if (!clear(root_ / owned, error)) return false;
     }
     if (!makeFolder(root_ / "proc", error) || !makeFolder(root_ / "sys/class/hwmon", error) ||

@@ -70,21 +70,41 @@ ControlLoop::ControlLoop(Machine& machine, Clock& clock, std::ostream& log)
 
 void ControlLoop::logLine(const std::string& line) { log_ << line << '\n' << std::flush; }
 
+bool ControlLoop::handBack() {
+    if (machine_.setAuto()) {
+        drive_ = Drive::system;
+        return true;
+    }
+    if (drive_ != Drive::handingBack) {
+        logLine("tarnwickd: a fan did not return to automatic control; keeping the safety speed");
+    }
+    drive_ = Drive::handingBack;
+    return false;
+}
+
 void ControlLoop::pass() {
     const Config config = machine_.loadConfig();
     const Readings raw = machine_.readings();
     const Readings readings = smoother_.apply(raw);
     const PowerState power = machine_.power();
-    const std::vector<Fan> fans = machine_.fans();
+    const std::optional<std::vector<Fan>> fans = machine_.fans();
 
-    const std::optional<Range> range = commonRange(fans);
+    // Unreadable fans tell nothing about who drives them: the state stays as it was.
+    if (!fans) {
+        if (!fansUnreadable_) logLine("tarnwickd: cannot read the fans; keeping the present state");
+        fansUnreadable_ = true;
+        machine_.saveStatus(Status{clock_.wall(), manual(), manual() ? target_ : 0,
+                                   manual() ? "fans unreadable" : std::string(Platform::osName),
+                                   "cannot read the fans"});
+        return;
+    }
+    fansUnreadable_ = false;
+
+    const std::optional<Range> range = commonRange(*fans);
     if (!range) {
-        if (manual_) {
-            machine_.setAuto();
-            manual_ = false;
-        }
-        machine_.saveStatus(
-            Status{clock_.wall(), false, 0, std::string(Platform::osName), "No fans found"});
+        if (drive_ != Drive::system) handBack();
+        machine_.saveStatus(Status{clock_.wall(), manual(), manual() ? target_ : 0,
+                                   std::string(Platform::osName), "No fans found"});
         return;
     }
 
@@ -92,38 +112,50 @@ void ControlLoop::pass() {
     // the status says how to allow control. Fans taken before it turned read-only went back
     // with the driver's reload.
     if (std::string blocked = machine_.controlBlocked(); !blocked.empty()) {
-        manual_ = false;
+        drive_ = Drive::system;
         machine_.saveStatus(
             Status{clock_.wall(), false, 0, std::string(Platform::osName), std::move(blocked)});
         return;
     }
 
     const Demand demand = Curve::demand(config, readings, power, range->min, range->max);
+    const auto now = clock_.monotonic();
 
-    if (!manual_) {
-        const double systemSpeed = meanActual(fans);
-        if (config.manualMode || (demand.rpm > 0 && demand.rpm > systemSpeed + takeOverMargin)) {
-            manual_ = true;
+    // Nobody else may leave a fan in manual control behind the system's back: while the system
+    // drives, a fan found in manual has no owner and goes back.
+    const bool orphan =
+        std::any_of(fans->begin(), fans->end(), [](const Fan& fan) { return fan.mode != 0; });
+    if (drive_ == Drive::system && orphan) {
+        logLine("tarnwickd: a fan was in manual control with no owner; handing it back");
+        handBack();
+    } else if (drive_ == Drive::handingBack && handBack()) {
+        logLine("tarnwickd: back to macOS");
+    }
+
+    if (drive_ == Drive::system) {
+        const double systemSpeed = meanActual(*fans);
+        const bool waiting = retryAt_ && now < *retryAt_;
+        if (!waiting &&
+            (config.manualMode || (demand.rpm > 0 && demand.rpm > systemSpeed + takeOverMargin))) {
+            drive_ = Drive::daemon;
+            retryAt_.reset();
             target_ = greaterOf(systemSpeed, range->min);
             quietSince_.reset();
             logLine("tarnwickd: manual (" + demand.reason + ", want " + wholeRPMText(demand.rpm) +
                     ", macOS " + wholeRPMText(systemSpeed) + ")");
         }
-    } else if (config.manualMode || demand.rpm >= range->min + quietMargin) {
-        quietSince_.reset();
-    } else {
-        // Monotonic time: a wall-clock step must neither hold the fans nor release them early.
-        const auto now = clock_.monotonic();
-        if (!quietSince_) quietSince_ = now;
-        if (now - *quietSince_ > quietPeriod) {
-            manual_ = false;
-            machine_.setAuto();
-            logLine("tarnwickd: back to macOS");
+    } else if (drive_ == Drive::daemon) {
+        if (config.manualMode || demand.rpm >= range->min + quietMargin) {
+            quietSince_.reset();
+        } else {
+            // Monotonic time: a wall-clock step must neither hold the fans nor release them early.
+            if (!quietSince_) quietSince_ = now;
+            if (now - *quietSince_ > quietPeriod && handBack()) logLine("tarnwickd: back to macOS");
         }
     }
 
     std::optional<std::string> error;
-    if (manual_) {
+    if (drive_ != Drive::system) {
         // A chip temperature that stops arriving lives on in the smoother; the safety speed must
         // not trust it, so it goes to full speed as soon as no chip sensor answers.
         const std::optional<double> hottest =
@@ -131,23 +163,49 @@ void ControlLoop::pass() {
         const double safety =
             hottest ? range->min + (range->max - range->min) * Curve::safetyFraction(*hottest)
                     : range->max;
-        const double wanted = greaterOf(greaterOf(demand.rpm, safety), range->min);
+        const double asked = drive_ == Drive::daemon ? demand.rpm : 0;
+        const double wanted = greaterOf(greaterOf(asked, safety), range->min);
         target_ = !(target_ < wanted) ? greaterOf(wanted, target_ - rampDown)
                                       : smallerOf(wanted, target_ + rampUp);
-        if (!machine_.setManual(target_)) error = "SMC write failed";
+        if (drive_ == Drive::handingBack) target_ = greaterOf(target_, safety);
+        if (machine_.setManual(target_)) {
+            failedWrites_ = 0;
+        } else {
+            error = "SMC write failed";
+            // Manual control at a speed nobody can set is worse than the system's own curve.
+            if (drive_ == Drive::daemon && ++failedWrites_ >= failedWritesLimit) {
+                failedWrites_ = 0;
+                retryAt_ = now + retryAfterFailedWrites;
+                logLine("tarnwickd: fan speed writes failed " + std::to_string(failedWritesLimit) +
+                        " passes in a row; handing the fans back to the system");
+                handBack();
+            }
+        }
+    }
+    if (drive_ == Drive::handingBack) {
+        error = "a fan did not return to automatic control";
+    } else if (drive_ == Drive::system && retryAt_ && now < *retryAt_) {
+        error = "fan speed writes failed; the system drives the fans";
     }
 
     Status status;
     status.updated = clock_.wall();
-    status.manual = manual_;
-    status.targetRPM = manual_ ? target_ : 0;
-    status.reason = manual_ ? (demand.reason.empty() ? "ramping down" : demand.reason)
-                            : std::string(Platform::osName);
+    status.manual = manual();
+    status.targetRPM = manual() ? target_ : 0;
+    if (drive_ == Drive::daemon) {
+        status.reason = demand.reason.empty() ? "ramping down" : demand.reason;
+    } else if (drive_ == Drive::handingBack) {
+        status.reason = "handing back";
+    } else {
+        status.reason = std::string(Platform::osName);
+    }
     status.error = std::move(error);
     machine_.saveStatus(status);
 }
 
-void ControlLoop::stop() {
-    machine_.setAuto();
+bool ControlLoop::stop() {
+    const bool handed = machine_.setAuto();
+    drive_ = handed ? Drive::system : Drive::handingBack;
     machine_.removeStatus();
+    return handed;
 }

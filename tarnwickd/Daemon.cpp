@@ -1,27 +1,50 @@
 #include "tarnwickd/Daemon.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
 
+#include "CSMC/deadline.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/SMC/SMC.h"
 #include "FanCore/Sensors/Fans.h"
 #include "tarnwickd/Clock.h"
 #include "tarnwickd/ControlLoop.h"
+#include "tarnwickd/InstanceLock.h"
 #include "tarnwickd/Notifier.h"
 #include "tarnwickd/SmcMachine.h"
 #include "tarnwickd/StopSignals.h"
 
 namespace {
 
+// The folder's own mode is set through a descriptor opened without following a link: a link
+// planted in its place must not hand a mode like 01777 to whatever it points at.
 void makeFolder(const std::filesystem::path& folder, mode_t mode) {
     std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    ::chmod(folder.c_str(), mode);
+    std::filesystem::create_directories(folder.parent_path(), ignored);
+    ::mkdir(folder.c_str(), mode);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        std::cout << "tarnwickd: " << folder.string() << " is not a folder; leaving it alone\n"
+                  << std::flush;
+        return;
+    }
+    ::fchmod(fd, mode);
+    ::close(fd);
+}
+
+// Runs `work` with SMC exchanges cut off after `limit` (or at once when a stop is pending).
+template <typename Work>
+auto withDeadline(std::chrono::milliseconds limit, Work work) {
+    SmcDeadline::set(std::chrono::steady_clock::now() + limit);
+    auto result = work();
+    SmcDeadline::set(std::nullopt);
+    return result;
 }
 
 }  // namespace
@@ -40,9 +63,16 @@ int run() {
     }
     makeFolder(Paths::dir(), 01777);
     makeFolder(Paths::statusDir(), 0755);
+    // Before any fan is written: a second daemon's start would hand the first one's fans back.
+    const InstanceLock lock(Paths::statusDir() / "tarnwickd.lock");
+    if (!lock.held()) {
+        std::cout << "tarnwickd: " << lock.problem() << "\n" << std::flush;
+        return 1;
+    }
+    SmcDeadline::setStop(&StopSignals::pending);
     // A read-only driver holds no fan of ours to hand back, and would refuse the writes.
     const std::string blocked = Fans::controlBlocked();
-    if (blocked.empty()) Fans::setAuto();
+    if (blocked.empty()) withDeadline(passDeadline, [] { return Fans::setAuto(); });
 
     SmcMachine machine;
     SystemClock clock;
@@ -55,12 +85,19 @@ int run() {
 
     int signal = StopSignals::wait(std::chrono::seconds::zero());
     while (signal == 0) {
-        loop.pass();
+        withDeadline(passDeadline, [&] {
+            loop.pass();
+            return 0;
+        });
         notifier.send("WATCHDOG=1");
         signal = StopSignals::wait(tick);
     }
-    loop.stop();
-    return 0;
+    // The stop signal has been taken; a second one must not cut the hand-back short.
+    SmcDeadline::setStop(nullptr);
+    if (withDeadline(stopDeadline, [&] { return loop.stop(); })) return 0;
+    std::cout << "tarnwickd: stopped, but a fan did not return to automatic control\n"
+              << std::flush;
+    return 3;
 }
 
 }  // namespace Daemon

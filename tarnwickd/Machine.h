@@ -3,6 +3,7 @@
 // What one pass of the control loop needs from the machine and its two files. The daemon's real
 // machine goes through the SMC and the sandbox root; tests put a scripted one in its place.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,13 @@ class Machine {
     virtual Readings readings() = 0;
     // The power source; the defaults when nothing is reported.
     virtual PowerState power() = 0;
-    // One Fan per fan in index order; empty when there are none.
-    virtual std::vector<Fan> fans() = 0;
+    // One Fan per fan in index order; empty when there are none, absent when they cannot be read.
+    virtual std::optional<std::vector<Fan>> fans() = 0;
     // Every fan to manual control at `rpm` (clamped per fan); true when every write succeeded.
     virtual bool setManual(double rpm) = 0;
-    // Every fan back to the system's automatic control; failures ignored.
-    virtual void setAuto() = 0;
+    // Every fan back to the system's automatic control; true only when every fan's mode reads
+    // back automatic afterwards.
+    virtual bool setAuto() = 0;
     // Why the fans cannot be driven (a read-only driver), as one line; empty when they can.
     virtual std::string controlBlocked() { return {}; }
     // The user's settings; the defaults when the file is missing, unsafe or bad.

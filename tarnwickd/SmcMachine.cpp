@@ -13,11 +13,11 @@ Readings SmcMachine::readings() { return sensors_.read(); }
 
 PowerState SmcMachine::power() { return Power::state(); }
 
-std::vector<Fan> SmcMachine::fans() { return Fans::read(); }
+std::optional<std::vector<Fan>> SmcMachine::fans() { return Fans::readChecked(); }
 
 bool SmcMachine::setManual(double rpm) { return Fans::setManual(rpm); }
 
-void SmcMachine::setAuto() { Fans::setAuto(); }
+bool SmcMachine::setAuto() { return Fans::setAuto(); }
 
 std::string SmcMachine::controlBlocked() { return Fans::controlBlocked(); }
 

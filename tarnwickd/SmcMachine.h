@@ -15,9 +15,9 @@ class SmcMachine final : public Machine {
 
     Readings readings() override;
     PowerState power() override;
-    std::vector<Fan> fans() override;
+    std::optional<std::vector<Fan>> fans() override;
     bool setManual(double rpm) override;
-    void setAuto() override;
+    bool setAuto() override;
     std::string controlBlocked() override;
     Config loadConfig() override;
     void saveStatus(const Status& status) override;

@@ -41,3 +41,11 @@ int StopSignals::wait(std::chrono::nanoseconds timeout) {
         if (errno != EINTR || left == std::chrono::nanoseconds::zero()) return 0;
     }
 }
+
+bool StopSignals::pending() {
+    sigset_t set;
+    sigemptyset(&set);
+    if (sigpending(&set) != 0) return false;
+    return sigismember(&set, SIGTERM) == 1 || sigismember(&set, SIGINT) == 1 ||
+           sigismember(&set, SIGHUP) == 1;
+}

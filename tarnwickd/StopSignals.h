@@ -14,4 +14,7 @@ class StopSignals {
     // Waits up to `timeout` for one of the three: its number, or 0 when the time ran out. A zero
     // timeout only collects a signal that is already pending.
     static int wait(std::chrono::nanoseconds timeout);
+
+    // True when one of the three is waiting to be taken (the loop is busy elsewhere).
+    static bool pending();
 };

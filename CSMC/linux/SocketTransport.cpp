@@ -1,15 +1,19 @@
 #include "CSMC/linux/SocketTransport.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
+
+#include "CSMC/deadline.h"
 
 namespace {
 
@@ -67,16 +71,23 @@ int32_t SocketTransport::open() {
     disconnect();
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return SMC_STATUS_NOT_RESPONDING;
-    // The send timeout also bounds connect() on a Unix socket whose listener's backlog is full.
+    // The send timeout also bounds connect() on a Unix socket whose listener's backlog is full
+    // (a stopped simulator's fills up); connecting in slices lets a stop or deadline end it.
     const timeval tv = toTimeval(timeout_);
+    const timeval slice = toTimeval(std::chrono::milliseconds(kSliceMs));
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice) != 0) {
         ::close(fd);
         return SMC_STATUS_NOT_RESPONDING;
     }
+    const auto until = std::chrono::steady_clock::now() + timeout_;
     int result = connectTo(fd, path_);
     // An interrupted connect may have completed meanwhile; asking again reports EISCONN then.
-    while (result != 0 && errno == EINTR) result = connectTo(fd, path_);
+    while (result != 0 && (errno == EINTR || errno == EAGAIN) && !SmcDeadline::expired() &&
+           std::chrono::steady_clock::now() < until) {
+        result = connectTo(fd, path_);
+    }
+    if (result == 0) ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     if (result != 0 && errno != EISCONN) {
         ::close(fd);
         return SMC_STATUS_NOT_RESPONDING;
@@ -85,11 +96,26 @@ int32_t SocketTransport::open() {
     return 0;
 }
 
+bool SocketTransport::ready(short events, std::chrono::steady_clock::time_point until) const {
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (SmcDeadline::expired() || now >= until) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
+        pollfd fd{fd_, events, 0};
+        const int result =
+            ::poll(&fd, 1, static_cast<int>(std::min<int64_t>(left.count() + 1, kSliceMs)));
+        if (result != 0 && !(result < 0 && errno == EINTR)) return true;
+    }
+}
+
 SocketTransport::Outcome SocketTransport::exchange(const smc_param& request,
                                                    unsigned char (&answer)[kAnswerSize]) {
+    // Waited for in slices, so that a stop or the caller's deadline ends a hung exchange early.
+    const auto until = std::chrono::steady_clock::now() + timeout_;
     const auto* out = reinterpret_cast<const unsigned char*>(&request);
     size_t sent = 0;
     while (sent < sizeof request) {
+        if (!ready(POLLOUT, until)) return Outcome::timeout;
         const ssize_t n = ::send(fd_, out + sent, sizeof request - sent, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -102,6 +128,7 @@ SocketTransport::Outcome SocketTransport::exchange(const smc_param& request,
     }
     size_t received = 0;
     while (received < kAnswerSize) {
+        if (!ready(POLLIN, until)) return Outcome::timeout;
         const ssize_t n = ::recv(fd_, answer + received, kAnswerSize - received, 0);
         if (n < 0) {
             if (errno == EINTR) continue;

@@ -5,14 +5,15 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 
 #include "CSMC/transport.h"
 
 class SocketTransport final : public SmcTransport {
   public:
-    // Every send and receive waits at most `timeout`, so a hung simulator costs failed exchanges,
-    // never a hung caller.
+    // Every exchange waits at most `timeout` (less when the SMC deadline comes first or its stop
+    // check fires), so a hung simulator costs failed exchanges, never a hung caller.
     explicit SocketTransport(std::filesystem::path socketPath,
                              std::chrono::milliseconds timeout = std::chrono::seconds(3));
     ~SocketTransport() override;
@@ -32,7 +33,12 @@ class SocketTransport final : public SmcTransport {
     static constexpr std::size_t kAnswerSize = 4 + sizeof(smc_param);
     enum class Outcome { ok, stale, timeout, broken };
 
+    static constexpr int64_t kSliceMs = 50;
+
     Outcome exchange(const smc_param& request, unsigned char (&answer)[kAnswerSize]);
+    // Waits for `events` on the socket until `until`; false when the time ran out or the SMC
+    // deadline stops the wait.
+    bool ready(short events, std::chrono::steady_clock::time_point until) const;
     void disconnect();
 
     std::filesystem::path path_;

@@ -1,5 +1,6 @@
 #include "FanCore/SMC/SMC.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -40,9 +41,14 @@ std::vector<uint32_t> allKeys() {
     const uint32_t count = smc_key_count();
     std::vector<uint32_t> keys;
     if (count == 0) return keys;
-    keys.reserve(count);
-    for (uint32_t index = 0; index < count; ++index) {
+    // "#KEY" is only a claim: a garbled count must cost neither memory nor billions of exchanges.
+    constexpr uint32_t kLikelyKeys = 4096;
+    constexpr int kGiveUpAfter = 64;
+    keys.reserve(std::min(count, kLikelyKeys));
+    int failures = 0;
+    for (uint32_t index = 0; index < count && failures < kGiveUpAfter; ++index) {
         const uint32_t key = smc_key_at_index(index);
+        failures = key != 0 ? 0 : failures + 1;
         if (key != 0) keys.push_back(key);
     }
     return keys;

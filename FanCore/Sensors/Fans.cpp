@@ -57,6 +57,30 @@ std::vector<Fan> read() {
     return fans;
 }
 
+std::optional<std::vector<Fan>> readChecked() {
+    const auto number = SMC::readDouble("FNum");
+    if (!number) return std::nullopt;
+    const int64_t n = count();
+    std::vector<Fan> fans;
+    for (int64_t i = 0; i < n; ++i) {
+        const auto actual = SMC::readDouble(key(i, "Ac"));
+        const auto min = SMC::readDouble(key(i, "Mn"));
+        const auto max = SMC::readDouble(key(i, "Mx"));
+        const std::string modeKey = key(i, "Md");
+        const auto mode = SMC::readDouble(modeKey);
+        if (!actual || !min || !max || (!mode && SMC::exists(modeKey))) return std::nullopt;
+        Fan fan;
+        fan.index = i;
+        fan.actual = *actual;
+        fan.min = *min;
+        fan.max = *max;
+        fan.target = SMC::readDouble(key(i, "Tg")).value_or(0);
+        fan.mode = mode ? truncated(*mode, 1) : 0;
+        fans.push_back(fan);
+    }
+    return fans;
+}
+
 bool setManual(double rpm) {
     // Some machines ignore manual targets until the unlock key is set; whether it took is
     // judged by the mode and target writes that follow.
@@ -68,8 +92,10 @@ bool setManual(double rpm) {
     // reading of a speed nobody can interpret.
     if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
 
+    const std::optional<std::vector<Fan>> fans = readChecked();
+    if (!fans) return false;
     bool ok = true;
-    for (const Fan& fan : read()) {
+    for (const Fan& fan : *fans) {
         const double target = std::min(fan.max, std::max(rpm, fan.min));
         const std::string modeKey = key(fan.index, "Md");
         if (SMC::exists(modeKey) && fan.mode != 1) ok = SMC::writeNumber(modeKey, 1) && ok;
@@ -84,13 +110,23 @@ bool setManual(double rpm) {
 
 std::string controlBlocked() { return SMC::writeBlocked(); }
 
-void setAuto() {
+bool setAuto() {
+    const bool counted = SMC::readDouble("FNum").has_value();
     const int64_t n = count();
     for (int64_t i = 0; i < n; ++i) {
         const std::string modeKey = key(i, "Md");
         if (SMC::exists(modeKey)) SMC::writeNumber(modeKey, 0);
     }
     if (SMC::exists("Ftst")) SMC::writeNumber("Ftst", 0);
+    // Written is not done: only modes read back as automatic count as handed back.
+    if (!counted) return false;
+    for (int64_t i = 0; i < n; ++i) {
+        const std::string modeKey = key(i, "Md");
+        if (!SMC::exists(modeKey)) continue;
+        const auto mode = SMC::readDouble(modeKey);
+        if (!mode || *mode != 0) return false;
+    }
+    return true;
 }
 
 }  // namespace Fans

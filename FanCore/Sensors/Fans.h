@@ -3,6 +3,7 @@
 // The machine's fans through the SMC: counted, read, driven to one target, handed back.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,14 +19,19 @@ inline constexpr int64_t maxCount = 10;
 int64_t count();
 std::vector<Fan> read();  // one Fan per index, unreadable values as 0
 
+// One Fan per index, or none when "FNum" or any fan's speed range, speed or mode (where the mode
+// key exists) cannot be read: for decisions that must not take a failed read for a zero.
+std::optional<std::vector<Fan>> readChecked();
+
 // Unlocks, then puts every fan in manual mode at `rpm` clamped into its own range; true when
 // every mode and target write succeeded (also with no fans). A speed that is not a number drives
-// the fans to their maximum; a fan whose clamped target is not finite gets no target write and
-// makes the result false.
+// the fans to their maximum; a fan whose range cannot be read or whose clamped target is not
+// finite gets no target write and makes the result false, as does an unreadable "FNum".
 bool setManual(double rpm);
 
-// Every fan back to automatic mode, then the unlock key back to 0; failures ignored.
-void setAuto();
+// Every fan back to automatic mode, then the unlock key back to 0; true only when every fan's
+// mode then reads back automatic (also with no fans), false when any cannot be read or is not.
+bool setAuto();
 
 // Why the fans cannot be driven on this machine (a driver that refuses writes), as one line saying
 // how to allow it; empty when they can be driven or there is no SMC.

@@ -209,6 +209,67 @@ TEST_F(ControlLoopTest, FailedWriteIsReportedAndRampGoesOn) {
     EXPECT_EQ(writesFrom(0), (std::vector<double>{2400, 2800, 3200}));
 }
 
+// Staying in manual control at a speed nobody can set is worse than the system's curve: after a
+// few failed passes the system gets the fans back, and the daemon tries again only later.
+TEST_F(ControlLoopTest, FailingWritesHandTheFansBackAndTakeOverOnlyAfterAWhile) {
+    holdAt(2500);
+    machine.writesSucceed = false;
+    passes(ControlLoop::failedWritesLimit);
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::system);
+    EXPECT_FALSE(machine.lastStatus().manual);
+    EXPECT_EQ(machine.lastStatus().error, "fan speed writes failed; the system drives the fans");
+    EXPECT_EQ(logLines().size(), 2u);
+    machine.writesSucceed = true;
+    const size_t before = machine.manualWrites.size();
+    passes(static_cast<int>(ControlLoop::retryAfterFailedWrites / 2s) - 1);
+    EXPECT_EQ(machine.manualWrites.size(), before) << "no take-over while the system has them";
+    passes(2);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(machine.lastStatus().error, std::nullopt);
+}
+
+// A hand-back counts only when the modes read back automatic; until then the daemon stays
+// responsible, keeps the safety speed and says so.
+TEST_F(ControlLoopTest, AHandBackThatDoesNotTakeKeepsTheSafetySpeedAndRetries) {
+    holdAt(2500);
+    machine.autoSucceeds = false;
+    machine.raw.cpu = 110;
+    EXPECT_FALSE(loop.stop());
+    machine.config.manualMode = false;
+    machine.config.boost = 0;
+    passes(12);
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::handingBack);
+    EXPECT_TRUE(machine.lastStatus().manual);
+    EXPECT_EQ(machine.lastStatus().error, "a fan did not return to automatic control");
+    EXPECT_EQ(machine.manualWrites.back(), 5000) << "the safety speed at 110 °C";
+    machine.autoSucceeds = true;
+    passes(1);
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::system);
+    EXPECT_FALSE(machine.lastStatus().manual);
+}
+
+TEST_F(ControlLoopTest, UnreadableFansKeepWhoDrivesThem) {
+    holdAt(2500);
+    machine.fansReadable = false;
+    const int autoCalls = machine.autoCalls;
+    passes(3);
+    EXPECT_TRUE(loop.manual());
+    EXPECT_EQ(machine.autoCalls, autoCalls);
+    EXPECT_TRUE(machine.lastStatus().manual);
+    EXPECT_EQ(machine.lastStatus().error, "cannot read the fans");
+}
+
+TEST_F(ControlLoopTest, AFanLeftInManualWithNoOwnerIsHandedBack) {
+    machineAt(1500, 1200, 5000, 50);
+    machine.fanList[1].mode = 1;
+    passes(1);
+    EXPECT_EQ(machine.autoCalls, 1);
+    EXPECT_EQ(machine.fanList[1].mode, 0);
+    EXPECT_FALSE(machine.lastStatus().manual);
+    passes(1);
+    EXPECT_EQ(machine.autoCalls, 1) << "modes are watched, not rewritten, while they are right";
+}
+
 TEST_F(ControlLoopTest, EmptyDemandReasonReadsRampingDown) {
     holdAt(3500);
     machine.config.manualMode = false;  // boost 0: demand 0 with no reason

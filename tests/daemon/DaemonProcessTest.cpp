@@ -41,7 +41,7 @@ class DaemonProcessTest : public ::testing::Test {
                                       "macsmc_hwmon", "--tick-ms", "100"};
         if (fanControl) argv.emplace_back("--fan-control");
         sim = std::make_unique<Child>(argv, std::vector<std::string>{}, scratch.path() / "sim.log");
-        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(simDir / "ready"); }, 10s))
+        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(simDir / "state.json"); }, 10s))
             << readText(scratch.path() / "sim.log");
     }
     std::filesystem::path driverDir = root / "sys/class/hwmon/hwmon2";

@@ -26,6 +26,8 @@ class FakeMachine final : public Machine {
     std::vector<Fan> fanList;
     Config config;
     bool writesSucceed = true;
+    bool fansReadable = true;
+    bool autoSucceeds = true;  // modes read back automatic after setAuto
 
     std::vector<double> manualWrites;
     int autoCalls = 0;
@@ -34,12 +36,23 @@ class FakeMachine final : public Machine {
 
     Readings readings() override { return raw; }
     PowerState power() override { return powerState; }
-    std::vector<Fan> fans() override { return fanList; }
+    std::optional<std::vector<Fan>> fans() override {
+        if (!fansReadable) return std::nullopt;
+        return fanList;
+    }
+    // The mode writes go first and take even when the target writes fail.
     bool setManual(double rpm) override {
         manualWrites.push_back(rpm);
+        for (Fan& fan : fanList) fan.mode = 1;
         return writesSucceed;
     }
-    void setAuto() override { ++autoCalls; }
+    bool setAuto() override {
+        ++autoCalls;
+        if (autoSucceeds) {
+            for (Fan& fan : fanList) fan.mode = 0;
+        }
+        return autoSucceeds;
+    }
     Config loadConfig() override { return config; }
     void saveStatus(const Status& status) override { statuses.push_back(status); }
     void removeStatus() override { ++removals; }

@@ -39,6 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Bad{{"--root", "/tmp/a", "--tick-ms", "100x"}, "--tick-ms"},
                       Bad{{"--root", "/tmp/a", "--profile="}, "--profile needs"},
                       Bad{{"--root", "/tmp/a", "--verbose"}, "unknown argument \"--verbose\""},
+                      Bad{{"--root", "/tmp/a", "--layout", "fuse"}, "--layout must be"},
                       Bad{{"/tmp/a"}, "unknown argument"}));
 
 TEST(SimCommandLine, AcceptsBothSpellingsAndDefaults) {
@@ -47,8 +48,11 @@ TEST(SimCommandLine, AcceptsBothSpellingsAndDefaults) {
     EXPECT_EQ(parsed.options->root, "/tmp/x/");
     EXPECT_EQ(parsed.options->profile, "mbp14-m3pro");
     EXPECT_EQ(parsed.options->tickMs, 40);
-    const auto file = SimCommandLine::parse({"--profile", "my.json", "--root", "r"});
+    EXPECT_FALSE(parsed.options->layout);
+    const auto file =
+        SimCommandLine::parse({"--profile", "my.json", "--root", "r", "--layout=applesmc"});
     ASSERT_TRUE(file.options);
+    EXPECT_EQ(file.options->layout, SimLayout::applesmc);
     EXPECT_EQ(file.options->profile, "my.json");
     EXPECT_EQ(file.options->tickMs, 250);
 }

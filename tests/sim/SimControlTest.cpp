@@ -86,8 +86,10 @@ TEST_F(SimControlFileTest, MissingFileMeansTheProfileDefaults) {
 }
 
 TEST_F(SimControlFileTest, MalformedFileKeepsThePreviousControlAndIsReportedOnce) {
-    write(R"({"load": 0.6, "pin": {"F0Ac": 2000}, "fail": {"read": ["F1Ac"]}})");
+    const std::optional<double> fans = machine.value("FNum");
+    write(R"({"load": 0.6, "pin": {"F0Ac": 2000, "FNum": 0}, "fail": {"read": ["F1Ac"]}})");
     EXPECT_EQ(file.refresh(machine), "");
+    EXPECT_EQ(machine.value("FNum"), 0.0);
     const SimControl good = machine.control();
     EXPECT_EQ(good.load, 0.6);
     EXPECT_EQ(machine.value("F0Ac"), 2000.0);
@@ -106,6 +108,7 @@ TEST_F(SimControlFileTest, MalformedFileKeepsThePreviousControlAndIsReportedOnce
     EXPECT_EQ(file.refresh(machine), "");
     EXPECT_EQ(machine.control().load, 0.3);
     EXPECT_TRUE(machine.control().pins.empty()) << "a pin the file no longer names is released";
+    EXPECT_EQ(machine.value("FNum"), fans) << "a key the model does not drive gets its value back";
 }
 
 TEST_F(SimControlFileTest, OversizedOrUnreadableFileKeepsThePreviousControl) {

@@ -26,6 +26,8 @@ struct Expected {
     const char* temperatureType;
     const char* brandFragment;
     std::set<std::string> groups;  // SMC key groups the system finds on this machine
+    const char* fanType = "flt ";
+    SimLayout layout = SimLayout::socket;
 };
 
 // Names the case in test output, where gtest would otherwise dump the struct's bytes.
@@ -55,8 +57,8 @@ TEST_P(SimBuiltinProfile, PublishesKeysAsRealMachinesDo) {
         for (const char* suffix : {"Ac", "Mn", "Mx", "Tg"}) {
             const SimKey* key = keyNamed(profile, f + suffix);
             ASSERT_NE(key, nullptr) << f << suffix;
-            EXPECT_EQ(key->type, "flt ") << f << suffix;
-            EXPECT_EQ(key->bytes.size(), 4u);
+            EXPECT_EQ(key->type, e.fanType) << f << suffix;
+            EXPECT_EQ(key->bytes.size(), SimCodec::naturalSize(e.fanType));
         }
         const SimKey* mode = keyNamed(profile, f + "Md");
         ASSERT_NE(mode, nullptr);
@@ -75,6 +77,8 @@ TEST_P(SimBuiltinProfile, PublishesKeysAsRealMachinesDo) {
         if (auto group = Sensors::groupFor(key.name, generation)) groups.insert(*group);
     }
     EXPECT_EQ(groups, e.groups);
+    EXPECT_EQ(profile.layout, e.layout);
+    EXPECT_TRUE(profile.warnings.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -96,7 +100,15 @@ INSTANTIATE_TEST_SUITE_P(
                                false,
                                "sp78",
                                "Intel(R) Core(TM) i9",
-                               {"cpu", "ssd", "battery", "air", "wifi", "palm"}}),
+                               {"cpu", "ssd", "battery", "air", "wifi", "palm"}},
+                      Expected{"mbp13-intel-applesmc",
+                               1,
+                               false,
+                               "sp78",
+                               "Intel(R) Core(TM) i5",
+                               {"cpu", "ssd", "battery", "air", "wifi", "palm"},
+                               "fpe2",
+                               SimLayout::applesmc}),
     [](const auto& c) {
         std::string name = c.param.name;
         std::replace(name.begin(), name.end(), '-', '_');
@@ -140,18 +152,20 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"NoBrand", R"({"keys": []})", "missing \"brand\""},
         Broken{"BrandNotText", R"({"brand": 3, "keys": []})", "\"brand\" must be text"},
         Broken{"NoKeys", R"({"brand": "b"})", "\"keys\" must be an array"},
-        Broken{"UnknownMember", R"({"brand": "b", "keys": [], "fans": 2})",
-               "unknown member \"fans\""},
+        Broken{"UnknownLayout", R"({"brand": "b", "keys": [], "layout": "fuse"})",
+               "\"layout\" must be \"socket\", \"applesmc\" or \"macsmc_hwmon\""},
+        Broken{"AppleDriverOnIntel",
+               R"({"brand": "b", "keys": [], "arch": "x86_64", "layout": "macsmc_hwmon"})",
+               "layout \"macsmc_hwmon\" is the Apple-silicon driver; this machine is x86_64"},
+        Broken{"SlowerThanASecond", R"({"brand": "b", "keys": [], "latencyMs": 1500})",
+               "\"latencyMs\" must lie between 0 and 1000"},
         Broken{"BadHex", KEYS(R"({"key": "F0Ac", "type": "flt ", "bytes": "00 8"})"),
                "keys[0] (\"F0Ac\"): \"bytes\" must be hex pairs"},
         Broken{"SizeMismatch",
                KEYS(R"({"key": "F0Ac", "type": "flt ", "bytes": "00 80", "size": 4})"),
                "holds 2 bytes but \"size\" is 4"},
-        Broken{
-            "TooManyBytes",
-            KEYS(
-                R"({"key": "BIGK", "type": "ch8*", "bytes": "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f 20"})"),
-            "more than 32"},
+        Broken{"TooManyBytes", KEYS(R"({"key": "BIGK", "type": "ch8*", "size": 256})"),
+               "\"size\" must lie between 0 and 255"},
         Broken{"Duplicate",
                KEYS(R"({"key": "FNum", "type": "ui8 "}, {"key": "FNum", "type": "ui8 "})"),
                "keys[1]: \"FNum\" appears twice"},
@@ -203,6 +217,26 @@ TEST(SimProfile, MinimalProfileTakesTheDocumentedDefaults) {
     EXPECT_EQ(profile.keys[1].name, "FS! ");
     EXPECT_EQ(profile.keys[1].bytes, std::vector<uint8_t>(2, 0));
     EXPECT_FALSE(profile.battery);
+}
+
+// A key table rebuilt from a real machine: it says where it came from, may carry members of its
+// own, and lists keys the SMC describes but will not read through the 32-byte block.
+TEST(SimProfile, ARealKeyDumpWithOversizedKeysLoads) {
+    const SimProfile profile = simtest::profile(
+        R"({"brand": "b", "origin": "published key table", "dumpedBy": "a tool",
+            "keys": [{"key": "#KEY", "type": "ui32"},
+                     {"key": "CLKT", "type": "{clh", "size": 36}]})");
+    EXPECT_EQ(profile.origin, "published key table");
+    ASSERT_EQ(profile.warnings.size(), 1u);
+    EXPECT_NE(profile.warnings[0].find("unknown member \"dumpedBy\""), std::string::npos);
+    SimMachine machine(profile);
+    smc_param info;
+    ASSERT_EQ(machine.exchange(simtest::request(SMC_CMD_KEY_INFO, "CLKT"), info), 0);
+    EXPECT_EQ(info.result, 0);
+    EXPECT_EQ(info.data_size, 36u);
+    smc_param read;
+    ASSERT_EQ(machine.exchange(simtest::request(SMC_CMD_READ_BYTES, "CLKT", 36), read), 0);
+    EXPECT_NE(read.result, 0);
 }
 
 class SimProfileFile : public ::testing::Test {

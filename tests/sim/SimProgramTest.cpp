@@ -98,6 +98,38 @@ TEST_F(SimProgram, ServesTheSocketFollowsControlAndStopsCleanlyOnSigterm) {
     EXPECT_EQ(sim.errors(), "");
 }
 
+// The kernel driver's files instead of the socket: state.json tells when they are all in place,
+// values read through the pipes are whole quarter degrees, and writes to the plain files reach
+// the SMC unless it refuses them.
+TEST_F(SimProgram, PublishesTheAppleSmcDriverFilesWhenAskedAndRemovesThemOnStop) {
+    SimProcess sim({"--root", root.path().string(), "--profile", "mbp16-intel-t2", "--layout",
+                    "applesmc", "--tick-ms", "20"},
+                   logs.path());
+    const std::filesystem::path driver = root.path() / "sys/devices/platform/applesmc.768";
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(dir / "state.json"); }))
+        << sim.errors();
+    EXPECT_TRUE(std::filesystem::exists(driver / "key_count"));
+    EXPECT_FALSE(std::filesystem::exists(socket));
+    EXPECT_EQ(support::readText(driver / "temp1_label"), "TA0V\n");
+    const std::string milli = support::readText(driver / "temp1_input");
+    EXPECT_EQ(std::stoll(milli) % 250, 0) << milli;
+    EXPECT_EQ(support::readText(driver / "fan1_max"), "5393\n");
+
+    support::writeText(driver / "fan1_manual", "1");
+    support::writeText(driver / "fan1_output", "3000");
+    EXPECT_TRUE(stateShows([](const json& s) {
+        return s["fans"][0]["mode"] == 1 && s["fans"][0]["target"] == 3000.0;
+    })) << state().dump(1);
+    support::writeText(dir / "control.json", R"({"fail": {"write": ["F0Tg"]}})");
+    EXPECT_TRUE(stateShows([](const json& s) { return !s["control"]["fail"]["write"].empty(); }));
+    support::writeText(driver / "fan1_output", "4000");
+    EXPECT_TRUE(eventually([&] { return support::readText(driver / "fan1_output") == "3000\n"; }));
+
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.exitCode(), 0) << sim.errors();
+    EXPECT_FALSE(std::filesystem::exists(driver));
+}
+
 TEST_F(SimProgram, SigintStopsItTooAndAMalformedControlFileIsToldOnce) {
     SimProcess sim(
         {"--root", root.path().string(), "--tick-ms", "20", "--profile", "mbp16-intel-t2"},

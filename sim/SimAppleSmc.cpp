@@ -1,0 +1,369 @@
+#include "sim/SimAppleSmc.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <system_error>
+
+#include "sim/SimCodec.h"
+#include "sim/SimFile.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waiting readers are looked for this often (milliseconds): briskly while clients are reading,
+// lazily while none has for a second.
+constexpr int kBusyPollMs = 1;
+constexpr int kIdlePollMs = 5;
+constexpr auto kBusyFor = std::chrono::seconds(1);
+
+std::string trimmedNumber(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    return std::string(text);
+}
+
+std::optional<long long> parseInteger(std::string_view text) {
+    const std::string trimmed = trimmedNumber(text);
+    long long value = 0;
+    const auto [end, code] =
+        std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
+    if (trimmed.empty() || code != std::errc() || end != trimmed.data() + trimmed.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string fanFile(int fan, const char* what) {
+    return "fan" + std::to_string(fan + 1) + "_" + what;
+}
+
+std::string fanKey(int fan, const char* suffix) { return "F" + std::to_string(fan) + suffix; }
+
+// Waits `ms` (fractions allowed) unless `wakeFd` becomes readable first; true when it did.
+bool waitOn(int wakeFd, double ms) {
+    if (ms <= 0) return false;
+    pollfd fd{wakeFd, POLLIN, 0};
+    const auto whole = static_cast<long>(ms);
+    timespec wait{whole / 1000, static_cast<long>((ms - static_cast<double>(whole)) * 1e6) +
+                                    (whole % 1000) * 1000000L};
+    int ready;
+    do {
+        ready = ::ppoll(&fd, wakeFd >= 0 ? 1 : 0, &wait, nullptr);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+bool writeInPlace(const std::filesystem::path& path, std::string_view text, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = path.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    // Rewritten in place, not renamed: a client holding the file open must write into the file
+    // the simulator watches. Overwriting before trimming keeps every moment's text a number.
+    const bool ok =
+        ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
+        ::ftruncate(fd, static_cast<off_t>(text.size())) == 0;
+    if (!ok) error = path.string() + ": " + std::strerror(errno);
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+std::filesystem::path SimAppleSmc::folder(const std::filesystem::path& root) {
+    return root / "sys/devices/platform/applesmc.768";
+}
+
+long long SimAppleSmc::millidegrees(double celsius) {
+    return static_cast<long long>(std::floor(celsius * 4)) * 250;
+}
+
+SimAppleSmc::SimAppleSmc(std::filesystem::path dir, SimMachine& machine)
+    : dir_(std::move(dir)), machine_(machine) {}
+
+SimAppleSmc::~SimAppleSmc() {
+    if (notify_ >= 0) ::close(notify_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+std::unique_ptr<SimAppleSmc> SimAppleSmc::publish(const std::filesystem::path& root,
+                                                  SimMachine& machine, std::string& error) {
+    std::unique_ptr<SimAppleSmc> front(new SimAppleSmc(folder(root), machine));
+    if (!front->build(error)) return nullptr;
+    return front;
+}
+
+bool SimAppleSmc::build(std::string& error) {
+    std::error_code code;
+    std::filesystem::remove_all(dir_, code);
+    if (!code) std::filesystem::create_directories(dir_, code);
+    if (code) {
+        error = dir_.string() + ": " + code.message();
+        return false;
+    }
+    std::vector<const SimKey*> listed;
+    for (const SimKey& key : machine_.profile().keys) {
+        if (key.indexed) listed.push_back(&key);
+    }
+    std::sort(listed.begin(), listed.end(),
+              [](const SimKey* a, const SimKey* b) { return a->code < b->code; });
+    if (!SimFile::replace(dir_ / "name", "applesmc\n", error) ||
+        !SimFile::replace(dir_ / "key_count", std::to_string(listed.size()) + "\n", error) ||
+        !SimFile::replace(dir_ / "key_at_index", "0\n", error)) {
+        return false;
+    }
+    pipes_ = {{"key_at_index_name", Reading::keyName, {}},
+              {"key_at_index_type", Reading::keyType, {}},
+              {"key_at_index_data_length", Reading::keyLength, {}},
+              {"key_at_index_data", Reading::keyData, {}}};
+
+    const int fans = static_cast<int>(machine_.value("FNum").value_or(0));
+    const bool modeKeys = machine_.value("F0Md").has_value();
+    for (int fan = 0; fan < fans && fan < 10; ++fan) {
+        if (!machine_.value(fanKey(fan, "Ac"))) break;
+        if (const auto id = machine_.bytes(fanKey(fan, "ID")); id && id->size() > 4) {
+            // The driver prints the name the SMC keeps after the ID's first four bytes.
+            std::string label(id->begin() + 4, id->end());
+            label.erase(std::find(label.begin(), label.end(), '\0'), label.end());
+            if (!SimFile::replace(dir_ / fanFile(fan, "label"), label + "\n", error)) return false;
+        }
+        pipes_.push_back({fanFile(fan, "input"), Reading::fanSpeed, fanKey(fan, "Ac")});
+        plains_.push_back({fanFile(fan, "min"), fanKey(fan, "Mn"), fan, true, {}});
+        plains_.push_back({fanFile(fan, "max"), fanKey(fan, "Mx"), fan, false, {}});
+        if (machine_.value(fanKey(fan, "Sf"))) {
+            plains_.push_back({fanFile(fan, "safe"), fanKey(fan, "Sf"), fan, false, {}});
+        }
+        plains_.push_back({fanFile(fan, "output"), fanKey(fan, "Tg"), fan, true, {}});
+        plains_.push_back(
+            {fanFile(fan, "manual"), modeKeys ? fanKey(fan, "Md") : "FS! ", fan, true, {}});
+    }
+    int sensor = 0;
+    for (const SimKey* key : listed) {
+        if (key->name[0] != 'T' || !SimCodec::decode(key->type, key->bytes)) continue;
+        const std::string n = std::to_string(++sensor);
+        if (!SimFile::replace(dir_ / ("temp" + n + "_label"), key->name + "\n", error)) {
+            return false;
+        }
+        pipes_.push_back({"temp" + n + "_input", Reading::temperature, key->name});
+    }
+    for (Plain& plain : plains_) {
+        if (!publishPlain(plain, error)) return false;
+    }
+    for (const Pipe& pipe : pipes_) {
+        if (::mkfifo((dir_ / pipe.file).c_str(), 0644) != 0) {
+            error = (dir_ / pipe.file).string() + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (notify_ < 0 || ::inotify_add_watch(notify_, dir_.c_str(), IN_CLOSE_WRITE) < 0) {
+        error = dir_.string() + ": cannot watch for writes: " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string SimAppleSmc::plainText(const Plain& plain) const {
+    const double value = machine_.value(plain.key).value_or(0);
+    if (plain.key == "FS! ") {
+        return std::to_string((static_cast<long long>(value) >> plain.fan) & 1) + "\n";
+    }
+    return std::to_string(static_cast<long long>(value)) + "\n";
+}
+
+bool SimAppleSmc::publishPlain(Plain& plain, std::string& error) {
+    const std::string text = plainText(plain);
+    if (text == plain.shown) return true;
+    if (!writeInPlace(dir_ / plain.file, text, error)) return false;
+    plain.shown = text;
+    return true;
+}
+
+void SimAppleSmc::takeWrites() {
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(notify_, buffer, sizeof buffer);
+        if (n <= 0) return;
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if (event->len == 0) continue;
+            const std::string name(event->name);
+            for (Plain& plain : plains_) {
+                if (plain.writable && plain.file == name) takeWrite(plain);
+            }
+        }
+    }
+}
+
+void SimAppleSmc::takeWrite(Plain& plain) {
+    std::string error;
+    bool missing = false;
+    const std::optional<std::string> text = SimFile::read(dir_ / plain.file, 64, error, missing);
+    if (!text || *text == plain.shown) return;
+    const std::optional<long long> number = parseInteger(*text);
+    plain.shown = *text;
+    if (number) {
+        double value = static_cast<double>(*number);
+        if (plain.key == "FS! ") {
+            const auto mask = static_cast<long long>(machine_.value("FS! ").value_or(0));
+            const long long bit = 1LL << plain.fan;
+            value = static_cast<double>(*number != 0 ? mask | bit : mask & ~bit);
+        } else if (plain.key.ends_with("Md")) {
+            value = *number != 0 ? 1 : 0;
+        }
+        smc_param request{};
+        request.command = SMC_CMD_WRITE_BYTES;
+        request.key = SimCodec::pack(plain.key);
+        const std::optional<std::vector<uint8_t>> bytes = machine_.bytes(plain.key);
+        std::vector<uint8_t> encoded(bytes ? bytes->size() : 0);
+        const std::string type = [&] {
+            smc_param info{};
+            info.command = SMC_CMD_KEY_INFO;
+            info.key = request.key;
+            smc_param reply{};
+            machine_.exchange(info, reply);
+            return SimCodec::unpack(reply.data_type);
+        }();
+        if (encoded.size() <= sizeof request.bytes && SimCodec::encode(type, value, encoded)) {
+            request.data_size = static_cast<uint32_t>(encoded.size());
+            std::copy(encoded.begin(), encoded.end(), request.bytes);
+            smc_param reply{};
+            machine_.exchange(request, reply);
+        }
+    }
+    // Whatever the SMC now holds is what the file shows: a refused or malformed write is undone.
+    publishPlain(plain, error);
+}
+
+bool SimAppleSmc::update(std::string& error) {
+    takeWrites();
+    for (Plain& plain : plains_) {
+        if (!publishPlain(plain, error)) return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<uint8_t>> SimAppleSmc::readKey(uint32_t code, uint32_t size) {
+    smc_param request{};
+    request.command = SMC_CMD_READ_BYTES;
+    request.key = code;
+    request.data_size = size;
+    smc_param reply{};
+    if (machine_.exchange(request, reply) != 0 || reply.result != 0) return std::nullopt;
+    return std::vector<uint8_t>(reply.bytes, reply.bytes + std::min<uint32_t>(size, 32));
+}
+
+std::string SimAppleSmc::pipeText(const Pipe& pipe) {
+    uint32_t code = SimCodec::pack(pipe.key);
+    if (pipe.reading == Reading::keyName || pipe.reading == Reading::keyType ||
+        pipe.reading == Reading::keyLength || pipe.reading == Reading::keyData) {
+        std::string error;
+        bool missing = false;
+        const auto selected = SimFile::read(dir_ / "key_at_index", 64, error, missing);
+        const std::optional<long long> index = selected ? parseInteger(*selected) : std::nullopt;
+        if (!index || *index < 0 || *index > 0xFFFF) return {};
+        smc_param request{};
+        request.command = SMC_CMD_KEY_AT_INDEX;
+        request.index = static_cast<uint32_t>(*index);
+        smc_param reply{};
+        if (machine_.exchange(request, reply) != 0 || reply.result != 0) return {};
+        code = reply.key;
+    }
+    smc_param request{};
+    request.command = SMC_CMD_KEY_INFO;
+    request.key = code;
+    smc_param info{};
+    if (machine_.exchange(request, info) != 0 || info.result != 0) return {};
+    const std::string type = SimCodec::unpack(info.data_type);
+    switch (pipe.reading) {
+        case Reading::keyName:
+            return SimCodec::unpack(code) + "\n";
+        case Reading::keyType:
+            return type + "\n";
+        case Reading::keyLength:
+            return std::to_string(info.data_size) + "\n";
+        case Reading::keyData: {
+            const auto bytes = readKey(code, info.data_size);
+            return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+        }
+        case Reading::fanSpeed:
+        case Reading::temperature: {
+            const auto bytes = readKey(code, info.data_size);
+            const std::optional<double> value =
+                bytes ? SimCodec::decode(type, *bytes) : std::nullopt;
+            if (!value) return {};
+            if (pipe.reading == Reading::fanSpeed) {
+                return std::to_string(static_cast<long long>(std::max(*value, 0.0))) + "\n";
+            }
+            return std::to_string(millidegrees(*value)) + "\n";
+        }
+    }
+    return {};
+}
+
+bool SimAppleSmc::answer(const Pipe& pipe, int wakeFd, bool& woken) {
+    const std::filesystem::path path = dir_ / pipe.file;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;  // nobody is waiting to read it
+    // The reader still holds this pipe until it has read the answer and its end; a fresh pipe
+    // under the name keeps the next look from mistaking it for a new reader.
+    const std::filesystem::path fresh = dir_ / ("." + pipe.file);
+    if (::mkfifo(fresh.c_str(), 0644) != 0 || ::rename(fresh.c_str(), path.c_str()) != 0) {
+        ::unlink(fresh.c_str());
+    }
+    // The driver keeps what it learnt about each key; only reading a value waits for the SMC.
+    const bool slow = pipe.reading == Reading::keyData || pipe.reading == Reading::fanSpeed ||
+                      pipe.reading == Reading::temperature;
+    woken = slow && waitOn(wakeFd, machine_.control().latencyMs);
+    if (!woken) {
+        const std::string text = pipeText(pipe);
+        if (!text.empty()) {
+            ssize_t n;
+            do {
+                n = ::write(fd, text.data(), text.size());
+            } while (n < 0 && errno == EINTR);
+        }
+    }
+    ::close(fd);
+    lastAnswer_ = Clock::now();
+    return true;
+}
+
+bool SimAppleSmc::serve(int timeoutMs, int wakeFd) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        takeWrites();
+        bool answered = false;
+        for (const Pipe& pipe : pipes_) {
+            bool woken = false;
+            answered = answer(pipe, wakeFd, woken) || answered;
+            if (woken) return true;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) return false;
+        if (answered) continue;
+        const int pollMs = now - lastAnswer_ < kBusyFor ? kBusyPollMs : kIdlePollMs;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {notify_, POLLIN, 0}};
+        int ready;
+        do {
+            ready = ::poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count() + 1, pollMs)));
+        } while (ready < 0 && errno == EINTR);
+        if (ready > 0 && wakeFd >= 0 && (fds[0].revents & POLLIN)) return true;
+    }
+}
