@@ -61,6 +61,11 @@ std::string smc_write_blocked() {
     return transport == nullptr ? std::string() : transport->writeBlocked();
 }
 
+bool smc_coarse_temperatures() {
+    const SmcTransport* transport = openTransport().get();
+    return transport != nullptr && transport->coarseTemperatures();
+}
+
 void smc_set_transport_factory(std::function<SmcOpenResult()> factory) {
     transportFactory() = std::move(factory);
     g_conn = 0;

@@ -36,7 +36,13 @@ class SmcTransport {
     // Why no fan write can succeed on this machine, as one line a person can act on; empty when
     // writes may succeed.
     virtual std::string writeBlocked() const { return {}; }
+    // True when temperatures come through a source that rounds them to coarse steps (whole
+    // quarter degrees), so that a whole value is no sign of a placeholder.
+    virtual bool coarseTemperatures() const { return false; }
 };
+
+// Whether the open transport's temperatures are coarse (false when none is open).
+bool smc_coarse_temperatures();
 
 // Result of looking for an SMC: no service (-1 from smc_open), a service that failed to open
 // (its non-zero status), or an open transport.

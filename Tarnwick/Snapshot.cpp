@@ -46,11 +46,10 @@ bool write(const QImage& image, const QString& path) {
     return file.commit();
 }
 
-void run(const QStringList& arguments, const QString& path, ModelOptions options) {
+bool run(const QStringList& arguments, const QString& path, ModelOptions options) {
     if (arguments.contains(QStringLiteral("--about"))) {
         AboutView view;
-        write(render(view, view.sizeHint()), path);
-        return;
+        return write(render(view, view.sizeHint()), path);
     }
     if (!options.arguments) options.arguments = arguments;
     // The picture is taken before the event loop could run the model's timer.
@@ -58,7 +57,7 @@ void run(const QStringList& arguments, const QString& path, ModelOptions options
     Model model(options);
     PopoverView view(model, PopoverView::expandMenuBarFrom(arguments));
     view.sync();
-    write(render(view, view.fittingSize()), path);
+    return write(render(view, view.fittingSize()), path);
 }
 
 }  // namespace Snapshot

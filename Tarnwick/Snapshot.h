@@ -25,7 +25,7 @@ QImage render(QWidget& widget, QSize size);
 bool write(const QImage& image, const QString& path);
 
 // The picture the command line asks for (the about view with "--about", else the panel over a
-// new model built from `options`) written to `path`. Failures are silent.
-void run(const QStringList& arguments, const QString& path, ModelOptions options = {});
+// new model built from `options`) written to `path`; false when it could not be written.
+bool run(const QStringList& arguments, const QString& path, ModelOptions options = {});
 
 }  // namespace Snapshot

@@ -21,7 +21,9 @@ QStringList argumentsOf(int argc, char** argv) {
 // Reading the sensors needs no display, so the report is printed before any GUI exists.
 int printDiagnostics() {
     const Sensors sensors;
-    const std::string report = Diagnostics::report(sensors) + "\n";
+    // The status file's texts come from a file others can write; a terminal must not take them
+    // for commands.
+    const std::string report = Diagnostics::printable(Diagnostics::report(sensors)) + "\n";
     std::fwrite(report.data(), 1, report.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
@@ -33,6 +35,10 @@ int main(int argc, char** argv) {
     if (arguments.contains(QStringLiteral("--diagnostics"))) return printDiagnostics();
 
     const std::optional<QString> snapshot = Snapshot::pathFrom(arguments);
+    if (!snapshot && arguments.contains(QStringLiteral("--snapshot"))) {
+        std::fputs("tarnwick: --snapshot needs the path of the picture to write\n", stderr);
+        return 2;
+    }
     // A picture needs no screen: unless a platform was chosen, render off screen.
     if (snapshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
         !arguments.contains(QStringLiteral("-platform"))) {
@@ -46,8 +52,10 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     if (snapshot) {
-        Snapshot::run(arguments, *snapshot);
-        return 0;
+        if (Snapshot::run(arguments, *snapshot)) return 0;
+        std::fprintf(stderr, "tarnwick: cannot write the picture to %s\n",
+                     snapshot->toLocal8Bit().constData());
+        return 1;
     }
 
     AppDelegateOptions options;

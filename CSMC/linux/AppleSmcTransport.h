@@ -39,6 +39,9 @@ class AppleSmcTransport : public SmcTransport {
     // True when the table was rebuilt from the fan and temperature files.
     bool readOnly() const { return readOnly_; }
 
+    // The driver's temperature files hold whole quarter degrees; the SMC's own bytes do not.
+    bool coarseTemperatures() const override { return readOnly_; }
+
   protected:
     // The whole content of the driver file `name`, or absent when it cannot be read.
     virtual std::optional<std::string> readAttribute(const std::string& name);

@@ -101,4 +101,29 @@ std::string report(const Sensors& sensors) {
     return text;
 }
 
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto escape = [&out](unsigned char byte) {
+        static constexpr char digits[] = "0123456789abcdef";
+        out += "\\x";
+        out += digits[byte >> 4];
+        out += digits[byte & 0xF];
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c1) {
+            escape(static_cast<unsigned char>(text[++i]));
+        } else if ((byte < 0x20 && byte != '\n') || byte == 0x7F) {
+            escape(byte);
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace Diagnostics

@@ -74,4 +74,4 @@ bool Status::isFresh() const {
     return isFresh(now.count());
 }
 
-bool Status::isFresh(double now) const { return now - updated < freshSeconds; }
+bool Status::isFresh(double now) const { return std::abs(now - updated) < freshSeconds; }

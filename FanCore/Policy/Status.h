@@ -26,7 +26,8 @@ struct Status {
     // Replaces Paths::status() atomically (the folder must exist); the error names path and reason.
     std::expected<void, std::string> save() const;
 
-    // True when now - updated < 10 s (a future time stamp also counts as fresh).
+    // True when updated lies less than 10 s from now, either way: a time stamp far in the future
+    // would otherwise show a daemon as running long after it is gone.
     bool isFresh() const;
     bool isFresh(double now) const;
 

@@ -16,6 +16,13 @@ int64_t truncated(double value, int64_t fallback) {
     return static_cast<int64_t>(value);
 }
 
+// Garbage in "FNum" must neither reach a conversion to an integer that is undefined nor ask for
+// keys beyond the ten a four-character name can hold.
+int64_t countOf(double value) {
+    if (!std::isfinite(value) || value < 0) return 0;
+    return static_cast<int64_t>(std::min(std::trunc(value), static_cast<double>(maxCount)));
+}
+
 }  // namespace
 
 std::string key(int64_t index, std::string_view suffix) {
@@ -28,11 +35,7 @@ std::string key(int64_t index, std::string_view suffix) {
 
 int64_t count() {
     const auto value = SMC::readDouble("FNum");
-    if (!value) return 0;
-    // Garbage in "FNum" must neither reach a conversion to an integer that is undefined nor ask
-    // for keys beyond the ten a four-character name can hold.
-    if (!std::isfinite(*value) || *value < 0) return 0;
-    return static_cast<int64_t>(std::min(std::trunc(*value), static_cast<double>(maxCount)));
+    return value ? countOf(*value) : 0;
 }
 
 std::vector<Fan> read() {
@@ -60,7 +63,7 @@ std::vector<Fan> read() {
 std::optional<std::vector<Fan>> readChecked() {
     const auto number = SMC::readDouble("FNum");
     if (!number) return std::nullopt;
-    const int64_t n = count();
+    const int64_t n = countOf(*number);
     std::vector<Fan> fans;
     for (int64_t i = 0; i < n; ++i) {
         const auto actual = SMC::readDouble(key(i, "Ac"));
@@ -68,10 +71,10 @@ std::optional<std::vector<Fan>> readChecked() {
         const auto max = SMC::readDouble(key(i, "Mx"));
         const std::string modeKey = key(i, "Md");
         const auto mode = SMC::readDouble(modeKey);
-        if (!actual || !min || !max || (!mode && SMC::exists(modeKey))) return std::nullopt;
+        if (!min || !max || (!mode && SMC::exists(modeKey))) return std::nullopt;
         Fan fan;
         fan.index = i;
-        fan.actual = *actual;
+        fan.actual = actual.value_or(0);
         fan.min = *min;
         fan.max = *max;
         fan.target = SMC::readDouble(key(i, "Tg")).value_or(0);
@@ -82,6 +85,8 @@ std::optional<std::vector<Fan>> readChecked() {
 }
 
 bool setManual(double rpm) {
+    const auto number = SMC::readDouble("FNum");
+    if (!number) return false;
     // Some machines ignore manual targets until the unlock key is set; whether it took is
     // judged by the mode and target writes that follow.
     if (SMC::exists("Ftst")) {
@@ -92,18 +97,26 @@ bool setManual(double rpm) {
     // reading of a speed nobody can interpret.
     if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
 
-    const std::optional<std::vector<Fan>> fans = readChecked();
-    if (!fans) return false;
     bool ok = true;
-    for (const Fan& fan : *fans) {
-        const double target = std::min(fan.max, std::max(rpm, fan.min));
-        const std::string modeKey = key(fan.index, "Md");
-        if (SMC::exists(modeKey) && fan.mode != 1) ok = SMC::writeNumber(modeKey, 1) && ok;
+    for (int64_t i = 0; i < countOf(*number); ++i) {
+        // A range that failed to read is no range: such a fan gets neither mode nor target.
+        const auto min = SMC::readDouble(key(i, "Mn"));
+        const auto max = SMC::readDouble(key(i, "Mx"));
+        if (!min || !max) {
+            ok = false;
+            continue;
+        }
+        const double target = std::min(*max, std::max(rpm, *min));
+        const std::string modeKey = key(i, "Md");
+        const auto mode = SMC::readDouble(modeKey);
+        if (SMC::exists(modeKey) && (!mode || *mode != 1)) {
+            ok = SMC::writeNumber(modeKey, 1) && ok;
+        }
         if (!std::isfinite(target)) {
             ok = false;
             continue;
         }
-        ok = SMC::writeNumber(key(fan.index, "Tg"), target) && ok;
+        ok = SMC::writeNumber(key(i, "Tg"), target) && ok;
     }
     return ok;
 }
@@ -111,8 +124,9 @@ bool setManual(double rpm) {
 std::string controlBlocked() { return SMC::writeBlocked(); }
 
 bool setAuto() {
-    const bool counted = SMC::readDouble("FNum").has_value();
-    const int64_t n = count();
+    const auto number = SMC::readDouble("FNum");
+    const bool counted = number.has_value();
+    const int64_t n = number ? countOf(*number) : 0;
     for (int64_t i = 0; i < n; ++i) {
         const std::string modeKey = key(i, "Md");
         if (SMC::exists(modeKey)) SMC::writeNumber(modeKey, 0);

@@ -19,14 +19,16 @@ inline constexpr int64_t maxCount = 10;
 int64_t count();
 std::vector<Fan> read();  // one Fan per index, unreadable values as 0
 
-// One Fan per index, or none when "FNum" or any fan's speed range, speed or mode (where the mode
-// key exists) cannot be read: for decisions that must not take a failed read for a zero.
+// One Fan per index, or none when "FNum" or any fan's speed range or mode (where the mode key
+// exists) cannot be read: for decisions that must not take a failed read for a zero (an
+// unreadable speed or target still counts as 0).
 std::optional<std::vector<Fan>> readChecked();
 
 // Unlocks, then puts every fan in manual mode at `rpm` clamped into its own range; true when
 // every mode and target write succeeded (also with no fans). A speed that is not a number drives
-// the fans to their maximum; a fan whose range cannot be read or whose clamped target is not
-// finite gets no target write and makes the result false, as does an unreadable "FNum".
+// the fans to their maximum; a fan whose range cannot be read gets no writes at all, one whose
+// clamped target is not finite no target write, and either makes the result false, as does an
+// unreadable "FNum" (nothing written then).
 bool setManual(double rpm);
 
 // Every fan back to automatic mode, then the unlock key back to 0; true only when every fan's

@@ -9,6 +9,7 @@
 
 #include "CSMC/hid.h"
 #include "CSMC/smc.h"
+#include "CSMC/transport.h"
 #include "FanCore/SMC/SMC.h"
 #include "FanCore/Sensors/Chip.h"
 
@@ -88,19 +89,39 @@ Sensors::Sensors(std::chrono::milliseconds pause) {
 
     std::this_thread::sleep_for(pause);
 
+    const bool coarse = smc_coarse_temperatures();
     for (const Candidate& candidate : candidates) {
         double value = 0;
         const bool read = smc_read_double(candidate.key, &value) != 0;
-        if (!keepCandidate(candidate.first, read ? std::optional<double>(value) : std::nullopt)) {
-            continue;
+        const std::optional<double> second = read ? std::optional<double>(value) : std::nullopt;
+        if (!keepCandidate(candidate.first, second, coarse)) continue;
+        if (coarse && whole(candidate.first) && second == candidate.first) {
+            probation_[candidate.key] = {candidate.first, 0};
         }
         groups[candidate.group].push_back(candidate.key);
     }
 }
 
-bool Sensors::keepCandidate(double first, std::optional<double> second) {
+bool Sensors::keepCandidate(double first, std::optional<double> second, bool coarse) {
     if (!whole(first)) return true;
+    if (coarse) return second.has_value();
     return second && !whole(*second);
+}
+
+bool Sensors::believe(uint32_t key, double value) const {
+    if (std::find(placeholders_.begin(), placeholders_.end(), key) != placeholders_.end()) {
+        return false;
+    }
+    const auto it = probation_.find(key);
+    if (it == probation_.end()) return true;
+    if (value != it->second.value) {
+        probation_.erase(it);  // it moves: a measured value
+        return true;
+    }
+    if (++it->second.reads < probationReads) return true;
+    probation_.erase(it);
+    placeholders_.push_back(key);
+    return false;
 }
 
 std::optional<std::string> Sensors::groupFor(std::string_view key,
@@ -146,7 +167,9 @@ std::vector<double> Sensors::values(const std::string& group) const {
     if (found == groups.end()) return out;
     for (const uint32_t key : found->second) {
         double value = 0;
-        if (smc_read_double(key, &value) == 0 || !plausible(value)) continue;
+        if (smc_read_double(key, &value) == 0 || !plausible(value) || !believe(key, value)) {
+            continue;
+        }
         out.push_back(value);
     }
     return out;

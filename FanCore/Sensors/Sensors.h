@@ -30,8 +30,14 @@ class Sensors {
                                                std::optional<int64_t> generation);
 
     // Whether a candidate whose first read gave `first` (already inside 10..130 °C) is a live
-    // sensor, given its second read: a fraction in either read shows a measured value.
-    static bool keepCandidate(double first, std::optional<double> second);
+    // sensor, given its second read: a fraction in either read shows a measured value. From a
+    // `coarse` source any readable candidate is kept: a steady sensor there reads whole degrees
+    // a quarter of the time, and a constant one is found out later (probationReads).
+    static bool keepCandidate(double first, std::optional<double> second, bool coarse = false);
+
+    // On a coarse source, a key whose value stays the same whole number for this many reads
+    // after discovery is a placeholder, and is dropped.
+    static constexpr int probationReads = 30;
 
     struct HidPair {
         std::string name;
@@ -56,4 +62,14 @@ class Sensors {
 
   private:
     std::vector<double> values(const std::string& group) const;
+    // Whether a key read `value` may still count: false once a key on probation proved constant.
+    bool believe(uint32_t key, double value) const;
+
+    struct Probation {
+        double value = 0;
+        int reads = 0;
+    };
+    // Coarse keys that read the same whole value twice at discovery; reading keeps them honest.
+    mutable std::map<uint32_t, Probation> probation_;
+    mutable std::vector<uint32_t> placeholders_;
 };

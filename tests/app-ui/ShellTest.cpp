@@ -416,12 +416,16 @@ TEST_F(Program, SnapshotWithoutADisplayWritesAPictureAndExitsZero) {
     EXPECT_GT(size.height(), 400);
 }
 
-TEST_F(Program, SnapshotIntoAMissingFolderWritesNothingAndExitsZero) {
+TEST_F(Program, SnapshotIntoAMissingFolderWritesNothingAndSaysSo) {
     const QString out = sandbox.path("no/such/folder/out.png");
     const ProgramRun process = run({"--snapshot", out});
     EXPECT_FALSE(process.crashed);
-    EXPECT_EQ(process.exitCode, 0);
+    EXPECT_EQ(process.exitCode, 1);
+    EXPECT_EQ(process.err.toStdString(),
+              "tarnwick: cannot write the picture to " + out.toStdString() + "\n");
     EXPECT_FALSE(QFileInfo::exists(sandbox.path("no")));
+    const ProgramRun bare = run({"--snapshot"});
+    EXPECT_EQ(bare.exitCode, 2) << "no path is an error, not the tray application";
 }
 
 TEST_F(Program, DiagnosticsPrintsTheReportWithoutADisplay) {

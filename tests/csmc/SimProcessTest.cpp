@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -8,12 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "CSMC/linux/AppleSmcTransport.h"
 #include "CSMC/linux/SocketTransport.h"
 #include "CSMC/smc.h"
 #include "CSMC/transport.h"
 #include "FanCore/SMC/SMC.h"
+#include "FanCore/Sensors/Sensors.h"
 #include "SmcSandbox.h"
+#include "support/Files.h"
 #include "support/Process.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -138,6 +143,35 @@ TEST_F(SimProcessTest, AStoppedSimulatorCostsATimeoutNotAHang) {
     // The stalled request's late answer must not be taken for a later one's.
     EXPECT_EQ(SMC::readDouble("F0Mn"), 1200.0);
     EXPECT_EQ(SMC::readDouble("FNum"), 2.0);
+}
+
+// The unprivileged path through the driver's files sees whole quarter degrees: a steady key that
+// reads a whole degree at both discovery reads is kept, and one that never moves is found out.
+TEST(SimAppleSmcFiles, QuarterDegreeKeysAreKeptAndConstantOnesDroppedLater) {
+    if (!fs::exists(kSimProgram)) GTEST_SKIP() << kSimProgram << " is not built";
+    support::TempDir root("applesmc-files");
+    support::writeText(root.path() / "run/tarnwick-sim/control.json",
+                       R"({"latencyMs": 0, "pin": {"TC0P": 90}})");
+    support::Child sim({kSimProgram.string(), "--root", root.path().string(), "--profile",
+                        "mbp13-intel-applesmc", "--tick-ms", "50"},
+                       {}, {.output = "/dev/null", .errors = {}});
+    ASSERT_TRUE(
+        eventually([&] { return fs::exists(root.path() / "run/tarnwick-sim/state.json"); }, 20s));
+    const fs::path driver = root.path() / "sys/devices/platform/applesmc.768";
+    smc_set_transport_factory([driver] {
+        auto transport =
+            std::make_unique<AppleSmcTransport>(driver, AppleSmcTransport::Access::readOnly);
+        const int32_t status = transport->open();
+        return SmcOpenResult{status, status == 0 ? std::move(transport) : nullptr};
+    });
+    EXPECT_FALSE(Sensors::keepCandidate(90, 90)) << "the rule for the SMC's own bytes";
+    const Sensors sensors(10ms);
+    const auto& cpu = sensors.groups.at("cpu");
+    EXPECT_NE(std::find(cpu.begin(), cpu.end(), smc_fourcc("TC0P")), cpu.end());
+    EXPECT_EQ(sensors.read().cpu, 90.0);
+    for (int i = 1; i < Sensors::probationReads; ++i) sensors.read();
+    EXPECT_LT(sensors.read().cpu.value_or(0), 90.0) << "a value that never moves is a placeholder";
+    smc_set_transport_factory([] { return SmcOpenResult{-1, nullptr}; });
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <cmath>
 #include <csignal>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "daemon/ProcessSupport.h"
 #include "support/TempDir.h"
@@ -77,6 +79,16 @@ class DaemonProcessTest : public ::testing::Test {
         if (!state.contains("driver") || state["driver"]["writes"].empty()) return {};
         const json& last = state["driver"]["writes"].back();
         return last.value("text", "") == text ? last.value("result", "") : std::string();
+    }
+
+    // The simulator's target of every fan, as of its last tick.
+    std::vector<double> simTargets() const {
+        std::vector<double> targets;
+        const json state = simState();
+        for (const json& fan : state.value("fans", json::array())) {
+            targets.push_back(fan.value("target", 0.0));
+        }
+        return targets;
     }
 
     std::optional<json> status() const {
@@ -168,19 +180,144 @@ TEST_F(DaemonProcessTest, KilledDaemonsSuccessorHandsBackAtOnce) {
     EXPECT_TRUE(exitedWith(second->wait(3s), 0));
 }
 
-TEST_F(DaemonProcessTest, RefusedWritesAreReportedWithoutCrash) {
+// Fans in manual control at a speed nobody can set are worse off than under the system's curve.
+TEST_F(DaemonProcessTest, FailingTargetWritesHandTheFansBackUntilWritesSucceedAgain) {
     auto daemon = driving();
-    setControl(R"({"fail":{"write":["F0Tg","F1Md"]}})");
+    setControl(R"({"fail":{"write":["F0Tg"]}})");
     EXPECT_TRUE(eventually(
         [&] {
             const auto s = status();
-            return s && s->value("error", "") == "SMC write failed";
+            return s && !s->value("manual", true) &&
+                   s->value("error", "") == "fan speed writes failed; the system drives the fans";
         },
-        6s));
-    EXPECT_TRUE(daemon->running());
-    EXPECT_TRUE(statusManual());
+        12s))
+        << readText(daemonLog);
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
     setControl("{}");
-    EXPECT_TRUE(eventually([&] { return status() && !status()->contains("error"); }, 6s));
+    EXPECT_TRUE(eventually([&] { return statusManual() && !status()->contains("error"); }, 30s));
+    EXPECT_TRUE(eventually([&] { return fansInMode(1); }, 3s));
+    const std::string log = readText(daemonLog);
+    EXPECT_NE(log.find("tarnwickd: fan speed writes failed 3 passes in a row; handing the fans "
+                       "back to the system\n"),
+              std::string::npos)
+        << log;
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+struct FaultCase {
+    const char* name;
+    const char* control;  // the fault, held for a little more than one pass
+};
+
+inline void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
+
+class FaultThenHeatTest : public DaemonProcessTest,
+                          public ::testing::WithParamInterface<FaultCase> {};
+
+// One pass that cannot read the fans must not make the daemon forget that it drives them: when
+// the chip then heats, the fans it left in manual get the safety speed, and the status says so.
+TEST_P(FaultThenHeatTest, FansAndStatusStillAgreeAndTheSafetySpeedApplies) {
+    startSim();
+    setConfig(R"({"manualMode":true,"manualRPM":1300})");
+    auto daemon = startDaemon();
+    ASSERT_TRUE(eventually([&] { return statusManual() && fansInMode(1); }, 10s));
+    setControl(GetParam().control);
+    std::this_thread::sleep_for(2500ms);
+    setControl(R"({"load":1,"ambient":35})");
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto s = status();
+            const std::vector<double> targets = simTargets();
+            return s && s->value("manual", false) && fansInMode(1) && !targets.empty() &&
+                   targets[0] > 1700 && std::abs(targets[0] - (*s)["targetRPM"].get<double>()) < 1;
+        },
+        25s))
+        << readText(daemonLog) << simState().dump();
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultThenHeatTest,
+                         ::testing::Values(FaultCase{"IoFailedPass", R"({"fail":{"io":true}})"},
+                                           FaultCase{"FanCountUnreadable",
+                                                     R"({"fail":{"read":["FNum"]}})"}),
+                         [](const auto& c) { return std::string(c.param.name); });
+
+// A fan in manual control that nobody owns goes back to the system; while its mode writes do not
+// take, the daemon stays responsible for it and keeps it at the safety speed.
+TEST_F(DaemonProcessTest, AFanLeftInManualIsHandedBackAndKeptSafeUntilItGoes) {
+    startSim();
+    setConfig(R"({"boost":0})");
+    auto daemon = startDaemon();
+    ASSERT_TRUE(eventually([&] { return status() && !statusManual(); }, 10s));
+    setControl(R"({"load":1,"ambient":35,"pin":{"F0Md":1,"Ftst":1}})");
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto s = status();
+            return s && s->value("manual", false) &&
+                   s->value("error", "") == "a fan did not return to automatic control" &&
+                   simTargets().at(0) == (*s)["targetRPM"].get<double>();
+        },
+        15s))
+        << readText(daemonLog) << simState().dump();
+    setControl(R"({"load":1,"ambient":35})");
+    EXPECT_TRUE(eventually([&] { return status() && !statusManual() && fansInMode(0); }, 8s))
+        << readText(daemonLog);
+    const std::string log = readText(daemonLog);
+    EXPECT_NE(log.find("a fan was in manual control with no owner"), std::string::npos) << log;
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+// A stalled SMC cannot hold the stop: the pass is cut short, the hand-back gets a short try, and
+// the exit status says whether it worked.
+TEST_F(DaemonProcessTest, StopDuringAStalledSmcEndsWithinTheDeadline) {
+    auto daemon = driving();
+    sim->signal(SIGSTOP);
+    std::this_thread::sleep_for(2500ms);
+    const auto sent = std::chrono::steady_clock::now();
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(4s), 3)) << readText(daemonLog);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 2500ms);
+    sim->signal(SIGCONT);
+    EXPECT_TRUE(fansInMode(1)) << "nobody could hand them back";
+
+    // Resumed while the hand-back still tries: the fans go back and the exit says so.
+    auto second = startDaemon();
+    ASSERT_TRUE(eventually([&] { return statusManual() && fansInMode(1); }, 10s));
+    sim->signal(SIGSTOP);
+    std::this_thread::sleep_for(2500ms);
+    second->signal(SIGTERM);
+    std::this_thread::sleep_for(300ms);
+    sim->signal(SIGCONT);
+    EXPECT_TRUE(exitedWith(second->wait(4s), 0)) << readText(daemonLog);
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
+}
+
+TEST_F(DaemonProcessTest, ASecondDaemonLeavesTheFirstAlone) {
+    auto daemon = driving();
+    auto second = startDaemon();
+    EXPECT_TRUE(exitedWith(second->wait(5s), 1));
+    EXPECT_NE(readText(daemonLog).find("tarnwickd: another tarnwickd is running"),
+              std::string::npos);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(daemon->running());
+    EXPECT_TRUE(fansInMode(1));
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
+TEST_F(DaemonProcessTest, FolderSetUpDoesNotFollowLinks) {
+    const std::filesystem::path elsewhere = scratch.path() / "elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    std::filesystem::permissions(elsewhere, std::filesystem::perms::owner_all);
+    std::filesystem::create_directories(root / "var/lib");
+    std::filesystem::create_directory_symlink(elsewhere, root / "var/lib/tarnwick");
+    startSim();
+    auto daemon = startDaemon();
+    ASSERT_TRUE(eventually([&] { return status().has_value(); }, 10s)) << readText(daemonLog);
+    EXPECT_EQ(std::filesystem::status(elsewhere).permissions(), std::filesystem::perms::owner_all);
     daemon->signal(SIGTERM);
     EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
 }
@@ -332,6 +469,30 @@ TEST_F(PackagingTest, InstallTwiceThenUninstallLeavesNothing) {
     EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
     const std::string log = readText(root / "var/log/tarnwickd.log");
     EXPECT_EQ(log, "tarnwickd: started, 2 fans\ntarnwickd: started, 2 fans\n");
+}
+
+TEST_F(PackagingTest, TwoInstallsAtOnceLeaveOneDaemon) {
+    startSim();
+    const auto daemonsRunning = [&] {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string argv0 = readText(entry.path() / "cmdline");
+            if (argv0.c_str() == installedDaemon.string()) ++count;
+        }
+        return count;
+    };
+    {
+        Child first({"/bin/sh", (libexecDir / "install.sh").string()},
+                    {"TARNWICK_ROOT=" + root.string()}, scratch.path() / "first.log");
+        Child second({"/bin/sh", (libexecDir / "install.sh").string()},
+                     {"TARNWICK_ROOT=" + root.string()}, scratch.path() / "second.log");
+        EXPECT_TRUE(exitedWith(first.wait(60s), 0)) << readText(scratch.path() / "first.log");
+        EXPECT_TRUE(exitedWith(second.wait(60s), 0)) << readText(scratch.path() / "second.log");
+    }
+    EXPECT_EQ(daemonsRunning(), 1);
+    EXPECT_TRUE(alive(installedPid()));
+    ASSERT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
+    EXPECT_EQ(daemonsRunning(), 0);
 }
 
 TEST_F(PackagingTest, InstallWithoutSmcFailsWithTheDaemonsReason) {

@@ -196,4 +196,15 @@ TEST(Diagnostics, FanLinesNeverConvertGarbageToIntegers) {
         << report;
 }
 
+TEST(Diagnostics, PrintableEscapesTerminalControls) {
+    EXPECT_EQ(Diagnostics::printable("chip 97 \u00b0C\nnext"), "chip 97 \u00b0C\nnext");
+    EXPECT_EQ(Diagnostics::printable("a\x1b]0;x\x07"
+                                     "b\r\x7f"),
+              "a\\x1b]0;x\\x07b\\x0d\\x7f");
+    EXPECT_EQ(Diagnostics::printable("\xc2\x9b"
+                                     "2J"),
+              "\\x9b2J")
+        << "the one-byte CSI of UTF-8";
+}
+
 }  // namespace

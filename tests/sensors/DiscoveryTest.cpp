@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <set>
@@ -31,6 +32,10 @@ TEST(Discovery, TwoReadRule) {
         SCOPED_TRACE(std::to_string(c.first) + " then " +
                      (c.second ? std::to_string(*c.second) : "unreadable"));
         EXPECT_EQ(Sensors::keepCandidate(c.first, c.second), c.kept);
+        // Whole quarter degrees are all a coarse source has: anything readable is kept.
+        const bool fraction = c.first != std::round(c.first);
+        EXPECT_EQ(Sensors::keepCandidate(c.first, c.second, true),
+                  fraction || c.second.has_value());
     }
 }
 

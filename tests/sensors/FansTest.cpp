@@ -141,11 +141,10 @@ TEST(Fans, SetManualPerFanRanges) {
     SimRig rig(profile(3));
     rig.machine.setValue("F1Mn", 7000);  // min above max: max wins
     SimFaults faults;
-    faults.read = {"F2Mx"};  // unreadable max counts as 0
+    faults.read = {"F2Mx"};  // an unreadable max is no reason for a target of 0 rpm
     rig.machine.setFaults(faults);
-    EXPECT_TRUE(Fans::setManual(2500));
-    EXPECT_EQ(rig.writesSince(0),
-              (Writes{"Ftst=1", "F0Md=1", "F0Tg=2500", "F1Md=1", "F1Tg=6000", "F2Md=1", "F2Tg=0"}));
+    EXPECT_FALSE(Fans::setManual(2500));
+    EXPECT_EQ(rig.writesSince(0), (Writes{"Ftst=1", "F0Md=1", "F0Tg=2500", "F1Md=1", "F1Tg=6000"}));
 }
 
 TEST(Fans, SetManualWithoutUnlockKeyOrModeKey) {
@@ -202,7 +201,7 @@ TEST(Fans, SetAutoHandsBackModesThenLocks) {
     SimRig rig(profile(2));
     ASSERT_TRUE(Fans::setManual(4000));
     const std::size_t mark = rig.machine.writes().size();
-    Fans::setAuto();
+    EXPECT_TRUE(Fans::setAuto());
     EXPECT_EQ(rig.writesSince(mark), (Writes{"F0Md=0", "F1Md=0", "Ftst=0"}));
     EXPECT_EQ(rig.machine.value("F0Tg"), 4000);  // targets are left alone
 }
@@ -215,8 +214,22 @@ TEST(Fans, SetAutoIgnoresFailuresAndMissingKeys) {
     SimFaults faults;
     faults.write = {"F1Md"};
     rig.machine.setFaults(faults);
-    Fans::setAuto();
+    EXPECT_FALSE(Fans::setAuto()) << "F1Md still reads manual";
     EXPECT_EQ(rig.writesSince(0), (Writes{"F1Md!", "Ftst=0"}));
+}
+
+TEST(Fans, CheckedReadRefusesAnUnreadableCountRangeOrMode) {
+    SimRig rig(profile(2));
+    ASSERT_TRUE(Fans::readChecked());
+    EXPECT_EQ(Fans::readChecked()->size(), 2u);
+    for (const std::string key : {"FNum", "F1Mx", "F0Md"}) {
+        SimFaults faults;
+        faults.read = {key};
+        rig.machine.setFaults(faults);
+        EXPECT_FALSE(Fans::readChecked()) << key;
+        // The hand-back is judged by the modes alone.
+        EXPECT_EQ(Fans::setAuto(), key == "F1Mx") << key;
+    }
 }
 
 TEST(Fans, AnSmcThatFailsEveryExchange) {
@@ -226,7 +239,8 @@ TEST(Fans, AnSmcThatFailsEveryExchange) {
     rig.machine.setFaults(faults);
     EXPECT_EQ(Fans::count(), 0);
     EXPECT_TRUE(Fans::read().empty());
-    Fans::setAuto();
+    EXPECT_FALSE(Fans::readChecked());
+    EXPECT_FALSE(Fans::setAuto()) << "nothing read back";
     EXPECT_TRUE(rig.machine.writes().empty());
 }
 
