@@ -87,6 +87,12 @@ int32_t smc_open() {
     return 0;
 }
 
+std::string smc_write_blocked() {
+    if (g_conn == 0 && smc_open() != 0) return {};
+    SmcTransport* transport = openTransport().get();
+    return transport == nullptr ? std::string() : transport->writeBlocked();
+}
+
 bool smc_coarse_temperatures() {
     const SmcTransport* transport = openTransport().get();
     return transport != nullptr && transport->coarseTemperatures();

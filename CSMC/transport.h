@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "CSMC/smc.h"
 
@@ -32,6 +33,9 @@ class SmcTransport {
     virtual ~SmcTransport() = default;
     // 0 when the exchange took place and `reply` is filled; any other value is a platform failure.
     virtual int32_t call(const smc_param& request, smc_param& reply) = 0;
+    // Why no fan write can succeed on this machine, as one line a person can act on; empty when
+    // writes may succeed.
+    virtual std::string writeBlocked() const { return {}; }
     // True when temperatures come through a source that rounds them to coarse steps (whole
     // quarter degrees), so that a whole value is no sign of a placeholder.
     virtual bool coarseTemperatures() const { return false; }
@@ -48,8 +52,11 @@ struct SmcOpenResult {
 };
 
 // Finds this machine's SMC: the simulated Mac's socket under the sandbox root when it exists,
-// else the kernel's applesmc driver, else none.
+// else the kernel's applesmc driver, else the macsmc_hwmon driver's fans, else none.
 SmcOpenResult smc_find_transport();
+
+// The open transport's writeBlocked(), opening the SMC on demand; empty without an SMC.
+std::string smc_write_blocked();
 
 // Test seam: replaces the lookup used by smc_open (empty function restores the default) and
 // forgets any open connection, so that the next exchange opens afresh.

@@ -95,6 +95,32 @@ put_file "$bundled_daemon" "$daemon_binary" 0755
 put_file "$bundled_unit" "$daemon_unit" 0644
 put_file "$bundled_hook" "$sleep_hook" 0755
 
+# On Apple silicon the fans are the macsmc_hwmon driver's fan<N>_target files, whose folder
+# systemd cannot name ahead of time: the unit gets exactly these, resolved now. A stale drop-in
+# from another machine's files goes.
+driver_targets=()
+for hwmon in "$(under /sys/class/hwmon)"/hwmon*; do
+    [ "$(cat -- "$hwmon/name" 2>/dev/null)" = macsmc_hwmon ] || continue
+    for target in "$hwmon"/fan*_target; do
+        [ -e "$target" ] && driver_targets+=("$(readlink -f -- "$target")")
+    done
+done
+if [ "${#driver_targets[@]}" -gt 0 ]; then
+    dropin_text="# Written by install.sh: the macsmc_hwmon fan targets the daemon may write.
+[Service]"
+    for target in "${driver_targets[@]}"; do
+        sandboxed && target=${target#"$root"}
+        dropin_text+=$'\n'"ReadWritePaths=-$target"
+    done
+    mkdir -p -- "$(dirname -- "$driver_dropin")" || fail "cannot create $(dirname -- "$driver_dropin")"
+    if ! printf '%s\n' "$dropin_text" >"$driver_dropin.tmp" ||
+        ! mv -f -- "$driver_dropin.tmp" "$driver_dropin"; then
+        fail "cannot install $driver_dropin"
+    fi
+else
+    rm -f -- "$driver_dropin"
+fi
+
 if sandboxed; then
     start_sandbox_daemon
 else

@@ -32,6 +32,8 @@ if sandboxed || [ ! -d /lib/systemd ]; then
 else
     sleep_hook=/lib/systemd/system-sleep/tarnwick
 fi
+# The unit's one addition on Apple silicon: write access to the fan target files, nothing else.
+driver_dropin="$daemon_unit.d/macsmc-hwmon.conf"
 status_file=$(under /run/tarnwick/status.json)
 pid_file=$(under /run/tarnwick/tarnwickd.pid)
 daemon_lock=$(under /run/tarnwick/tarnwickd.lock)

@@ -21,12 +21,16 @@ if sandboxed; then
     stop_sandbox_daemon
     stop_lock_holder
     if [ -n "$found_dead" ]; then hand_back_sandbox; fi
-    rm -f -- "$daemon_unit" "$daemon_binary" "$sleep_hook" "$status_file" || fail "cannot remove the daemon's files"
+    rm -f -- "$daemon_unit" "$driver_dropin" "$daemon_binary" "$sleep_hook" "$status_file" ||
+        fail "cannot remove the daemon's files"
+    rmdir -- "$daemon_unit.d" 2>/dev/null || true
 else
     stop_system_daemon
     stop_lock_holder
     systemctl disable --quiet -- "$unit_name" 2>/dev/null || true
-    rm -f -- "$daemon_unit" "$daemon_binary" "$sleep_hook" "$status_file" || fail "cannot remove the daemon's files"
+    rm -f -- "$daemon_unit" "$driver_dropin" "$daemon_binary" "$sleep_hook" "$status_file" ||
+        fail "cannot remove the daemon's files"
+    rmdir -- "$daemon_unit.d" 2>/dev/null || true
     systemctl daemon-reload || fail "systemctl daemon-reload failed"
     systemctl reset-failed -- "$unit_name" 2>/dev/null || true
 fi

@@ -21,6 +21,11 @@ Parsed parse(const std::vector<std::string>& arguments) {
     for (size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
         if (name == "--help" || name == "-h") return {std::nullopt, true, {}};
+        if (name == "--fan-control") {
+            if (options.fanControl) return failure("--fan-control given twice");
+            options.fanControl = true;
+            continue;
+        }
         std::optional<std::string> value;
         if (const auto equals = name.find('=');
             name.starts_with("--") && equals != std::string::npos) {
@@ -52,8 +57,9 @@ Parsed parse(const std::vector<std::string>& arguments) {
             haveLayout = true;
             options.layout = simLayoutNamed(*value);
             if (!options.layout) {
-                return failure("--layout must be \"socket\" or \"applesmc\", not \"" + *value +
-                               "\"");
+                return failure(
+                    "--layout must be \"socket\", \"applesmc\" or \"macsmc_hwmon\", not \"" +
+                    *value + "\"");
             }
         } else {
             if (haveTick) return failure("--tick-ms given twice");
@@ -80,13 +86,17 @@ std::string usage() {
         names += "  " + name + (name == kSimDefaultProfile ? " (default)" : "") + "\n";
     }
     return "usage: tarnwick-sim --root DIR [--profile NAME|FILE] [--tick-ms N] [--layout NAME]\n"
+           "       [--fan-control]\n"
            "Turns DIR into a simulated Mac until SIGTERM or SIGINT: the SMC socket\n"
            "DIR/run/tarnwick-sim/smc.sock, hwmon and power_supply under DIR/sys, "
            "DIR/proc/cpuinfo,\n"
            "control.json (read) and state.json (written) in DIR/run/tarnwick-sim.\n"
            "--tick-ms: model step and file refresh interval, 10 to 60000 (default 250).\n"
-           "--layout: where the SMC is published, \"socket\" or \"applesmc\" (the kernel\n"
-           "driver's files in DIR/sys/devices/platform/applesmc.768); default: the profile's.\n"
+           "--layout: where the SMC is published: \"socket\", \"applesmc\" (the kernel\n"
+           "driver's files in DIR/sys/devices/platform/applesmc.768) or \"macsmc_hwmon\" (the\n"
+           "Apple-silicon driver's fan and temperature files in a DIR/sys/class/hwmon folder);\n"
+           "default: the profile's. --fan-control: macsmc_hwmon's module option fan_control\n"
+           "(fanN_target writable); off by default, as in the kernel.\n"
            "Built-in profiles:\n" +
            names;
 }

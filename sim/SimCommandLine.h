@@ -1,6 +1,7 @@
 #pragma once
 
-// tarnwick-sim's arguments: --root DIR [--profile NAME|FILE] [--tick-ms N] [--layout NAME].
+// tarnwick-sim's arguments: --root DIR [--profile NAME|FILE] [--tick-ms N] [--layout NAME]
+// [--fan-control].
 
 #include <filesystem>
 #include <optional>
@@ -14,6 +15,7 @@ struct SimOptions {
     std::string profile;  // built-in name or file
     int tickMs = 250;
     std::optional<SimLayout> layout;  // overrides the profile's
+    bool fanControl = false;          // the macsmc_hwmon module option fan_control
 };
 
 namespace SimCommandLine {

@@ -1,6 +1,7 @@
 #include "sim/SimFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,7 +28,8 @@ bool writeAll(int fd, std::string_view text) {
 
 }  // namespace
 
-bool replace(const std::filesystem::path& path, std::string_view text, std::string& error) {
+bool replace(const std::filesystem::path& path, std::string_view text, std::string& error,
+             mode_t mode) {
     // A dot name keeps the temporary out of the readers' patterns (temp*_input, *.json).
     const std::filesystem::path temporary =
         path.parent_path() / ("." + path.filename().string() + ".tmp");
@@ -37,7 +39,8 @@ bool replace(const std::filesystem::path& path, std::string_view text, std::stri
         error = reason(temporary, errno);
         return false;
     }
-    if (!writeAll(fd, text)) {
+    // The umask must not decide a mode that readers inspect (a driver file's write permission).
+    if (::fchmod(fd, mode) != 0 || !writeAll(fd, text)) {
         error = reason(temporary, errno);
         ::close(fd);
         ::unlink(temporary.c_str());

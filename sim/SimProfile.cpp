@@ -295,6 +295,7 @@ bool readFile(const std::string& path, std::string& text, std::string& error) {
 std::optional<SimLayout> simLayoutNamed(std::string_view name) {
     if (name == "socket") return SimLayout::socket;
     if (name == "applesmc") return SimLayout::applesmc;
+    if (name == "macsmc_hwmon") return SimLayout::macsmc_hwmon;
     return std::nullopt;
 }
 
@@ -302,6 +303,8 @@ std::string_view simLayoutName(SimLayout layout) {
     switch (layout) {
         case SimLayout::applesmc:
             return "applesmc";
+        case SimLayout::macsmc_hwmon:
+            return "macsmc_hwmon";
         case SimLayout::socket:
             break;
     }
@@ -334,7 +337,7 @@ SimProfile::Loaded SimProfile::parse(std::string_view text, std::string_view sou
     if (const auto named = simLayoutNamed(layout)) {
         profile.layout = *named;
     } else {
-        return failure(source, "\"layout\" must be \"socket\" or \"applesmc\"");
+        return failure(source, "\"layout\" must be \"socket\", \"applesmc\" or \"macsmc_hwmon\"");
     }
     if (Problem p = readNumber(root, "latencyMs", profile.latencyMs, 0, 1000); !p.empty()) {
         return failure(source, p);
@@ -353,6 +356,7 @@ SimProfile::Loaded SimProfile::parse(std::string_view text, std::string_view sou
     if (profile.arch != "arm64" && profile.arch != "x86_64") {
         return failure(source, "\"arch\" must be \"arm64\" or \"x86_64\"");
     }
+    if (Problem p = profile.layoutProblem(profile.layout); !p.empty()) return failure(source, p);
     int64_t cpus = profile.cpus;
     if (Problem p = readInteger(root, "cpus", cpus, 1, 1024); !p.empty()) {
         return failure(source, p);
@@ -426,6 +430,13 @@ SimProfile::Loaded SimProfile::load(std::string_view nameOrFile) {
     }
     if (!readFile(path, text, error)) return {std::nullopt, error};
     return parse(text, path);
+}
+
+std::string SimProfile::layoutProblem(SimLayout name) const {
+    if (name == SimLayout::macsmc_hwmon && arch != "arm64") {
+        return "layout \"macsmc_hwmon\" is the Apple-silicon driver; this machine is " + arch;
+    }
+    return {};
 }
 
 std::vector<std::string> SimProfile::builtinNames() {

@@ -51,9 +51,9 @@ struct SimBattery {
     bool online = true;  // adapter plugged in
 };
 
-// Where the machine's SMC reaches its clients: the simulator's own socket, or the files the
-// kernel's applesmc driver publishes for Intel Macs.
-enum class SimLayout { socket, applesmc };
+// Where the machine's SMC reaches its clients: the simulator's own socket, the files the kernel's
+// applesmc driver publishes for Intel Macs, or the hwmon files of Apple silicon's macsmc_hwmon.
+enum class SimLayout { socket, applesmc, macsmc_hwmon };
 
 // The layout a profile or command line names ("socket", "applesmc"), absent for any other text.
 std::optional<SimLayout> simLayoutNamed(std::string_view name);
@@ -97,6 +97,9 @@ struct SimProfile {
     static Loaded parse(std::string_view json, std::string_view source);
     // A built-in profile by name, else a profile file; the error names the file and the problem.
     static Loaded load(std::string_view nameOrFile);
+    // The problem with using `layout` for this machine (unknown, or a driver of another
+    // architecture), empty when it fits.
+    std::string layoutProblem(SimLayout layout) const;
     // The names of the built-in profiles, sorted.
     static std::vector<std::string> builtinNames();
 };

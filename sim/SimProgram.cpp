@@ -11,6 +11,7 @@
 
 #include "sim/SimControlFile.h"
 #include "sim/SimFile.h"
+#include "sim/SimMacsmcHwmon.h"
 #include "sim/SimSmcFront.h"
 #include "sim/SimState.h"
 #include "sim/SimSysfs.h"
@@ -68,6 +69,9 @@ int run(const SimOptions& options) {
         std::fprintf(stderr, "tarnwick-sim: %s\n", warning.c_str());
     }
     const SimLayout layout = options.layout.value_or(loaded.profile->layout);
+    if (std::string problem = loaded.profile->layoutProblem(layout); !problem.empty()) {
+        return fail(loaded.profile->source + ": " + problem);
+    }
     SimMachine machine(std::move(*loaded.profile));
 
     const std::filesystem::path dir = options.root / "run/tarnwick-sim";
@@ -81,19 +85,23 @@ int run(const SimOptions& options) {
     controlReport(control.refresh(machine));
     // state.json from an earlier run must not announce this one before it is ready.
     std::filesystem::remove(dir / "state.json", code);
-    SimSysfs sysfs(options.root);
+    SimSysfs sysfs(options.root, layout == SimLayout::macsmc_hwmon);
     std::string error;
     if (!sysfs.prepare(machine, error)) return fail(error);
     // Readiness: the socket appears once every file is in place; the driver's files, which have
     // no single last file, are in place once state.json appears.
     std::unique_ptr<SimSmcFront> front;
     if (layout != SimLayout::socket) {
-        front = SimSmcFront::open(layout, options.root, machine, error);
+        front = SimSmcFront::open(layout, options.root, machine, error, options.fanControl);
         if (!front) return fail(error);
     }
-    if (!SimFile::replace(dir / "state.json", SimState::render(machine), error)) return fail(error);
+    // The driver layout's record of client writes goes into the state beside the machine's.
+    const auto* driver = dynamic_cast<const SimMacsmcHwmon*>(front.get());
+    if (!SimFile::replace(dir / "state.json", SimState::render(machine, driver), error)) {
+        return fail(error);
+    }
     if (!front) {
-        front = SimSmcFront::open(layout, options.root, machine, error);
+        front = SimSmcFront::open(layout, options.root, machine, error, options.fanControl);
         if (!front) return fail(error);
     }
     std::printf("tarnwick-sim: %s (%s) serving %s\n", machine.profile().brand.c_str(),
@@ -123,7 +131,7 @@ int run(const SimOptions& options) {
         machine.advance(elapsed);
         error.clear();
         if (front->update(error) && sysfs.update(machine, error) &&
-            SimFile::replace(dir / "state.json", SimState::render(machine), error)) {
+            SimFile::replace(dir / "state.json", SimState::render(machine, driver), error)) {
             fileReport.clear();
         } else {
             fileReport(error);

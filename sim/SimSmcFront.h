@@ -14,9 +14,11 @@ class SimSmcFront {
     virtual ~SimSmcFront() = default;
 
     // Publishes `machine` (which must outlive the front) under `root` in `layout`; null with
-    // `error` when the files or the socket cannot be made.
+    // `error` when the files or the socket cannot be made. `fanControl` is macsmc_hwmon's module
+    // option.
     static std::unique_ptr<SimSmcFront> open(SimLayout layout, const std::filesystem::path& root,
-                                             SimMachine& machine, std::string& error);
+                                             SimMachine& machine, std::string& error,
+                                             bool fanControl = false);
 
     // Brings what clients read up to date after the model advanced; false with `error`.
     virtual bool update(std::string& error) = 0;

@@ -42,7 +42,7 @@ json controlJson(const SimControl& control) {
 
 }  // namespace
 
-std::string render(const SimMachine& machine) {
+std::string render(const SimMachine& machine, const SimMacsmcHwmon* driver) {
     const SimExchangeCounts& counts = machine.counts();
     json fans = json::array();
     for (const SimFanState& fan : machine.fans()) {
@@ -70,26 +70,36 @@ std::string render(const SimMachine& machine) {
                           {"result", write.result}});
     }
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const json state = {{"profile", machine.profile().source},
-                        {"brand", machine.profile().brand},
-                        {"time", machine.time()},
-                        {"asleep", machine.sleepLeft()},
-                        {"updated", std::chrono::duration<double>(now).count()},
-                        {"exchanges",
-                         {{"keyInfo", counts.keyInfo},
-                          {"read", counts.read},
-                          {"write", counts.write},
-                          {"keyAtIndex", counts.keyAtIndex},
-                          {"other", counts.other},
-                          {"ioFailures", counts.ioFailures}}},
-                        {"fans", fans},
-                        {"Ftst", optionalNumber(machine.value("Ftst"))},
-                        {"chip", machine.chipTemperature()},
-                        {"temperatures", temperatures},
-                        {"hid", hid},
-                        {"charging", machine.charging()},
-                        {"control", controlJson(machine.control())},
-                        {"writes", writes}};
+    json state = {{"profile", machine.profile().source},
+                  {"brand", machine.profile().brand},
+                  {"time", machine.time()},
+                  {"asleep", machine.sleepLeft()},
+                  {"updated", std::chrono::duration<double>(now).count()},
+                  {"exchanges",
+                   {{"keyInfo", counts.keyInfo},
+                    {"read", counts.read},
+                    {"write", counts.write},
+                    {"keyAtIndex", counts.keyAtIndex},
+                    {"other", counts.other},
+                    {"ioFailures", counts.ioFailures}}},
+                  {"fans", fans},
+                  {"Ftst", optionalNumber(machine.value("Ftst"))},
+                  {"chip", machine.chipTemperature()},
+                  {"temperatures", temperatures},
+                  {"hid", hid},
+                  {"charging", machine.charging()},
+                  {"control", controlJson(machine.control())},
+                  {"writes", writes}};
+    if (driver != nullptr) {
+        json driverWrites = json::array();
+        for (const SimDriverWrite& write : driver->writes()) {
+            driverWrites.push_back(
+                {{"file", write.file}, {"text", write.text}, {"result", write.result}});
+        }
+        state["driver"] = {{"layout", "macsmc_hwmon"},
+                           {"fan_control", driver->fanControl()},
+                           {"writes", driverWrites}};
+    }
     // Key texts come from the wire; never let an odd byte make the dump throw.
     return state.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -64,12 +64,16 @@ long long SimSysfs::millidegrees(double celsius, bool pinned) {
     return milli;
 }
 
+bool SimSysfs::published(const SimHwmonChip& chip) const {
+    return !driverPublishes_ || chip.name != "macsmc_hwmon";
+}
+
 bool SimSysfs::prepare(const SimMachine& machine, std::string& error) {
     const SimProfile& profile = machine.profile();
     // A driver folder left by a run in another layout would be found once the socket is gone.
     for (const char* owned :
          {"sys/class/hwmon", "sys/class/power_supply", "sys/firmware/devicetree",
-          "proc/device-tree", "sys/devices/platform/applesmc.768"}) {
+          "proc/device-tree", "sys/devices/platform/applesmc.768", "sys/module"}) {
         if (!clear(root_ / owned, error)) return false;
     }
     if (!makeFolder(root_ / "proc", error) || !makeFolder(root_ / "sys/class/hwmon", error) ||
@@ -93,6 +97,7 @@ bool SimSysfs::prepare(const SimMachine& machine, std::string& error) {
         }
     }
     for (size_t chip = 0; chip < profile.hwmon.size(); ++chip) {
+        if (!published(profile.hwmon[chip])) continue;
         const std::filesystem::path folder = hwmonFolder(root_, chip);
         if (!makeFolder(folder, error) ||
             !SimFile::replace(folder / "name", profile.hwmon[chip].name + "\n", error)) {
@@ -127,6 +132,10 @@ bool SimSysfs::update(const SimMachine& machine, std::string& error) {
     size_t next = 0;
     for (size_t chip = 0; chip < profile.hwmon.size(); ++chip) {
         const std::filesystem::path folder = hwmonFolder(root_, chip);
+        if (!published(profile.hwmon[chip])) {
+            next += profile.hwmon[chip].sensors.size();
+            continue;
+        }
         for (size_t s = 0; s < profile.hwmon[chip].sensors.size(); ++s, ++next) {
             const SimHidReading& reading = readings[next];
             const std::string file = "temp" + std::to_string(reading.number) + "_input";

@@ -12,7 +12,10 @@
 class SimSysfs {
   public:
     // `root` is the sandbox root the files go under; it must not be the real "/".
-    explicit SimSysfs(std::filesystem::path root) : root_(std::move(root)) {}
+    // With `driverPublishes` the profile's "macsmc_hwmon" chip (the platform's temperature
+    // services) is left out: the driver's own device stands in its place.
+    explicit SimSysfs(std::filesystem::path root, bool driverPublishes = false)
+        : root_(std::move(root)), driverPublishes_(driverPublishes) {}
 
     // Clears what an earlier run published (hwmon, power_supply, device tree), then writes the
     // files that never change; false with `error` on the first failure.
@@ -31,5 +34,8 @@ class SimSysfs {
     static long long millidegrees(double celsius, bool pinned);
 
   private:
+    bool published(const SimHwmonChip& chip) const;
+
     std::filesystem::path root_;
+    bool driverPublishes_;
 };

@@ -159,6 +159,16 @@ void ControlLoop::pass() {
         return;
     }
 
+    // A driver that refuses every write leaves nothing to decide: the firmware keeps the fans and
+    // the status says how to allow control. Fans taken before it turned read-only went back
+    // with the driver's reload.
+    if (std::string blocked = machine_.controlBlocked(); !blocked.empty()) {
+        drive_ = Drive::system;
+        machine_.saveStatus(
+            Status{clock_.wall(), false, 0, std::string(Platform::osName), std::move(blocked)});
+        return;
+    }
+
     const Demand demand = Curve::demand(config, readings, power, range->min, range->max);
     const auto now = clock_.monotonic();
 

@@ -70,12 +70,15 @@ int run() {
         return 1;
     }
     SmcDeadline::setStop(&StopSignals::pending);
-    withDeadline(passDeadline, [] { return Fans::setAuto(); });
+    // A read-only driver holds no fan of ours to hand back, and would refuse the writes.
+    const std::string blocked = Fans::controlBlocked();
+    if (blocked.empty()) withDeadline(passDeadline, [] { return Fans::setAuto(); });
 
     SmcMachine machine;
     SystemClock clock;
     ControlLoop loop(machine, clock, std::cout);
     std::cout << "tarnwickd: started, " << Fans::count() << " fans\n" << std::flush;
+    if (!blocked.empty()) std::cout << "tarnwickd: read-only, " << blocked << "\n" << std::flush;
 
     const Notifier notifier;
     notifier.send("READY=1");

@@ -4,6 +4,7 @@
 // machine goes through the SMC and the sandbox root; tests put a scripted one in its place.
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "FanCore/Policy/Config.h"
@@ -27,6 +28,8 @@ class Machine {
     // Every fan back to the system's automatic control; true only when every fan's mode reads
     // back automatic afterwards.
     virtual bool setAuto() = 0;
+    // Why the fans cannot be driven (a read-only driver), as one line; empty when they can.
+    virtual std::string controlBlocked() { return {}; }
     // The user's settings; the defaults when the file is missing, unsafe or bad.
     virtual Config loadConfig() = 0;
     // Replaces the status file; a failure is ignored (the next pass writes again).

@@ -38,6 +38,8 @@ bool SmcMachine::setManual(double rpm, const std::vector<Fan>& fans) {
 
 bool SmcMachine::setAuto() { return Fans::setAuto(); }
 
+std::string SmcMachine::controlBlocked() { return Fans::controlBlocked(); }
+
 // A pass loads its settings first; they tell which temperatures its decisions need.
 Config SmcMachine::loadConfig() {
     const Config config = Config::load();

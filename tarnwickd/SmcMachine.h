@@ -19,6 +19,7 @@ class SmcMachine final : public Machine {
     std::optional<std::vector<Fan>> fans() override;
     bool setManual(double rpm, const std::vector<Fan>& fans) override;
     bool setAuto() override;
+    std::string controlBlocked() override;
     Config loadConfig() override;
     void saveStatus(const Status& status) override;
     void publish(const Measurements& measurements) override;

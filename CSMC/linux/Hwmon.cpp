@@ -6,6 +6,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "CSMC/linux/MacsmcLabels.h"
 #include "CSMC/linux/SysfsFile.h"
 
 namespace Hwmon {
@@ -112,6 +113,10 @@ std::string productName(std::string_view chip, std::string_view label) {
     if (isGpu(chip)) return "GPU " + base;
     if (isStorage(chip)) return "NAND " + base;
     if (isBattery(chip)) return "battery " + base;
+    if (chip == "macsmc_hwmon") {
+        const std::string_view role = MacsmcLabels::role(label);
+        if (!role.empty()) return std::string(role) + " " + base;
+    }
     return base;
 }
 

@@ -3,9 +3,22 @@
 #include <memory>
 
 #include "CSMC/linux/AppleSmcTransport.h"
+#include "CSMC/linux/MacsmcHwmonTransport.h"
 #include "CSMC/linux/SocketTransport.h"
 #include "CSMC/linux/sandbox_root.h"
 #include "CSMC/transport.h"
+
+namespace {
+
+// A transport that failed to open is reported with its status, never used.
+template <typename Transport>
+SmcOpenResult opened(std::unique_ptr<Transport> transport) {
+    const int32_t status = transport->open();
+    if (status != 0) return {status, nullptr};
+    return {0, std::move(transport)};
+}
+
+}  // namespace
 
 // The simulated Mac wins when its socket exists, so a demo or test never touches a real SMC; a
 // socket whose simulator has died is an SMC that fails to open, not a reason to fall through.
@@ -13,18 +26,16 @@ SmcOpenResult smc_find_transport() {
     const std::filesystem::path socketPath = SandboxRoot::under("/run/tarnwick-sim/smc.sock");
     struct stat info {};
     if (::stat(socketPath.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
-        auto transport = std::make_unique<SocketTransport>(socketPath);
-        const int32_t status = transport->open();
-        if (status != 0) return {status, nullptr};
-        return {0, std::move(transport)};
+        return opened(std::make_unique<SocketTransport>(socketPath));
     }
     const std::filesystem::path driver = SandboxRoot::under("/sys/devices/platform/applesmc.768");
     std::error_code error;
     if (std::filesystem::exists(driver / "key_count", error)) {
-        auto transport = std::make_unique<AppleSmcTransport>(driver);
-        const int32_t status = transport->open();
-        if (status != 0) return {status, nullptr};
-        return {0, std::move(transport)};
+        return opened(std::make_unique<AppleSmcTransport>(driver));
+    }
+    if (const auto hwmon = MacsmcHwmonTransport::find(SandboxRoot::root())) {
+        return opened(std::make_unique<MacsmcHwmonTransport>(
+            *hwmon, SandboxRoot::under("/sys/module/macsmc_hwmon/parameters/fan_control")));
     }
     return {-1, nullptr};
 }

@@ -7,6 +7,7 @@
 #include "CSMC/Utf8.h"
 #include "CSMC/codec.h"
 #include "CSMC/smc.h"
+#include "CSMC/transport.h"
 
 namespace SMC {
 namespace {
@@ -76,5 +77,7 @@ bool writeBytes(std::string_view key, std::span<const uint8_t> bytes) {
     if (bytes.size() > std::numeric_limits<uint32_t>::max()) return false;
     return smc_write(pack(key), bytes.data(), static_cast<uint32_t>(bytes.size())) == 0;
 }
+
+std::string writeBlocked() { return smc_write_blocked(); }
 
 }  // namespace SMC

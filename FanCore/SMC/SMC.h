@@ -27,4 +27,8 @@ bool writeFloat(std::string_view key, float value);
 bool writeUInt8(std::string_view key, uint8_t value);
 bool writeBytes(std::string_view key, std::span<const uint8_t> bytes);
 
+// Why no write can reach the machine's fans, as one line saying how to allow it; empty when writes
+// may succeed or there is no SMC.
+std::string writeBlocked();
+
 }  // namespace SMC

@@ -157,6 +157,7 @@ bool setManual(double rpm, const std::vector<Fan>& fans) {
     }
     return ok;
 }
+std::string controlBlocked() { return SMC::writeBlocked(); }
 
 bool setAuto() {
     const auto number = SMC::readDouble("FNum");

@@ -44,6 +44,10 @@ bool setManual(double rpm, const std::vector<Fan>& fans);
 // mode then reads back automatic (also with no fans), false when any cannot be read or is not.
 bool setAuto();
 
+// Why the fans cannot be driven on this machine (a driver that refuses writes), as one line saying
+// how to allow it; empty when they can be driven or there is no SMC.
+std::string controlBlocked();
+
 // The key of fan `index` with a two-letter suffix: key(0, "Ac") is "F0Ac".
 std::string key(int64_t index, std::string_view suffix);
 

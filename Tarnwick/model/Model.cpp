@@ -106,6 +106,10 @@ void Model::setHelperInstalled(bool installed) { assign(helperInstalled_, instal
 
 void Model::setHelperOutdated(bool outdated) { assign(helperOutdated_, outdated); }
 
+void Model::setFanControlBlocked(const std::optional<QString>& reason) {
+    assign(fanControlBlocked_, reason);
+}
+
 void Model::setHelperMessage(const std::optional<QString>& message) {
     assign(helperMessage_, message);
 }
@@ -313,6 +317,9 @@ void Model::refresh() {
         }
     }
     setFans(fans, animateChanges);
+    const std::string blocked = fans.empty() ? std::string() : Fans::controlBlocked();
+    setFanControlBlocked(blocked.empty() ? std::nullopt
+                                         : std::optional(QString::fromStdString(blocked)));
 
     setPower(measured ? measured->power : Power::state());
     setStatus(Status::load());

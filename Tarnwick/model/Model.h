@@ -62,6 +62,8 @@ class Model : public QObject {
     bool helperInstalled() const { return helperInstalled_; }
     bool helperOutdated() const { return helperOutdated_; }
     const std::optional<QString>& helperMessage() const { return helperMessage_; }
+    // How to allow fan control where the driver refuses it (one line), absent where it allows it.
+    const std::optional<QString>& fanControlBlocked() const { return fanControlBlocked_; }
     const Config& config() const { return config_; }
     const MenuBarStyle& menuBar() const { return menuBar_; }
     const AlertSettings& alerts() const { return alerts_; }
@@ -89,6 +91,7 @@ class Model : public QObject {
     void setHelperInstalled(bool installed);
     void setHelperOutdated(bool outdated);
     void setHelperMessage(const std::optional<QString>& message);
+    void setFanControlBlocked(const std::optional<QString>& reason);
 
     // Derived on every read.
     Heat chipHeat() const;         // from readings().hottest(): warm from 80 °C, hot from 95 °C
@@ -193,6 +196,7 @@ class Model : public QObject {
     bool helperInstalled_ = false;
     bool helperOutdated_ = false;
     std::optional<QString> helperMessage_;
+    std::optional<QString> fanControlBlocked_;
     Config config_;
     MenuBarStyle menuBar_;
     AlertSettings alerts_;

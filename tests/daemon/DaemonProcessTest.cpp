@@ -42,6 +42,17 @@ class DaemonProcessTest : public ::testing::Test {
             << readText(scratch.path() / "sim.log");
     }
 
+    // The simulator as Apple silicon's kernel driver, with or without its module option.
+    void startDriverSim(bool fanControl) {
+        std::vector<std::string> argv{simPath,        "--root",    root, "--layout",
+                                      "macsmc_hwmon", "--tick-ms", "100"};
+        if (fanControl) argv.emplace_back("--fan-control");
+        sim = std::make_unique<Child>(argv, std::vector<std::string>{}, scratch.path() / "sim.log");
+        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(simDir / "state.json"); }, 10s))
+            << readText(scratch.path() / "sim.log");
+    }
+    std::filesystem::path driverDir = root / "sys/class/hwmon/hwmon2";
+
     std::unique_ptr<Child> startDaemon(std::vector<std::string> environment = {}) {
         environment.push_back("TARNWICK_ROOT=" + root.string());
         return std::make_unique<Child>(std::vector<std::string>{daemonPath}, environment,
@@ -56,14 +67,23 @@ class DaemonProcessTest : public ::testing::Test {
         return state.is_discarded() ? json::object() : state;
     }
 
-    // Every fan in `mode` per the simulator (and the unlock key matching), as of its last tick.
-    bool fansInMode(int mode) const {
+    // Every fan in `mode` per the simulator (and, unless the driver holds it, the unlock key
+    // matching), as of its last tick.
+    bool fansInMode(int mode, bool unlockFollows = true) const {
         const json state = simState();
         if (!state.contains("fans") || state["fans"].empty()) return false;
         for (const json& fan : state["fans"]) {
             if (fan.value("mode", -1) != mode) return false;
         }
-        return !state["Ftst"].is_number() || state["Ftst"].get<double>() == mode;
+        return !unlockFollows || !state["Ftst"].is_number() || state["Ftst"].get<double>() == mode;
+    }
+
+    // The driver's answer to the last value left in a target file, "" before any.
+    std::string lastDriverAnswer(const std::string& text) const {
+        const json state = simState();
+        if (!state.contains("driver") || state["driver"]["writes"].empty()) return {};
+        const json& last = state["driver"]["writes"].back();
+        return last.value("text", "") == text ? last.value("result", "") : std::string();
     }
 
     // The simulator's target of every fan, as of its last tick.
@@ -622,6 +642,71 @@ TEST_F(PackagingTest, MissingBundledDaemonIsReported) {
     EXPECT_EQ(lastScriptLine(), "install.sh: the daemon is missing beside this script: " +
                                     (bundle / "tarnwickd").string());
     EXPECT_FALSE(std::filesystem::exists(installedUnit));
+}
+
+}  // namespace
+
+namespace {
+
+class DriverLayoutTest : public DaemonProcessTest {
+  protected:
+    // The simulated Apple-silicon driver with fan_control on, the daemon holding a fixed speed.
+    std::unique_ptr<Child> driving() {
+        startDriverSim(true);
+        setConfig(R"({"manualMode":true,"manualRPM":2500})");
+        auto daemon = startDaemon();
+        EXPECT_TRUE(eventually([&] { return statusManual(); }, 10s)) << readText(daemonLog);
+        EXPECT_TRUE(eventually([&] { return fansInMode(1, false); }, 5s));
+        return daemon;
+    }
+};
+
+TEST_F(DriverLayoutTest, TakesOverAndHandsBackOnStopAndTheDriverRulesHold) {
+    auto daemon = driving();
+    EXPECT_TRUE(readText(daemonLog).starts_with("tarnwickd: started, 2 fans\ntarnwickd: manual ("))
+        << readText(daemonLog);
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0)) << readText(daemonLog);
+    EXPECT_TRUE(eventually([&] { return fansInMode(0, false); }, 2s));
+
+    // What anyone writes to the files: out of range refused, a speed takes the fan, 0 returns it.
+    support::writeText(driverDir / "fan1_target", "99999");
+    EXPECT_TRUE(eventually([&] { return lastDriverAnswer("99999") == "EINVAL"; }, 2s));
+    EXPECT_TRUE(fansInMode(0, false));
+    EXPECT_TRUE(eventually([&] { return readText(driverDir / "fan1_target") != "99999"; }, 2s));
+    support::writeText(driverDir / "fan1_target", "3000");
+    EXPECT_TRUE(eventually([&] { return simState()["fans"][0].value("mode", -1) == 1; }, 2s));
+    support::writeText(driverDir / "fan1_target", "0");
+    EXPECT_TRUE(eventually([&] { return fansInMode(0, false); }, 2s));
+}
+
+TEST_F(DriverLayoutTest, KilledDaemonsSuccessorHandsBack) {
+    auto daemon = driving();
+    daemon->signal(SIGKILL);
+    daemon->wait(3s);
+    setConfig(R"({"boost":0})");
+    EXPECT_TRUE(fansInMode(1, false));
+    auto successor = startDaemon();
+    EXPECT_TRUE(eventually([&] { return fansInMode(0, false); }, 5s)) << readText(daemonLog);
+    EXPECT_TRUE(eventually([&] { return status().has_value() && !statusManual(); }, 5s));
+}
+
+TEST_F(DriverLayoutTest, WithoutTheModuleOptionRunsReadOnlyAndSaysHowToAllowControl) {
+    startDriverSim(false);
+    setConfig(R"({"manualMode":true,"manualRPM":2500})");
+    auto daemon = startDaemon();
+    const std::string why = "fan control off: boot with macsmc_hwmon.fan_control=1";
+    EXPECT_TRUE(eventually([&] { return status() && status()->value("error", "") == why; }, 10s))
+        << readText(daemonLog);
+    EXPECT_FALSE(statusManual());
+    EXPECT_NE(readText(daemonLog).find("tarnwickd: read-only, " + why), std::string::npos);
+    const json state = simState();
+    EXPECT_TRUE(state["writes"].empty());
+    EXPECT_TRUE(state["driver"]["writes"].empty());
+    EXPECT_EQ(std::filesystem::status(driverDir / "fan1_target").permissions(),
+              std::filesystem::perms(0444));
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
 }
 
 }  // namespace

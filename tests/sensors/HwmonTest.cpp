@@ -42,6 +42,13 @@ TEST(Hwmon, ProductNamesCarryTheRoleWords) {
         {"macsmc_battery", "temp1", "battery macsmc_battery temp1"},
         {"acpitz", "temp1", "acpitz temp1"},
         {"iwlwifi_1", "temp1", "iwlwifi_1 temp1"},
+        // Apple silicon's devicetree labels: only the battery needs a word of its own.
+        {"macsmc_hwmon", "Battery Hotspot", "battery macsmc_hwmon Battery Hotspot"},
+        {"macsmc_hwmon", "Battery Hotspot Temperature",
+         "battery macsmc_hwmon Battery Hotspot Temperature"},
+        {"macsmc_hwmon", "NAND Flash Temperature", "macsmc_hwmon NAND Flash Temperature"},
+        {"macsmc_hwmon", "WiFi/BT Module Temp", "macsmc_hwmon WiFi/BT Module Temp"},
+        {"BAT0", "Battery Hotspot", "battery BAT0 Battery Hotspot"},
         // Role words go by chip and label together: a Tctl from another chip is no die.
         {"nct6775", "Tctl", "nct6775 Tctl"},
     };

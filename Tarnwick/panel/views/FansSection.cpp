@@ -41,6 +41,7 @@ FansSection::FansSection(Model& model, QWidget* parent)
       installText_(new Text(QStringLiteral("setting fan speed needs administrator rights; you "
                                            "will be asked for your password once"),
                             Theme::TextStyle::caption, Tone::secondary, this)),
+      blocked_(new Text({}, Theme::TextStyle::caption, Tone::secondary, this)),
       update_(new ProminentButton(QStringLiteral("update fan control…"), this)),
       reinstall_(new ProminentButton(QStringLiteral("reinstall fan control…"), this)),
       message_(new Text({}, Theme::TextStyle::caption, Tone::red, this)) {
@@ -66,6 +67,8 @@ FansSection::FansSection(Model& model, QWidget* parent)
     layout_->addWidget(noFans_);
     layout_->addWidget(install_);
     layout_->addWidget(installText_);
+    blocked_->setWraps(true);
+    layout_->addWidget(blocked_);
     layout_->addWidget(update_);
     layout_->addWidget(reinstall_);
     layout_->addWidget(message_);
@@ -132,10 +135,14 @@ void FansSection::sync(bool animated) {
     }
 
     const bool noFans = fans.empty();
-    const bool offerInstall = !noFans && !model_.helperInstalled();
+    // A driver that refuses every write makes an install pointless; the line says what would help.
+    const std::optional<QString>& blocked = model_.fanControlBlocked();
+    const bool offerInstall = !noFans && !model_.helperInstalled() && !blocked;
     noFans_->setVisible(noFans);
     install_->setVisible(offerInstall);
     installText_->setVisible(offerInstall);
+    blocked_->setVisible(!noFans && !model_.helperInstalled() && blocked.has_value());
+    blocked_->setText(blocked.value_or(QString()));
     update_->setVisible(model_.helperOutdated());
     reinstall_->setVisible(!noFans && model_.helperInstalled() && !model_.helperOutdated() &&
                            !model_.helperRunning());

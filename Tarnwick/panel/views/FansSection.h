@@ -46,6 +46,7 @@ class FansSection : public QWidget {
     Text* noFansText() const { return noFans_; }
     ProminentButton* installButton() const { return install_; }
     Text* installText() const { return installText_; }
+    Text* blockedText() const { return blocked_; }
     ProminentButton* updateButton() const { return update_; }
     // Offered while fan control is installed but not running.
     ProminentButton* reinstallButton() const { return reinstall_; }
@@ -62,6 +63,7 @@ class FansSection : public QWidget {
     Text* noFans_;
     ProminentButton* install_;
     Text* installText_;
+    Text* blocked_;
     ProminentButton* update_;
     ProminentButton* reinstall_;
     Text* message_;

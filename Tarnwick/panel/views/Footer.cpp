@@ -121,7 +121,7 @@ QList<Footer::Entry> Footer::entries() {
         list.append(
             {QStringLiteral("uninstall fan control…"), idle, run(QStringLiteral("uninstall.sh"))});
     }
-    if (!installed && hasFans) {
+    if (!installed && hasFans && !model_.fanControlBlocked()) {
         list.append(
             {QStringLiteral("install fan control…"), idle, run(QStringLiteral("install.sh"))});
     }
