@@ -112,8 +112,7 @@ MenuBarSection::MenuBarSection(Model& model, bool expanded, QWidget* parent)
       fanlessShowIcon_(checkBox(QStringLiteral("show icon"), fanlessVariant_)),
       fanlessColorize_(checkBox(QStringLiteral("turn yellow / red when hot"), fanlessVariant_)),
       appearance_(new SegmentedControl(
-          {QStringLiteral("automatic"), QStringLiteral("light"), QStringLiteral("dark")},
-          content_)) {
+          {QStringLiteral("auto"), QStringLiteral("light"), QStringLiteral("dark")}, content_)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -143,6 +142,10 @@ MenuBarSection::MenuBarSection(Model& model, bool expanded, QWidget* parent)
     show->addStretch(1);
     show->addWidget(value_);
     fans->addLayout(show);
+    // The tray's square has no room for the unit beside the fan.
+    showUnit_->setToolTip(QStringLiteral(
+        "in the tray the unit shows under the number when the icon is off; the tooltip always "
+        "has it"));
     fans->addWidget(showUnit_);
     fans->addWidget(colorize_);
     auto* fanNote = new Text(QStringLiteral("speed shows the faster fan, gauge fills the ring "
