@@ -4,15 +4,18 @@
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPointer>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cstdio>
 
 #include "Tarnwick/alerts/Notifier.h"
 #include "Tarnwick/panel/PanelPlacement.h"
 #include "Tarnwick/panel/PanelWindow.h"
 #include "Tarnwick/panel/PopoverView.h"
+#include "Tarnwick/panel/views/Footer.h"
 #include "Tarnwick/tray/StatusItem.h"
 #include "Tarnwick/tray/TrayHost.h"
 
@@ -38,6 +41,7 @@ AppDelegate::~AppDelegate() {
     model_->onUpdate = nullptr;
     if (monitoring_) qApp->removeEventFilter(this);
     delete panel_;
+    delete trayMenu_;
 }
 
 std::chrono::steady_clock::time_point AppDelegate::now() const {
@@ -46,10 +50,12 @@ std::chrono::steady_clock::time_point AppDelegate::now() const {
 
 void AppDelegate::applicationDidFinishLaunching() {
     buildPanel();
+    buildTrayMenu();
     QPointer<AppDelegate> self(this);
     model_->onUpdate = [self] {
         if (self) self->updateStatusItem();
     };
+    desktopTone_ = TrayColors::desktopTone();
     updateStatusItem();
     TrayHost::whenPresent(this, options_.trayWait, std::chrono::milliseconds(250),
                           [self](bool found) {
@@ -65,27 +71,82 @@ bool AppDelegate::panelAsWindow(bool hostFound, bool trayAvailable) {
 }
 
 void AppDelegate::trayWaitEnded(bool hostFound) {
-    // Created even without a tray: Qt docks it should a tray still appear.
-    statusItem_->createTrayIcon();
+    QTimer* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, &AppDelegate::watchTray);
+    watch->start(options_.trayWatch);
+    if (hostFound) {
+        createTrayIcon(TrayHost::hosts());
+        return;
+    }
+    qtDecidedWithoutStatusNotifier_ = true;
     const bool trayAvailable = options_.trayAvailable ? options_.trayAvailable()
                                                       : QSystemTrayIcon::isSystemTrayAvailable();
-    if (!panelAsWindow(hostFound, trayAvailable) || panel_ == nullptr || panel_->isWindow()) return;
+    if (!panelAsWindow(hostFound, trayAvailable)) {
+        // A tray only Qt knows how to find: it docks the icon, and the watch cannot judge it.
+        statusItem_->createTrayIcon();
+        return;
+    }
+    std::fprintf(stderr,
+                 "tarnwick: no system tray found within %lld ms; showing the window instead "
+                 "(the tray icon appears when a tray starts)\n",
+                 static_cast<long long>(options_.trayWait.count()));
+    std::fflush(stderr);
+    if (panel_ == nullptr || panel_->isWindow()) return;
     hidePanel();
     panel_->becomeWindow();
     showPanel();
+}
+
+void AppDelegate::watchTray() {
+    const TrayHost::Hosts hosts = TrayHost::hosts();
+    if (!statusItem_->hasTrayIcon()) {
+        if (hosts.any()) createTrayIcon(hosts);
+        return;
+    }
+    const bool lost =
+        (trayKind_ == TrayKind::xembed && !hosts.xembed && hosts.statusNotifier) ||
+        (trayKind_ == TrayKind::statusNotifier && !hosts.statusNotifier && hosts.xembed);
+    if (lost) emit restartRequested();
+}
+
+void AppDelegate::createTrayIcon(const TrayHost::Hosts& hosts) {
+    if (hosts.statusNotifier && qtDecidedWithoutStatusNotifier_) {
+        emit restartRequested();
+        return;
+    }
+    trayKind_ = hosts.statusNotifier ? TrayKind::statusNotifier
+                : hosts.xembed       ? TrayKind::xembed
+                                     : TrayKind::none;
+    statusItem_->createTrayIcon();
+}
+
+void AppDelegate::buildTrayMenu() {
+    trayMenu_ = new QMenu;
+    trayMenu_->addAction(QStringLiteral("open tarnwick"), this, &AppDelegate::showPanel);
+    trayMenu_->addAction(QStringLiteral("copy diagnostics"), this,
+                         [this] { Footer::copyDiagnostics(*model_); });
+    trayMenu_->addSeparator();
+    trayMenu_->addAction(QStringLiteral("quit tarnwick"), this, &AppDelegate::quitRequested);
+    statusItem_->setMenu(trayMenu_);
 }
 
 void AppDelegate::buildPanel() {
     view_ = new PopoverView(*model_, PopoverView::expandMenuBarFrom(options_.arguments));
     panel_ = new PanelWindow(view_);
     connect(panel_, &PanelWindow::hidden, this, &AppDelegate::panelHidden);
-    connect(panel_, &PanelWindow::closedByUser, this, &AppDelegate::quitRequested);
+    connect(panel_, &PanelWindow::closedByUser, this, [this] {
+        // With a tray icon the window can be opened again; without one it is the way out.
+        if (!statusItem_->hasTrayIcon()) emit quitRequested();
+    });
     // Layout changes arrive in bursts; the panel follows once they have settled.
     connect(panel_, &PanelWindow::contentResized, this,
             [this] { QTimer::singleShot(0, this, &AppDelegate::layoutPanel); });
 }
 
-void AppDelegate::updateStatusItem() { statusItem_->set(statusButtonFor(*model_)); }
+void AppDelegate::updateStatusItem() {
+    statusItem_->setTone(TrayColors::resolve(model_->menuBar().appearance, desktopTone_));
+    statusItem_->set(statusButtonFor(*model_));
+}
 
 void AppDelegate::checkAlerts() {
     alerts_.setSettings(model_->alerts());

@@ -13,19 +13,24 @@
 
 #include "Tarnwick/alerts/AlertMonitor.h"
 #include "Tarnwick/model/Model.h"
+#include "Tarnwick/tray/TrayAppearance.h"
+#include "Tarnwick/tray/TrayHost.h"
 
 class Notifier;
 class PanelWindow;
+class QMenu;
 class PopoverView;
 class StatusItem;
 
 struct AppDelegateOptions {
     QStringList arguments;  // the command line, program name first
     ModelOptions model;
-    // How long launch waits for a tray host before creating the tray icon anyway (and, when Qt
-    // sees no tray either, turning the panel into an ordinary window). The program takes it from
-    // TARNWICK_TRAY_WAIT_MS, which exists for tests.
-    std::chrono::milliseconds trayWait{std::chrono::seconds(20)};
+    // How long launch waits for a tray host before showing the panel as an ordinary window
+    // (unless Qt sees a tray all the same). The program takes it from TARNWICK_TRAY_WAIT_MS,
+    // which exists for tests.
+    std::chrono::milliseconds trayWait{std::chrono::seconds(2)};
+    // How often the tray hosts are looked at again once the wait is over.
+    std::chrono::milliseconds trayWatch{std::chrono::seconds(2)};
     // Whether Qt can show a tray icon; QSystemTrayIcon::isSystemTrayAvailable() when empty.
     std::function<bool()> trayAvailable;
     std::function<std::chrono::steady_clock::time_point()> clock;  // steady_clock::now
@@ -71,8 +76,12 @@ class AppDelegate : public QObject {
     StatusItem* statusItem() const { return statusItem_; }
 
   signals:
-    // The user closed the panel's ordinary window, the only way back to the application.
+    // The user closed the panel's ordinary window while no tray icon could bring it back, or
+    // chose quit from the tray icon's menu.
     void quitRequested();
+    // The tray host was replaced by one of the other kind, which Qt can only serve in a new
+    // process.
+    void restartRequested();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -81,6 +90,9 @@ class AppDelegate : public QObject {
     void buildPanel();
     void panelHidden();
     void trayWaitEnded(bool hostFound);
+    void watchTray();
+    void createTrayIcon(const TrayHost::Hosts& hosts);
+    void buildTrayMenu();
     std::chrono::steady_clock::time_point now() const;
 
     AppDelegateOptions options_;
@@ -98,4 +110,10 @@ class AppDelegate : public QObject {
     // A mouse button is down in the panel, and a layout waits for its release.
     bool dragging_ = false;
     bool layoutPending_ = false;
+    // The kind of host the tray icon was made for; Qt picks the kind once per process.
+    enum class TrayKind { none, xembed, statusNotifier } trayKind_ = TrayKind::none;
+    // Qt was asked about trays while no StatusNotifier host was there, and keeps that answer.
+    bool qtDecidedWithoutStatusNotifier_ = false;
+    QMenu* trayMenu_ = nullptr;
+    PanelTone desktopTone_ = PanelTone::unknown;  // read once at launch
 };

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QProcess>
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +75,15 @@ int main(int argc, char** argv) {
     AppDelegate delegate(options);
     QObject::connect(&delegate, &AppDelegate::quitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
+    QObject::connect(
+        &delegate, &AppDelegate::restartRequested, &app,
+        [&arguments] {
+            std::fputs("tarnwick: the tray host changed; starting again to show the icon there\n",
+                       stderr);
+            QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments.mid(1));
+            QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
     delegate.applicationDidFinishLaunching();
     app.exec();
     return 0;

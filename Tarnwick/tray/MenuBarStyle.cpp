@@ -10,6 +10,7 @@ const QString kShowIcon = QStringLiteral("showIcon");
 const QString kValue = QStringLiteral("value");
 const QString kShowUnit = QStringLiteral("showUnit");
 const QString kColorize = QStringLiteral("colorize");
+const QString kAppearance = QStringLiteral("trayAppearance");
 
 }  // namespace
 
@@ -22,6 +23,10 @@ MenuBarStyle MenuBarStyle::load(const QSettings& settings) {
     }
     style.showUnit = UserDefaults::readBool(settings, kShowUnit).value_or(style.showUnit);
     style.colorize = UserDefaults::readBool(settings, kColorize).value_or(style.colorize);
+    const QVariant appearance = settings.value(kAppearance);
+    if (appearance.typeId() == QMetaType::QString) {
+        style.appearance = trayAppearanceFromText(appearance.toString()).value_or(style.appearance);
+    }
     return style;
 }
 
@@ -32,6 +37,7 @@ void MenuBarStyle::save(QSettings& settings) const {
     settings.setValue(kValue, textForm(value));
     settings.setValue(kShowUnit, showUnit);
     settings.setValue(kColorize, colorize);
+    settings.setValue(kAppearance, textForm(appearance));
 }
 
 void MenuBarStyle::save() const {

@@ -28,6 +28,15 @@ constexpr double ringWidth = 2.3;
 constexpr double arcStart = 225;  // degrees, counter-clockwise from the positive x axis
 constexpr double arcSweep = 270;
 constexpr double fillThreshold = 0.01;
+constexpr double gaugeFanShare = 0.58;  // of the square, in the tray: the ring's inside, filled
+
+// Tray bars: width and rise as shares of the square; with the fan, it sits above the two
+// lowest bars.
+constexpr double squareBarWidth = 0.14;
+constexpr double squareFanShare = 0.43;
+// The fraction is kept to the steps a 32-pixel ring can show, so that noise in the fan speed
+// does not count as a change of picture.
+constexpr double fractionSteps = 200;
 
 QColor withOpacity(QColor color, double opacity) {
     color.setAlphaF(static_cast<float>(color.alphaF() * opacity));
@@ -40,6 +49,52 @@ void drawSymbol(QPainter& painter, const QString& name, double pointSize, QPoint
     const double side = Symbols::boxSize(pointSize);
     Symbols::paint(painter, name, QRectF(centre.x() - side / 2, centre.y() - side / 2, side, side),
                    color);
+}
+
+// The track and the filled arc of the gauge, in the gauge's own 22-point square.
+void drawRing(QPainter& painter, double f, const QColor& c) {
+    const QPointF centre(ringCentreX, gaugeSide - ringCentreYUp);
+    const QRectF ring(centre.x() - ringRadius, centre.y() - ringRadius, 2 * ringRadius,
+                      2 * ringRadius);
+    QPen pen(withOpacity(c, faintOpacity), ringWidth, Qt::SolidLine, Qt::RoundCap);
+    painter.setBrush(Qt::NoBrush);
+
+    // Qt's arc angles run counter-clockwise on screen, as the drawing's own do; a negative
+    // sweep goes clockwise.
+    QPainterPath track;
+    track.arcMoveTo(ring, arcStart);
+    track.arcTo(ring, arcStart, -arcSweep);
+    painter.setPen(pen);
+    painter.drawPath(track);
+
+    if (f > fillThreshold) {
+        QPainterPath filled;
+        filled.arcMoveTo(ring, arcStart);
+        filled.arcTo(ring, arcStart, -arcSweep * f);
+        pen.setColor(c);
+        painter.setPen(pen);
+        painter.drawPath(filled);
+    }
+}
+
+QString colorName(const std::optional<QColor>& color) {
+    return color ? color->name(QColor::HexArgb) : QStringLiteral("template");
+}
+
+// The five bars filling `box` from its left edge, heights rising evenly to the full height,
+// on whole pixels so that their edges stay sharp.
+void drawSquareBars(QPainter& painter, const QRectF& box, int level, const QColor& c) {
+    const double side = box.height();
+    const double width = std::max(2.0, std::round(box.width() * squareBarWidth));
+    const double pitch = (box.width() - width) / 4;
+    painter.setPen(Qt::NoPen);
+    for (int k = 1; k <= 5; ++k) {
+        const double height = std::round(side * k / 5);
+        const QRectF bar(std::round(box.left() + (k - 1) * pitch), box.bottom() - height, width,
+                         height);
+        painter.setBrush(level >= k ? c : withOpacity(c, faintOpacity));
+        painter.drawRoundedRect(bar, 1, 1);
+    }
 }
 
 }  // namespace
@@ -69,6 +124,21 @@ Image make(bool icon, std::optional<int> level, std::optional<QColor> color) {
     Image image;
     image.size = QSizeF(bars + iconWidth + gap, imageHeight);
     image.isTemplate = !color.has_value();
+    image.color = color;
+    image.identity =
+        QStringLiteral("make %1 %2 %3").arg(icon).arg(level ? *level : -1).arg(colorName(color));
+    image.drawSquare = [icon, level](QPainter& painter, const QRectF& box, const QColor& ink) {
+        if (!level) {
+            Symbols::paint(painter, QStringLiteral("fan.bold"), box, ink);
+            return;
+        }
+        drawSquareBars(painter, box, *level, ink);
+        if (icon) {
+            const double fan = box.width() * squareFanShare;
+            Symbols::paint(painter, QStringLiteral("fan.bold"),
+                           QRectF(box.left(), box.top(), fan, fan), ink);
+        }
+    };
     image.draw = [c, icon, level, iconWidth, gap](QPainter& painter) {
         if (icon) {
             drawSymbol(painter, QStringLiteral("fan"), 13, QPointF(iconSide / 2, imageHeight / 2),
@@ -93,30 +163,46 @@ Image gauge(double fraction, std::optional<QColor> color) {
     Image image;
     image.size = QSizeF(gaugeSide, gaugeSide);
     image.isTemplate = !color.has_value();
+    image.color = color;
+    image.identity = QStringLiteral("gauge %1 %2")
+                         .arg(std::round(f * fractionSteps) / fractionSteps)
+                         .arg(colorName(color));
+    image.drawSquare = [f](QPainter& painter, const QRectF& box, const QColor& ink) {
+        const double scale = box.width() / gaugeSide;
+        painter.save();
+        painter.translate(box.topLeft());
+        painter.scale(scale, scale);
+        drawRing(painter, f, ink);
+        painter.restore();
+        const double fan = box.width() * gaugeFanShare;
+        const QPointF centre =
+            box.topLeft() + QPointF(ringCentreX, gaugeSide - ringCentreYUp) * scale;
+        Symbols::paint(painter, QStringLiteral("fan.fill"),
+                       QRectF(centre.x() - fan / 2, centre.y() - fan / 2, fan, fan), ink);
+    };
     image.draw = [c, f](QPainter& painter) {
-        const QPointF centre(ringCentreX, gaugeSide - ringCentreYUp);
-        const QRectF ring(centre.x() - ringRadius, centre.y() - ringRadius, 2 * ringRadius,
-                          2 * ringRadius);
-        QPen pen(withOpacity(c, faintOpacity), ringWidth, Qt::SolidLine, Qt::RoundCap);
-        painter.setBrush(Qt::NoBrush);
+        drawRing(painter, f, c);
+        drawSymbol(painter, QStringLiteral("fan.fill"), 8,
+                   QPointF(ringCentreX, gaugeSide - ringCentreYUp), c);
+    };
+    return image;
+}
 
-        // Qt's arc angles run counter-clockwise on screen, as the drawing's own do; a negative
-        // sweep goes clockwise.
-        QPainterPath track;
-        track.arcMoveTo(ring, arcStart);
-        track.arcTo(ring, arcStart, -arcSweep);
-        painter.setPen(pen);
-        painter.drawPath(track);
-
-        if (f > fillThreshold) {
-            QPainterPath filled;
-            filled.arcMoveTo(ring, arcStart);
-            filled.arcTo(ring, arcStart, -arcSweep * f);
-            pen.setColor(c);
-            painter.setPen(pen);
-            painter.drawPath(filled);
-        }
-        drawSymbol(painter, QStringLiteral("fan.fill"), 8, centre, c);
+std::optional<Image> thermometer(std::optional<QColor> color) {
+    const QString name = QStringLiteral("thermometer.medium");
+    if (!Symbols::exists(name)) return std::nullopt;
+    const QColor c = color.value_or(QColor(Qt::black));
+    const double side = Symbols::boxSize(13);
+    Image image;
+    image.size = QSizeF(side, side);
+    image.isTemplate = !color.has_value();
+    image.color = color;
+    image.identity = QStringLiteral("thermometer ") + colorName(color);
+    image.draw = [name, c, side](QPainter& painter) {
+        Symbols::paint(painter, name, QRectF(0, 0, side, side), c);
+    };
+    image.drawSquare = [](QPainter& painter, const QRectF& box, const QColor& ink) {
+        Symbols::paint(painter, QStringLiteral("thermometer.medium.bold"), box, ink);
     };
     return image;
 }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <cmath>
@@ -55,27 +56,26 @@ void updateStatusItem(StatusButton& button, const MenuBarStyle& style, std::opti
 void updateFanlessStatusItem(StatusButton& button, const MenuBarStyle& style,
                              std::optional<QColor> color, std::optional<double> hottest) {
     button.titleColor = color;
-    if (style.showIcon) {
-        const QString name = QStringLiteral("thermometer.medium");
-        if (Symbols::exists(name)) {
-            const QColor c = color.value_or(QColor(Qt::black));
-            StatusImage::Image image;
-            const double side = Symbols::boxSize(13);
-            image.size = QSizeF(side, side);
-            image.isTemplate = !color.has_value();
-            image.draw = [name, c, side](QPainter& painter) {
-                Symbols::paint(painter, name, QRectF(0, 0, side, side), c);
-            };
-            button.image = image;
-        } else {
-            button.image.reset();
-        }
-    } else {
-        button.image.reset();
-    }
+    button.image = style.showIcon ? StatusImage::thermometer(color) : std::nullopt;
     const std::optional<QString> degrees = hottest ? wholeNumber(*hottest) : std::nullopt;
     const QString text = degrees ? *degrees + QStringLiteral("°") : QStringLiteral("–");
     button.title = (style.showIcon ? QStringLiteral(" ") : QString()) + text;
+}
+
+QString statusFigures(std::optional<double> hottest, const std::vector<double>& fanSpeeds) {
+    const std::optional<QString> degrees = hottest ? wholeNumber(*hottest) : std::nullopt;
+    QString figures = QStringLiteral("chip ") +
+                      (degrees ? *degrees + QStringLiteral(" °C") : QStringLiteral("–"));
+    QStringList speeds;
+    for (const double rpm : fanSpeeds) {
+        speeds << wholeNumber(std::round(rpm / 10) * 10).value_or(QStringLiteral("–")) +
+                      QStringLiteral(" rpm");
+    }
+    if (!speeds.isEmpty()) {
+        figures += (speeds.size() == 1 ? QStringLiteral(" · fan ") : QStringLiteral(" · fans ")) +
+                   speeds.join(QStringLiteral(", "));
+    }
+    return figures;
 }
 
 StatusButton statusButtonFor(const Model& model) {
@@ -88,45 +88,108 @@ StatusButton statusButtonFor(const Model& model) {
         updateStatusItem(button, style, color, model.speedFraction(), model.level(),
                          model.topRPM());
     }
+    std::vector<double> speeds;
+    for (const Fan& fan : model.fans()) speeds.push_back(fan.actual);
+    button.figures = statusFigures(model.readings().hottest(), speeds);
     return button;
 }
 
 namespace {
 
-constexpr double imageShare = 0.58;    // of the icon's height, when a title sits below the image
-constexpr double smallestText = 0.34;  // of the icon's side: below this a title is unreadable
+constexpr double titleShare = 0.34;   // of the side: the digits' height under an image
+constexpr double unitShare = 0.3;     // of the side: the unit's height under a lone number
+constexpr double loneShare = 0.6;     // of the side: a lone number's height
+constexpr double smallestDigits = 5;  // pixels of digit height: anything lower is unreadable
 
+// The number the icon has room for; the unit follows it only without an image.
 QString iconTitle(const StatusButton& button) {
-    // The unit stays in the tooltip; the number is what the icon has room for.
     return button.title.trimmed().section(QLatin1Char(' '), 0, 0);
 }
 
-// The largest pixel size (not above `maximum`) at which `text` fits `width`, or 0.
-int fittingPixelSize(const QString& text, double width, int maximum, int minimum) {
+QString iconUnit(const StatusButton& button) {
+    if (button.image) return {};
+    return button.title.trimmed().section(QLatin1Char(' '), 1, 1);
+}
+
+QFont trayFont(int pixelSize) {
     QFont font = Theme::font(Theme::TextStyle::body, true);
-    for (int size = maximum; size >= minimum; --size) {
-        font.setPixelSize(size);
-        if (QFontMetricsF(font).horizontalAdvance(text) <= width) return size;
+    font.setBold(true);
+    font.setPixelSize(pixelSize);
+    // At tray sizes grey anti-aliased stems blur into the panel; whole-pixel stems stay sharp.
+    font.setHintingPreference(QFont::PreferFullHinting);
+    font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}
+
+// The largest font at which `text` fits `width` with its ink at most `height` pixels tall;
+// absent when even the smallest readable size does not fit.
+std::optional<QFont> fittingFont(const QString& text, double width, double height) {
+    for (int size = static_cast<int>(std::ceil(height * 2)); size >= 1; --size) {
+        const QFont font = trayFont(size);
+        const QFontMetricsF metrics(font);
+        const QRectF ink = metrics.tightBoundingRect(text);
+        if (ink.height() < smallestDigits) return std::nullopt;
+        if (ink.height() <= height && metrics.horizontalAdvance(text) <= width) return font;
     }
-    return 0;
+    return std::nullopt;
 }
 
-void drawImageIn(QPainter& painter, const StatusImage::Image& image, const QRectF& box,
-                 const QColor& textColor) {
-    if (image.size.isEmpty()) return;
-    const double scale =
-        std::min(box.width() / image.size.width(), box.height() / image.size.height());
-    const QSizeF size = image.size * scale;
-    const QRectF target(box.center().x() - size.width() / 2, box.center().y() - size.height() / 2,
-                        size.width(), size.height());
-    const QImage rendered =
-        image.render(scale, image.isTemplate ? std::optional<QColor>(textColor) : std::nullopt);
-    painter.drawImage(target, rendered);
+double inkHeight(const QFont& font, const QString& text) {
+    return std::ceil(QFontMetricsF(font).tightBoundingRect(text).height());
 }
 
-// Beside an image the title must stay readable; alone it is all the icon has, so it shrinks.
-int minimumTextSize(const StatusButton& button, int side) {
-    return button.image ? static_cast<int>(std::ceil(side * smallestText)) : 1;
+// One line of text in the icon, centred across it with the bottom of its ink on `inkBottom`.
+struct TitleLine {
+    QFont font;
+    QString text;
+    double inkBottom = 0;
+};
+
+// Draws `line` in `color`; on `badge` (a panel of unknown tone) it sits on a plate of that
+// colour, as outlined digits would run together.
+void drawTitle(QPainter& painter, const TitleLine& line, int side, const QColor& color,
+               const std::optional<QColor>& badge) {
+    const QFontMetricsF metrics(line.font);
+    const QRectF ink = metrics.tightBoundingRect(line.text);
+    const double x = std::round((side - metrics.horizontalAdvance(line.text)) / 2);
+    const double baseline = line.inkBottom - ink.bottom();
+    if (badge) {
+        const QRectF plate = ink.translated(x, baseline).adjusted(-1, -1, 1, 1);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(*badge);
+        painter.drawRoundedRect(plate.intersected(QRectF(0, 0, side, side)), 1.5, 1.5);
+    }
+    painter.setFont(line.font);
+    painter.setPen(color);
+    painter.drawText(QPointF(x, baseline), line.text);
+}
+
+void drawImage(QPainter& painter, const StatusImage::Image& image, const QRectF& box,
+               PanelTone tone) {
+    if (!image.drawSquare) return;
+    const QColor color =
+        image.color ? TrayColors::legible(*image.color, tone) : TrayColors::glyph(tone);
+    image.drawSquare(painter, box, color);
+}
+
+// Everything drawn in `layer` gets an outline of `color` under it, `radius` pixels wide.
+QImage withHalo(const QImage& layer, const QColor& color, int radius) {
+    QImage shadow = layer;
+    {
+        QPainter tint(&shadow);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(shadow.rect(), color);
+    }
+    QImage out(layer.size(), QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter painter(&out);
+    for (int dy = -radius; dy <= radius; ++dy) {
+        for (int dx = -radius; dx <= radius; ++dx) {
+            if (dx != 0 || dy != 0) painter.drawImage(dx, dy, shadow);
+        }
+    }
+    painter.drawImage(0, 0, layer);
+    return out;
 }
 
 }  // namespace
@@ -134,43 +197,67 @@ int minimumTextSize(const StatusButton& button, int side) {
 bool titleFitsIcon(const StatusButton& button, int side) {
     const QString title = iconTitle(button);
     if (title.isEmpty()) return false;
-    const double height = button.image ? side * (1 - imageShare) : side;
-    return fittingPixelSize(title, side, static_cast<int>(height), minimumTextSize(button, side)) >
-           0;
+    return fittingFont(title, side - 2, side * (button.image ? titleShare : loneShare)).has_value();
 }
 
-QImage trayPicture(const StatusButton& button, int side, const QColor& textColor) {
+QImage trayPicture(const StatusButton& button, int side, PanelTone tone) {
     QImage picture(side, side, QImage::Format_ARGB32_Premultiplied);
     picture.fill(Qt::transparent);
+    const std::optional<QColor> halo = TrayColors::halo(tone);
+    std::vector<TitleLine> lines;
+    {
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QString title = iconTitle(button);
+        const double width = side - 2;  // room for the plate's edges
+        const std::optional<QFont> font = title.isEmpty() ? std::nullopt
+                                          : button.image
+                                              ? fittingFont(title, width, side * titleShare)
+                                              : fittingFont(title, width, side * loneShare);
+        if (!button.image && !font) {
+            // A speed too long for a small slot: the fan stands in, the tooltip has the number.
+            if (!title.isEmpty()) {
+                drawImage(painter, StatusImage::make(true, std::nullopt, button.titleColor),
+                          QRectF(0, 0, side, side), tone);
+            }
+        } else if (button.image && !font) {
+            drawImage(painter, *button.image, QRectF(0, 0, side, side), tone);
+        } else if (button.image) {
+            const double textHeight = inkHeight(*font, title) + (halo ? 1 : 0);
+            const double gap = std::max(1.0, std::round(side / 16.0)) + (halo ? 1 : 0);
+            const double imageSide = side - textHeight - gap;
+            drawImage(painter, *button.image,
+                      QRectF((side - imageSide) / 2, 0, imageSide, imageSide), tone);
+            lines.push_back({*font, title, side - (halo ? 1.0 : 0.0)});
+        } else {
+            const QString unit = iconUnit(button);
+            const std::optional<QFont> unitFont =
+                unit.isEmpty() ? std::nullopt : fittingFont(unit, width, side * unitShare);
+            const double bottom = side - (halo ? 1.0 : 0.0);
+            const double unitHeight = unitFont ? inkHeight(*unitFont, unit) : 0;
+            const double gap = std::max(2.0, std::round(side / 8.0));
+            const std::optional<QFont> number =
+                unitFont ? fittingFont(title, width, bottom - unitHeight - gap) : std::nullopt;
+            if (number) {
+                lines.push_back({*number, title, bottom - unitHeight - gap});
+                lines.push_back({*unitFont, unit, bottom});
+            } else {
+                lines.push_back({*font, title, (side + inkHeight(*font, title)) / 2});
+            }
+        }
+    }
+    if (halo) picture = withHalo(picture, *halo, 1);
     QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QRectF square(0, 0, side, side);
-    const QString title = iconTitle(button);
-    const bool withTitle = titleFitsIcon(button, side);
-
-    if (!withTitle) {
-        if (button.image) drawImageIn(painter, *button.image, square, textColor);
-        return picture;
-    }
-    QRectF textBox = square;
-    if (button.image) {
-        const QRectF imageBox(0, 0, side, side * imageShare);
-        drawImageIn(painter, *button.image, imageBox, textColor);
-        textBox = QRectF(0, imageBox.bottom(), side, side - imageBox.height());
-    }
-    QFont font = Theme::font(Theme::TextStyle::body, true);
-    font.setPixelSize(fittingPixelSize(title, side, static_cast<int>(textBox.height()),
-                                       minimumTextSize(button, side)));
-    painter.setFont(font);
-    painter.setPen(button.titleColor.value_or(textColor));
-    painter.drawText(textBox, Qt::AlignCenter, title);
+    const QColor textColor =
+        button.titleColor ? TrayColors::legible(*button.titleColor, tone) : TrayColors::glyph(tone);
+    for (const TitleLine& line : lines) drawTitle(painter, line, side, textColor, halo);
     return picture;
 }
 
 QString trayToolTip(const StatusButton& button) {
-    const QString title = button.title.trimmed();
-    return title.isEmpty() ? QStringLiteral("tarnwick") : QStringLiteral("tarnwick · ") + title;
+    return button.figures.isEmpty() ? QStringLiteral("tarnwick")
+                                    : QStringLiteral("tarnwick\n") + button.figures;
 }
 
 StatusItem::StatusItem(QObject* parent) : QObject(parent) {}
@@ -186,6 +273,8 @@ void StatusItem::createTrayIcon() {
                     emit activated();
                 }
             });
+    // A host that finds no menu keeps asking for one; every icon gets it before it shows.
+    if (menu_ != nullptr) tray_->setContextMenu(menu_);
     apply();
     tray_->show();
 }
@@ -201,6 +290,16 @@ bool StatusItem::showMessage(const QString& title, const QString& body) {
     return true;
 }
 
+void StatusItem::setTone(PanelTone tone) {
+    tone_ = tone;
+    apply();
+}
+
+void StatusItem::setMenu(QMenu* menu) {
+    menu_ = menu;
+    if (tray_ != nullptr) tray_->setContextMenu(menu);
+}
+
 std::optional<QRect> StatusItem::geometry() const {
     if (tray_ == nullptr) return std::nullopt;
     const QRect rect = tray_->geometry();
@@ -210,12 +309,24 @@ std::optional<QRect> StatusItem::geometry() const {
 
 void StatusItem::apply() {
     if (tray_ == nullptr) return;
-    const QColor textColor = Theme::primary(QApplication::palette());
+    const QString toolTip = trayToolTip(button_);
+    if (tray_->toolTip() != toolTip) tray_->setToolTip(toolTip);
+    // Every new picture is sent to the tray host (over the bus for StatusNotifier hosts), so
+    // an unchanged one is neither drawn nor sent.
+    const QString shown = (button_.image ? button_.image->identity : QString()) + QLatin1Char('|') +
+                          button_.title + QLatin1Char('|') +
+                          (button_.titleColor ? button_.titleColor->name() : QString()) +
+                          QLatin1Char('|') + QString::number(static_cast<int>(tone_));
+    if (shown == shown_) return;
+    shown_ = shown;
+    ++redraws_;
     QIcon icon;
-    for (const int side : {16, 22, 24, 32, 48, 64}) {
-        icon.addPixmap(QPixmap::fromImage(trayPicture(button_, side, textColor)));
+    if (!button_.image && button_.title.trimmed().isEmpty()) {
+        icon = AppIcon::icon();
+    } else {
+        for (const int side : {16, 22, 24, 32, 48, 64}) {
+            icon.addPixmap(QPixmap::fromImage(trayPicture(button_, side, tone_)));
+        }
     }
-    if (!button_.image && button_.title.trimmed().isEmpty()) icon = AppIcon::icon();
     tray_->setIcon(icon);
-    tray_->setToolTip(trayToolTip(button_));
 }

@@ -9,12 +9,15 @@
 #include <QRect>
 #include <QString>
 #include <optional>
+#include <vector>
 
 #include "Tarnwick/model/Heat.h"
 #include "Tarnwick/tray/MenuBarStyle.h"
 #include "Tarnwick/tray/StatusImage.h"
+#include "Tarnwick/tray/TrayAppearance.h"
 
 class Model;
+class QMenu;
 class QSystemTrayIcon;
 
 // What a menu-bar button would show: an optional image, then a title in the monospaced-digit
@@ -23,6 +26,9 @@ struct StatusButton {
     std::optional<StatusImage::Image> image;
     QString title;
     std::optional<QColor> titleColor;
+    // The figures the tooltip always carries, whatever the style shows: "chip 72 °C" and the
+    // fan speeds.
+    QString figures;
 };
 
 namespace StatusColors {
@@ -49,16 +55,22 @@ void updateFanlessStatusItem(StatusButton& button, const MenuBarStyle& style,
 // Both of the above as the model asks.
 StatusButton statusButtonFor(const Model& model);
 
-// The tray's one square picture of `button` at `side` pixels: the image alone when the title
-// does not fit beside it at a readable size, else the image over the title, or the title alone.
-// Templates and uncoloured titles are drawn in `textColor`.
-QImage trayPicture(const StatusButton& button, int side, const QColor& textColor);
+// The tooltip's figures: the hottest chip temperature, then each fan's speed (none without
+// fans), rounded as the title rounds them.
+QString statusFigures(std::optional<double> hottest, const std::vector<double>& fanSpeeds);
 
-// Whether the title (its first word) fits into a tray icon of `side` pixels together with the
-// image `button` carries.
+// The tray's one square picture of `button` at `side` pixels for a panel of `tone`: the image
+// alone when the title does not fit at a readable size, else the image over the title (never
+// overlapping), or the title alone (with the unit under the number when there is room).
+// Templates and uncoloured titles take the tone's glyph colour, warning colours are shaded to
+// stay legible on it, and a panel of unknown tone gets an outline around everything.
+QImage trayPicture(const StatusButton& button, int side, PanelTone tone);
+
+// Whether the title (its number) fits into a tray icon of `side` pixels together with the image
+// `button` carries.
 bool titleFitsIcon(const StatusButton& button, int side);
 
-// The tooltip: "tarnwick", then the title when there is one.
+// The tooltip: "tarnwick", then the figures on a line of their own.
 QString trayToolTip(const StatusButton& button);
 
 class StatusItem : public QObject {
@@ -72,12 +84,22 @@ class StatusItem : public QObject {
     void createTrayIcon();
     bool hasTrayIcon() const { return tray_ != nullptr; }
 
-    // Shows `button` in the tray (kept until the tray icon exists).
+    // Shows `button` in the tray (kept until the tray icon exists); redraws only when the
+    // picture or the tooltip changes.
     void set(const StatusButton& button);
     const StatusButton& button() const { return button_; }
 
     // A balloon message at the tray icon; false when there is no tray icon to show it.
     bool showMessage(const QString& title, const QString& body);
+    // The panel the icon is drawn for.
+    void setTone(PanelTone tone);
+    PanelTone tone() const { return tone_; }
+
+    // The menu the icon offers on a right click (and to hosts that ask for one); not owned.
+    void setMenu(QMenu* menu);
+
+    // How many times the tray pictures were drawn; what an idle tray should not increase.
+    int redraws() const { return redraws_; }
 
     // Where the tray icon is on screen; absent when the tray does not say.
     std::optional<QRect> geometry() const;
@@ -90,5 +112,9 @@ class StatusItem : public QObject {
     void apply();
 
     StatusButton button_;
+    PanelTone tone_ = PanelTone::unknown;
+    QMenu* menu_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
+    QString shown_;  // identity of what the tray shows
+    int redraws_ = 0;
 };

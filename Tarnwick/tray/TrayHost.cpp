@@ -73,15 +73,18 @@ bool statusNotifierHost() {
 
 }  // namespace
 
-bool present() {
+Hosts hosts() {
+    Hosts found;
 #ifdef TARNWICK_HAVE_XCB
-    if (selectionOwned(perScreen("_NET_SYSTEM_TRAY_S"))) return true;
+    found.xembed = selectionOwned(perScreen("_NET_SYSTEM_TRAY_S"));
 #endif
 #ifdef TARNWICK_HAVE_DBUS
-    if (statusNotifierHost()) return true;
+    found.statusNotifier = statusNotifierHost();
 #endif
-    return false;
+    return found;
 }
+
+bool present() { return hosts().any(); }
 
 bool compositing() {
 #ifdef TARNWICK_HAVE_XCB

@@ -10,8 +10,17 @@
 
 namespace TrayHost {
 
-// An XEmbed tray owns the display's tray selection, or a StatusNotifier host is registered on
-// the session bus. Never blocks for long; false without a display or bus.
+// The tray hosts there are: an XEmbed tray owning the display's tray selection, a
+// StatusNotifier host registered on the session bus. Never blocks for long; none without a
+// display or bus.
+struct Hosts {
+    bool xembed = false;
+    bool statusNotifier = false;
+    bool any() const { return xembed || statusNotifier; }
+};
+Hosts hosts();
+
+// hosts().any().
 bool present();
 
 // Whether the X11 display runs a compositing manager (translucent windows are drawn as such).

@@ -469,6 +469,9 @@ TEST(MenuBarChecks, PickerAndChecksWriteTheStyle) {
     EXPECT_FALSE(panel.model.menuBar().colorize);
     tick(section->showIcon());
     EXPECT_FALSE(panel.model.menuBar().showIcon);
+    SegmentedControl* tray = section->appearancePicker();
+    QTest::mouseClick(tray, Qt::LeftButton, {}, tray->segmentRect(2).center());
+    EXPECT_EQ(panel.model.menuBar().appearance, TrayAppearance::dark);
     EXPECT_EQ(MenuBarStyle::load(), panel.model.menuBar());
 }
 

@@ -288,6 +288,20 @@ TEST(PanelLaunch, StatusItemFollowsTheModel) {
     EXPECT_EQ(shell.delegate->statusItem()->button().title, QStringLiteral("–"));
 }
 
+TEST(PanelLaunch, TrayRedrawsOnlyWhenWhatItShowsChanges) {
+    Shell shell;
+    ASSERT_TRUE(waitFor([&] { return shell.delegate->statusItem()->hasTrayIcon(); }, 3000));
+    Model& model = shell.delegate->model();
+    model.setFans({makeFan(0, 2345)});
+    model.setMenuBar(MenuBarStyle{true, MenuBarValue::rpm, false, true});
+    const int drawn = shell.delegate->statusItem()->redraws();
+    for (int i = 0; i < 3; ++i) shell.delegate->updateStatusItem();
+    EXPECT_EQ(shell.delegate->statusItem()->redraws(), drawn);
+    model.setFans({makeFan(0, 3011)});
+    shell.delegate->updateStatusItem();
+    EXPECT_EQ(shell.delegate->statusItem()->redraws(), drawn + 1);
+}
+
 TEST(Snapshot, PathIsTheArgumentAfterTheOption) {
     EXPECT_EQ(Snapshot::pathFrom({"tarnwick", "--snapshot", "out.png"}), QStringLiteral("out.png"));
     EXPECT_EQ(Snapshot::pathFrom({"tarnwick", "--about", "--snapshot"}), std::nullopt);

@@ -192,22 +192,185 @@ int coveredPixels(const QImage& image, QRect area, const QColor& color) {
     return count;
 }
 
-TEST(TrayPicture, TemplateImagesTakeTheTextColour) {
+TEST(TrayPicture, TemplatesTakeTheGlyphColourOfTheTone) {
     uiApplication();
     StatusButton button;
     button.image = StatusImage::gauge(1, std::nullopt);
-    const QImage picture = trayPicture(button, 22, QColor(10, 200, 30));
-    EXPECT_EQ(picture.size(), QSize(22, 22));
-    EXPECT_GT(coveredPixels(picture, picture.rect(), QColor(10, 200, 30)), 40);
-    EXPECT_EQ(coveredPixels(picture, picture.rect(), QColor(Qt::black)), 0);
+    for (const PanelTone tone : {PanelTone::light, PanelTone::dark}) {
+        const QImage picture = trayPicture(button, 22, tone);
+        EXPECT_EQ(picture.size(), QSize(22, 22));
+        EXPECT_GT(coveredPixels(picture, picture.rect(), TrayColors::glyph(tone)), 40);
+    }
 }
 
-TEST(TrayPicture, ColouredImagesKeepTheirColour) {
-    uiApplication();
+// Every style the tray can show, as the model makes it.
+struct Shown {
+    QString name;
     StatusButton button;
-    button.image = StatusImage::gauge(1, StatusColors::red);
-    const QImage picture = trayPicture(button, 22, QColor(Qt::white));
-    EXPECT_GT(coveredPixels(picture, picture.rect(), StatusColors::red), 40);
+};
+
+std::vector<Shown> everyStyle(std::optional<QColor> color) {
+    std::vector<Shown> shown;
+    auto fans = [&](const QString& name, MenuBarStyle style) {
+        StatusButton button;
+        updateStatusItem(button, style, color, 0.62, 3, 2345);
+        shown.push_back({name, button});
+    };
+    fans(QStringLiteral("gauge"), style(true, MenuBarValue::gauge, false));
+    fans(QStringLiteral("speed+icon"), style(true, MenuBarValue::rpm, false));
+    fans(QStringLiteral("speed+icon+unit"), style(true, MenuBarValue::rpm, true));
+    fans(QStringLiteral("speed"), style(false, MenuBarValue::rpm, false));
+    fans(QStringLiteral("speed+unit"), style(false, MenuBarValue::rpm, true));
+    fans(QStringLiteral("level+icon"), style(true, MenuBarValue::level, false));
+    fans(QStringLiteral("level"), style(false, MenuBarValue::level, false));
+    fans(QStringLiteral("icon"), style(true, MenuBarValue::none, false));
+    for (const bool icon : {true, false}) {
+        StatusButton button;
+        updateFanlessStatusItem(button, style(icon, MenuBarValue::gauge, false), color, 43.2);
+        shown.push_back(
+            {icon ? QStringLiteral("fanless+icon") : QStringLiteral("fanless"), button});
+    }
+    return shown;
+}
+
+constexpr int traySides[] = {16, 22, 24, 32};
+
+struct Panel {
+    QColor background;
+    PanelTone drawnFor;
+};
+
+// Light and dark panels as desktops paint them, with the tone the icon is drawn for: the
+// desktop's unknown tone on both, and each choice on its own.
+const Panel panels[] = {
+    {QColor(0, 0, 0), PanelTone::unknown},       {QColor(43, 43, 43), PanelTone::unknown},
+    {QColor(255, 255, 255), PanelTone::unknown}, {QColor(214, 214, 214), PanelTone::unknown},
+    {QColor(0, 0, 0), PanelTone::dark},          {QColor(255, 255, 255), PanelTone::light}};
+
+QImage onPanel(const QImage& picture, const QColor& background) {
+    QImage out(picture.size(), QImage::Format_RGB32);
+    out.fill(background);
+    QPainter(&out).drawImage(0, 0, picture);
+    return out;
+}
+
+// Of the pixels that differ from the panel at all, those that stand out at 3:1 or more.
+struct Legibility {
+    int drawn = 0;
+    int legible = 0;
+};
+
+Legibility legibility(const QImage& shown, const QColor& background) {
+    Legibility result;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            const double contrast = TrayColors::contrast(shown.pixelColor(x, y), background);
+            result.drawn += contrast > 1.05;
+            result.legible += contrast >= 3;
+        }
+    }
+    return result;
+}
+
+// The contact sheet: one row per style and heat, one column per panel and size, each picture
+// zoomed four times. Written to $TARNWICK_TRAY_SHEET when set.
+TEST(TrayPicture, EveryStyleStandsOutOnEveryPanelAtEverySize) {
+    uiApplication();
+    constexpr int zoom = 4;
+    constexpr int cell = 32 * zoom + 8;
+    const std::optional<QColor> heats[] = {std::nullopt, StatusColors::yellow, StatusColors::red};
+    const int rows = static_cast<int>(everyStyle(std::nullopt).size()) * 3;
+    QImage sheet(cell * 4 * static_cast<int>(std::size(panels)), cell * rows, QImage::Format_RGB32);
+    sheet.fill(QColor(128, 128, 128));
+    QPainter painter(&sheet);
+    int row = 0;
+    for (const std::optional<QColor>& heat : heats) {
+        for (const Shown& shown : everyStyle(heat)) {
+            for (std::size_t p = 0; p < std::size(panels); ++p) {
+                for (std::size_t s = 0; s < std::size(traySides); ++s) {
+                    const int side = traySides[s];
+                    const QImage picture = trayPicture(shown.button, side, panels[p].drawnFor);
+                    const QImage seen = onPanel(picture, panels[p].background);
+                    const int column = static_cast<int>(p * std::size(traySides) + s);
+                    painter.fillRect(column * cell, row * cell, cell, cell, panels[p].background);
+                    painter.drawImage(
+                        QRect(column * cell + 4, row * cell + 4, side * zoom, side * zoom), seen);
+                    // Strokes of at least a pixel's width at full contrast; anti-aliased edges
+                    // and the faint parts of bars and ring do not count.
+                    const Legibility seenAs = legibility(seen, panels[p].background);
+                    EXPECT_GE(seenAs.legible, side * 4 / 3)
+                        << shown.name.toStdString() << " at " << side << " px on "
+                        << panels[p].background.name().toStdString();
+                    if (std::getenv("TARNWICK_TRAY_STATS") != nullptr) {
+                        std::printf("%s %d %s %d/%d\n", shown.name.toUtf8().constData(), side,
+                                    panels[p].background.name().toUtf8().constData(),
+                                    seenAs.legible, seenAs.drawn);
+                    }
+                }
+            }
+            ++row;
+        }
+    }
+    painter.end();
+    if (const QString path = qEnvironmentVariable("TARNWICK_TRAY_SHEET"); !path.isEmpty()) {
+        EXPECT_TRUE(sheet.save(path));
+    }
+}
+
+// Pixels that differ between two renderings: what the changed part covers.
+QImage changed(const QImage& a, const QImage& b) {
+    QImage mask(a.size(), QImage::Format_Mono);
+    mask.fill(0);
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+            const int d = std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) +
+                          std::abs(p.blue() - q.blue()) + std::abs(p.alpha() - q.alpha());
+            if (d > 24) mask.setPixel(x, y, 1);
+        }
+    }
+    return mask;
+}
+
+TEST(TrayPicture, DigitsNeverTouchTheGlyph) {
+    uiApplication();
+    const QColor blue(0, 90, 255), green(0, 160, 60);
+    const std::vector<Shown> red = everyStyle(StatusColors::red);
+    const std::vector<Shown> recoloured = everyStyle(blue);
+    for (std::size_t i = 0; i < red.size(); ++i) {
+        for (const int side : traySides) {
+            for (const PanelTone tone : {PanelTone::light, PanelTone::unknown}) {
+                // The title's pixels change with its colour, the image's with the image's.
+                StatusButton a = red[i].button, b = red[i].button;
+                b.titleColor = blue;
+                const QImage text = changed(trayPicture(a, side, tone), trayPicture(b, side, tone));
+                StatusButton c = recoloured[i].button;
+                a.titleColor = c.titleColor = green;
+                const QImage glyph =
+                    changed(trayPicture(a, side, tone), trayPicture(c, side, tone));
+                int both = 0;
+                for (int y = 0; y < side; ++y) {
+                    for (int x = 0; x < side; ++x) {
+                        both += text.pixelIndex(x, y) & glyph.pixelIndex(x, y);
+                    }
+                }
+                EXPECT_EQ(both, 0) << red[i].name.toStdString() << " at " << side;
+            }
+        }
+    }
+}
+
+TEST(TrayPicture, WarningColoursKeepTheirHueAndReachThreeToOne) {
+    for (const QColor warning : {StatusColors::yellow, StatusColors::red}) {
+        for (const PanelTone tone : {PanelTone::light, PanelTone::dark, PanelTone::unknown}) {
+            const QColor shown = TrayColors::legible(warning, tone);
+            EXPECT_NEAR(shown.hslHueF(), warning.hslHueF(), 0.01);
+            const double onWhite = TrayColors::contrast(shown, Qt::white);
+            const double onBlack = TrayColors::contrast(shown, Qt::black);
+            EXPECT_TRUE(tone == PanelTone::dark || onWhite >= 3) << onWhite;
+            EXPECT_TRUE(tone == PanelTone::light || onBlack >= 3) << onBlack;
+        }
+    }
 }
 
 struct FitCase {
@@ -230,10 +393,8 @@ TEST_P(TrayTitleFit, TitleGoesIntoTheIconWhereItFits) {
     // The title changes the picture exactly when it fits.
     StatusButton untitled = button;
     untitled.title.clear();
-    const QImage picture = trayPicture(button, c.side, QColor(Qt::black));
-    EXPECT_EQ(picture != trayPicture(untitled, c.side, QColor(Qt::black)), c.fits);
-    EXPECT_GT(coveredPixels(picture, picture.rect(), QColor(Qt::black)), 0);
-    EXPECT_TRUE(trayToolTip(button).contains(c.title.trimmed()));
+    const QImage picture = trayPicture(button, c.side, PanelTone::light);
+    EXPECT_EQ(picture != trayPicture(untitled, c.side, PanelTone::light), c.fits);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -245,12 +406,14 @@ INSTANTIATE_TEST_SUITE_P(
                       FitCase{"NoTitle", true, "", 22, false}),
     CaseName());
 
-TEST(TrayToolTip, CarriesTheTitle) {
+TEST(TrayToolTip, CarriesTheChipAndTheFansWhateverTheStyle) {
+    EXPECT_EQ(statusFigures(71.6, {2345, 1204}),
+              QStringLiteral("chip 72 °C · fans 2350 rpm, 1200 rpm"));
+    EXPECT_EQ(statusFigures(std::nullopt, {}), QStringLiteral("chip –"));
     StatusButton button;
-    button.title = QStringLiteral(" 2350 rpm");
-    EXPECT_EQ(trayToolTip(button), QStringLiteral("tarnwick · 2350 rpm"));
-    button.title.clear();
     EXPECT_EQ(trayToolTip(button), QStringLiteral("tarnwick"));
+    button.figures = statusFigures(43.2, {});
+    EXPECT_EQ(trayToolTip(button), QStringLiteral("tarnwick\nchip 43 °C"));
 }
 
 }  // namespace

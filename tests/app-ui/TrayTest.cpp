@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <xcb/xcb.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -69,6 +73,12 @@ class TrayOnX : public ::testing::Test {
     }
 
     void startHost() {
+        if (!hostCommand_.empty()) {
+            host_ = std::make_unique<e2e::Child>(hostCommand_,
+                                                 std::vector<std::string>{"DISPLAY=" + display_},
+                                                 scratch_.path() / "host.log");
+            return;
+        }
         host_ = std::make_unique<e2e::Child>(std::vector<std::string>{hostPath.string()},
                                              std::vector<std::string>{"DISPLAY=" + display_},
                                              scratch_.path() / "host.log");
@@ -137,6 +147,7 @@ class TrayOnX : public ::testing::Test {
     }
 
     bool delayHost_ = false;
+    std::vector<std::string> hostCommand_;  // a real tray host instead of the fake one
     support::TempDir scratch_{"tarnwick-tray"};
     std::string display_;
     std::filesystem::path socket_;
@@ -263,5 +274,115 @@ TEST_F(NoTray, PopUpKeepsItsPlaceWhenItsContentChanges) {
                 atY < after.y + after.height)
         << "the pointer is outside the panel at " << after.x << "," << after.y;
 }
+
+// The WCAG contrast ratio of two colours given as 0xRRGGBB.
+double contrast(uint32_t a, uint32_t b) {
+    auto luminance = [](uint32_t rgb) {
+        double sum = 0;
+        const double weights[] = {0.2126, 0.7152, 0.0722};
+        for (int i = 0; i < 3; ++i) {
+            const double c = ((rgb >> (16 - 8 * i)) & 0xff) / 255.0;
+            sum += weights[i] * (c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+        }
+        return sum + 0.05;
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return std::max(la, lb) / std::min(la, lb);
+}
+
+// The screen's pixels in a rectangle, as 0xRRGGBB; empty when the grab fails.
+std::vector<uint32_t> grab(const std::string& display, int x, int y, int width, int height) {
+    std::vector<uint32_t> pixels;
+    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+    if (xcb_connection_has_error(connection) == 0) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        xcb_get_image_reply_t* image = xcb_get_image_reply(
+            connection,
+            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, static_cast<int16_t>(x),
+                          static_cast<int16_t>(y), static_cast<uint16_t>(width),
+                          static_cast<uint16_t>(height), ~0u),
+            nullptr);
+        if (image != nullptr && xcb_get_image_data_length(image) == width * height * 4) {
+            const uint8_t* data = xcb_get_image_data(image);
+            for (int i = 0; i < width * height; ++i) {
+                pixels.push_back(static_cast<uint32_t>(data[4 * i + 2] << 16 |
+                                                       data[4 * i + 1] << 8 | data[4 * i]));
+            }
+        }
+        std::free(image);
+    }
+    xcb_disconnect(connection);
+    return pixels;
+}
+
+// A real XEmbed tray from the distribution: tint2 with a dark or a light panel.
+class Tint2Tray : public TrayOnX, public ::testing::WithParamInterface<uint32_t> {
+  protected:
+    void SetUp() override {
+        if (!onPath("tint2")) GTEST_SKIP() << "tint2 is not installed (scripts/setup installs it)";
+        char colour[8];
+        std::snprintf(colour, sizeof colour, "#%06x", GetParam());
+        const std::filesystem::path config = scratch_.path() / "tint2rc";
+        std::ofstream(config) << "rounded = 0\nborder_width = 0\nbackground_color = " << colour
+                              << " 100\nborder_color = #000000 0\npanel_items = S\n"
+                                 "panel_size = 200 30\npanel_position = top right horizontal\n"
+                                 "panel_background_id = 1\nstrut_policy = none\n"
+                                 "systray_padding = 4 4 4\nsystray_icon_size = 22\n";
+        hostCommand_ = {"/usr/bin/tint2", "-c", config.string()};
+        TrayOnX::SetUp();
+    }
+
+    // The tray icon's window as the tray placed it.
+    std::optional<WindowState> icon() const {
+        std::istringstream ids(x("xdotool search --onlyvisible --class '^tarnwick$'"));
+        for (std::string id; ids >> id;) {
+            const std::string info = x("xwininfo -id " + id);
+            std::smatch m;
+            if (std::regex_search(info, m,
+                                  std::regex("Absolute upper-left X:\\s+(\\d+)[\\s\\S]*"
+                                             "Absolute upper-left Y:\\s+(\\d+)[\\s\\S]*"
+                                             "Width:\\s+(\\d+)[\\s\\S]*Height:\\s+(\\d+)")) &&
+                std::stoi(m[3]) <= 64 && std::stoi(m[3]) > 8) {
+                return WindowState{
+                    true,           false, std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]),
+                    std::stoi(m[4])};
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+TEST_P(Tint2Tray, IconStandsOutOnThePanelAndOffersItsMenu) {
+    startApp();
+    std::optional<WindowState> docked;
+    ASSERT_TRUE(e2e::eventually([&] { return (docked = icon()).has_value(); }, 60s))
+        << e2e::readText(scratch_.path() / "app.log") << hostLog();
+    std::this_thread::sleep_for(1s);  // painted
+    const std::vector<uint32_t> pixels =
+        grab(display_, docked->x, docked->y, docked->width, docked->height);
+    ASSERT_EQ(pixels.size(), static_cast<size_t>(docked->width * docked->height));
+    int legible = 0;
+    double best = 1;
+    for (const uint32_t pixel : pixels) {
+        const double c = contrast(pixel, GetParam());
+        legible += c >= 3;
+        best = std::max(best, c);
+    }
+    std::printf("tint2 panel #%06x: %d of %zu icon pixels at 3:1 or more, highest %.1f:1\n",
+                GetParam(), legible, pixels.size(), best);
+    EXPECT_GE(legible, docked->width * 4 / 3);
+
+    // A right click opens the icon's menu, a window of its own.
+    const auto windows = [&] { return x("xdotool search --onlyvisible --class '^tarnwick$'"); };
+    const std::string before = windows();
+    x("xdotool mousemove " + std::to_string(docked->x + docked->width / 2) + " " +
+      std::to_string(docked->y + docked->height / 2) + " click 3");
+    EXPECT_TRUE(e2e::eventually([&] { return windows() != before; }, 5s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Panels, Tint2Tray, ::testing::Values(0x1e1e1eu, 0xeeeeeeu),
+                         [](const ::testing::TestParamInfo<uint32_t>& panel) {
+                             return panel.param < 0x800000 ? "Dark" : "Light";
+                         });
 
 }  // namespace

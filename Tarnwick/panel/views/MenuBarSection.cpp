@@ -110,7 +110,9 @@ MenuBarSection::MenuBarSection(Model& model, bool expanded, QWidget* parent)
       showUnit_(checkBox(QStringLiteral("show “rpm” after the number"), fanVariant_)),
       colorize_(checkBox(QStringLiteral("turn yellow / red when hot"), fanVariant_)),
       fanlessShowIcon_(checkBox(QStringLiteral("show icon"), fanlessVariant_)),
-      fanlessColorize_(checkBox(QStringLiteral("turn yellow / red when hot"), fanlessVariant_)) {
+      fanlessColorize_(checkBox(QStringLiteral("turn yellow / red when hot"), fanlessVariant_)),
+      appearance_(new SegmentedControl(
+          {QStringLiteral("auto"), QStringLiteral("light"), QStringLiteral("dark")}, content_)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -122,6 +124,13 @@ MenuBarSection::MenuBarSection(Model& model, bool expanded, QWidget* parent)
     contentLayout->setSpacing(0);
     contentLayout->addWidget(fanVariant_);
     contentLayout->addWidget(fanlessVariant_);
+    auto* tray = new QHBoxLayout;
+    tray->setContentsMargins(0, 8, 0, 0);
+    tray->addWidget(new Text(QStringLiteral("tray background"), Theme::TextStyle::body,
+                             Tone::primary, content_));
+    tray->addStretch(1);
+    tray->addWidget(appearance_);
+    contentLayout->addLayout(tray);
 
     auto* fans = new QVBoxLayout(fanVariant_);
     fans->setContentsMargins(0, 0, 0, 0);
@@ -133,6 +142,10 @@ MenuBarSection::MenuBarSection(Model& model, bool expanded, QWidget* parent)
     show->addStretch(1);
     show->addWidget(value_);
     fans->addLayout(show);
+    // The tray's square has no room for the unit beside the fan.
+    showUnit_->setToolTip(QStringLiteral(
+        "in the tray the unit shows under the number when the icon is off; the tooltip always "
+        "has it"));
     fans->addWidget(showUnit_);
     fans->addWidget(colorize_);
     auto* fanNote = new Text(QStringLiteral("speed shows the faster fan, gauge fills the ring "
@@ -173,6 +186,11 @@ MenuBarSection::MenuBarSection(Model& model, bool expanded, QWidget* parent)
         const MenuBarValue value = allMenuBarValues[static_cast<std::size_t>(index)];
         edit([value](MenuBarStyle& s) { s.value = value; });
     });
+    connect(appearance_, &SegmentedControl::activated, this, [edit](int index) {
+        if (index < 0 || index >= static_cast<int>(allTrayAppearances.size())) return;
+        const TrayAppearance appearance = allTrayAppearances[static_cast<std::size_t>(index)];
+        edit([appearance](MenuBarStyle& s) { s.appearance = appearance; });
+    });
     applyExpanded();
     sync();
 }
@@ -209,4 +227,8 @@ void MenuBarSection::sync() {
 
     setCheckedQuietly(fanlessShowIcon_, style.showIcon);
     setCheckedQuietly(fanlessColorize_, style.colorize);
+    for (std::size_t i = 0; i < allTrayAppearances.size(); ++i) {
+        if (allTrayAppearances[i] == style.appearance)
+            appearance_->setSelected(static_cast<int>(i));
+    }
 }

@@ -33,6 +33,8 @@ class MenuBarSection : public QWidget {
     QCheckBox* colorize() const { return colorize_; }
     QCheckBox* fanlessShowIcon() const { return fanlessShowIcon_; }
     QCheckBox* fanlessColorize() const { return fanlessColorize_; }
+    // Which tray background the icon is drawn for; offered with and without fans.
+    SegmentedControl* appearancePicker() const { return appearance_; }
 
   private:
     void applyExpanded();
@@ -49,4 +51,5 @@ class MenuBarSection : public QWidget {
     QCheckBox* colorize_;
     QCheckBox* fanlessShowIcon_;
     QCheckBox* fanlessColorize_;
+    SegmentedControl* appearance_;
 };

@@ -1,0 +1,50 @@
+#pragma once
+
+// How dark the panel under the tray icon is, and the colours that stay legible on it. The
+// application's own palette says nothing about the panel, so the tone comes from the user's
+// choice or from what the desktop publishes; where neither says, the icon is drawn to stand out
+// on light and dark panels alike.
+
+#include <QColor>
+#include <QString>
+#include <QStringView>
+#include <array>
+#include <optional>
+
+// The user's choice, stored with the other menu-bar settings.
+enum class TrayAppearance { automatic, light, dark };
+
+inline constexpr std::array<TrayAppearance, 3> allTrayAppearances{
+    TrayAppearance::automatic, TrayAppearance::light, TrayAppearance::dark};
+
+// "automatic", "light", "dark": the stored text form.
+QString textForm(TrayAppearance appearance);
+// The appearance whose text form is exactly `text`; absent for anything else.
+std::optional<TrayAppearance> trayAppearanceFromText(QStringView text);
+
+// The panel as far as it is known: `unknown` means drawn for both.
+enum class PanelTone { light, dark, unknown };
+
+namespace TrayColors {
+
+// The tone of the desktop's panel: dark where the desktop says so (its colour-scheme setting,
+// a dark GTK theme, or a desktop whose top bar is always dark); unknown otherwise, because a
+// light application theme often sits beside a dark panel. Never blocks for long.
+PanelTone desktopTone();
+
+// The user's choice resolved: `automatic` takes `desktop` (what desktopTone() said).
+PanelTone resolve(TrayAppearance appearance, PanelTone desktop);
+
+// WCAG contrast ratio of two opaque colours, 1 to 21.
+double contrast(const QColor& a, const QColor& b);
+
+// The colour of template glyphs and uncoloured text on a panel of `tone`.
+QColor glyph(PanelTone tone);
+// The outline drawn around everything on a panel of unknown tone; absent when the tone is known.
+std::optional<QColor> halo(PanelTone tone);
+
+// `color` with its hue and saturation kept and its lightness moved as little as needed to
+// reach 3:1 against every panel `tone` may mean (white and black for `unknown`).
+QColor legible(const QColor& color, PanelTone tone);
+
+}  // namespace TrayColors
