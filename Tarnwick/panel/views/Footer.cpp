@@ -104,32 +104,36 @@ QList<Footer::Entry> Footer::entries() {
         return [this, script] { model_.runPrivileged(script); };
     };
     QList<Entry> list;
-    list.append({QStringLiteral("about tarnwick"), true, [this] {
+    list.append({QStringLiteral("about tarnwick"), true,
+                 [this] {
                      // The about window takes the focus, which the panel would lose anyway.
                      if (QWidget* panel = window();
                          panel != this && panel->windowType() == Qt::Popup) {
                          panel->close();
                      }
                      AboutWindow::show();
-                 }});
+                 },
+                 std::nullopt});
     list.append(Entry{});
     if (installed && hasFans) {
-        list.append(
-            {QStringLiteral("reinstall fan control…"), idle, run(QStringLiteral("install.sh"))});
+        list.append({QStringLiteral("reinstall fan control…"), idle,
+                     run(QStringLiteral("install.sh")), std::nullopt});
     }
     if (installed) {
-        list.append(
-            {QStringLiteral("uninstall fan control…"), idle, run(QStringLiteral("uninstall.sh"))});
+        list.append({QStringLiteral("uninstall fan control…"), idle,
+                     run(QStringLiteral("uninstall.sh")), std::nullopt});
     }
     if (!installed && hasFans && !model_.fanControlBlocked()) {
-        list.append(
-            {QStringLiteral("install fan control…"), idle, run(QStringLiteral("install.sh"))});
+        list.append({QStringLiteral("install fan control…"), idle,
+                     run(QStringLiteral("install.sh")), std::nullopt});
     }
-    list.append({QStringLiteral("copy diagnostics"), true, [this] {
+    list.append({QStringLiteral("copy diagnostics"), true,
+                 [this] {
                      copyDiagnostics(model_);
                      copied_->show();
                      copiedTimer_.start();
-                 }});
+                 },
+                 std::nullopt});
     list.append(Entry{});
     struct Toggle {
         const char* text;
@@ -151,7 +155,8 @@ QList<Footer::Entry> Footer::entries() {
                      model_.alerts().*field});
     }
     list.append(Entry{});
-    list.append({QStringLiteral("quit tarnwick"), true, [] { QCoreApplication::quit(); }});
+    list.append(
+        {QStringLiteral("quit tarnwick"), true, [] { QCoreApplication::quit(); }, std::nullopt});
     return list;
 }
 
@@ -193,5 +198,6 @@ void Footer::copyDiagnostics(const Model& model) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     // With the final line break, byte for byte what "tarnwick --diagnostics" prints.
-    clipboard->setText(QString::fromStdString(Diagnostics::report(model.sensors()) + "\n"));
+    clipboard->setText(QString::fromStdString(
+        Diagnostics::printable(Diagnostics::report(model.sensors())) + "\n"));
 }
