@@ -47,14 +47,15 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
     fansBox->setContentsMargins(padding, 0, padding, 0);
     fansBox->setSpacing(spacing);
     fansBox->addWidget(fans_);
-    fansBox->addWidget(history_);
-    divider(fansBox);
     layout->addLayout(fansBox);
 
     middle_->setAutoFillBackground(false);
     auto* middle = new QVBoxLayout(middle_);
     middle->setContentsMargins(padding, 0, padding, 0);
     middle->setSpacing(spacing);
+    // The chart sits under the fans but scrolls with the rest, so a small screen keeps the fans.
+    middle->addWidget(history_);
+    divider(middle);
     middle->addWidget(controls_);
     batteryDivider_ = divider(middle);
     middle->addWidget(battery_);
@@ -63,6 +64,7 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
     divider(middle);
     middle->addWidget(menuBar_);
     scroll_->setWidget(middle_);
+    middle_->installEventFilter(this);
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -161,4 +163,10 @@ bool PopoverView::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::LayoutRequest) emit contentResized();
     return handled;
+}
+
+bool PopoverView::eventFilter(QObject* watched, QEvent* event) {
+    // The scrolling middle changes its own size without the panel's layout seeing it.
+    if (watched == middle_ && event->type() == QEvent::LayoutRequest) emit contentResized();
+    return QWidget::eventFilter(watched, event);
 }

@@ -63,6 +63,7 @@ class PopoverView : public QWidget {
   protected:
     void resizeEvent(QResizeEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void scheduleSync(bool animated);

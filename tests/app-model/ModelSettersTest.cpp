@@ -152,9 +152,10 @@ TEST_F(Setters, RefreshRunsOnUpdateOnceAndAnnouncesEveryAssignment) {
     model.refresh();
     EXPECT_EQ(updates, 1);
     EXPECT_EQ(refreshed, 1);
-    // readings, fans, power, status, installed, outdated: announced even though nothing changed.
-    EXPECT_EQ(announced, 6);
-    EXPECT_EQ(changedCount, 6);
+    // readings, fans, fan control blocked, power, status, installed, outdated: announced even
+    // though nothing changed.
+    EXPECT_EQ(announced, 7);
+    EXPECT_EQ(changedCount, 7);
 }
 
 TEST_F(Setters, FansAnimateOnlyWhenAskedAndChanged) {

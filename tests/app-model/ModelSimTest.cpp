@@ -309,7 +309,18 @@ TEST_F(EndToEnd, ModelAgreesWithDaemonAndSimulator) {
     };
     EXPECT_TRUE(waitFor(allManual, 5000));
     ASSERT_TRUE(during.has_value());
-    model.refresh();
+    // The daemon publishes the fans it read at the start of its pass, before its own writes: the
+    // model sees them in manual from the next pass on.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            model.refresh();
+            return !model.fans().empty() &&
+                   std::all_of(model.fans().begin(), model.fans().end(),
+                               [](const Fan& fan) { return fan.mode == 1; });
+        },
+        5000));
+    during = simState();
+    ASSERT_TRUE(during.has_value());
     ASSERT_EQ(model.fans().size(), during->at("fans").size());
     for (size_t i = 0; i < model.fans().size(); ++i) {
         EXPECT_EQ(model.fans()[i].mode, 1);

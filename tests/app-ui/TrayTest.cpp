@@ -255,7 +255,8 @@ TEST_F(NoTray, PanelBecomesAnOrdinaryWindowThatStays) {
 // the pointer it keeps its place instead of following the pointer, which would leave the pointer
 // outside and the pop-up exposed to closing on the next focus change.
 TEST_F(NoTray, PopUpKeepsItsPlaceWhenItsContentChanges) {
-    x("xdotool mousemove 640 300");
+    // High enough on the screen that the expanded panel still fits below the pointer.
+    x("xdotool mousemove 640 40");
     startApp({"--show-panel"}, 60000);
     ASSERT_TRUE(e2e::eventually([&] { return panelOpen(); }, 30s))
         << e2e::readText(scratch_.path() / "app.log");

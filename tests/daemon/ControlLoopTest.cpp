@@ -525,10 +525,10 @@ TEST_F(ControlLoopTest, PauseWithoutWakeEndsAfterAMinuteAwake) {
     EXPECT_FALSE(loop.sleeping());
     EXPECT_TRUE(loop.manual()) << "manual mode asks for the fans again";
     EXPECT_EQ(logLines(),
-              (std::vector<std::string>{"tarnwickd: manual (manual, want 2500, macOS 2500)",
+              (std::vector<std::string>{"tarnwickd: manual (manual, want 2500, firmware 2500)",
                                         "tarnwickd: paused for sleep",
                                         "tarnwickd: no wake within 60 s, starting afresh",
-                                        "tarnwickd: manual (manual, want 2500, macOS 2500)"}));
+                                        "tarnwickd: manual (manual, want 2500, firmware 2500)"}));
 }
 
 TEST_F(ControlLoopTest, SecondWriterIsAssertedAgainTwiceThenLeftAlone) {
@@ -561,11 +561,11 @@ TEST_F(ControlLoopTest, SecondWriterIsAssertedAgainTwiceThenLeftAlone) {
     passes(1);
     EXPECT_TRUE(loop.manual()) << "manual mode asks for the fans again";
     EXPECT_EQ(logLines(), (std::vector<std::string>{
-                              "tarnwickd: manual (manual, want 2500, macOS 2500)",
+                              "tarnwickd: manual (manual, want 2500, firmware 2500)",
                               "tarnwickd: overridden (fan 1 set to 2000 rpm), asserting again",
                               "tarnwickd: overridden (fan 1 set to 2000 rpm), asserting again",
                               "tarnwickd: overridden (fan 1 set to 2000 rpm), stepping back",
-                              "tarnwickd: manual (manual, want 2500, macOS 2500)"}));
+                              "tarnwickd: manual (manual, want 2500, firmware 2500)"}));
 }
 
 TEST_F(ControlLoopTest, OneOverrideAssertedAgainIsForgottenAfterAMinute) {
