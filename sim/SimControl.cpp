@@ -29,6 +29,31 @@ std::string readKeyList(const json& list, const char* name, std::set<std::string
     return {};
 }
 
+// {"absent": ["coretemp"], "moves": 1}: devices not registered, and how often all have moved.
+std::string readHwmon(const json& value, SimControl& control) {
+    if (!value.is_object()) return "\"hwmon\" must be an object";
+    control.hwmonAbsent.clear();
+    control.hwmonMoves = 0;
+    for (const auto& [member, item] : value.items()) {
+        if (member == "absent") {
+            if (!item.is_array()) return "\"hwmon\".\"absent\" must be a list of chip names";
+            for (const json& chip : item) {
+                if (!chip.is_string()) return "\"hwmon\".\"absent\" holds something not a name";
+                control.hwmonAbsent.insert(chip.get<std::string>());
+            }
+        } else if (member == "moves") {
+            double moves = 0;
+            if (!number(item, 0, 1000, moves) || moves != std::floor(moves)) {
+                return "\"hwmon\".\"moves\" must be a whole number from 0 to 1000";
+            }
+            control.hwmonMoves = static_cast<int>(moves);
+        } else {
+            return "\"hwmon\" has an unknown member \"" + member + "\"";
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 SimControl SimControl::defaults(const SimProfile& profile) {
@@ -121,6 +146,10 @@ SimControl::Parsed SimControl::parse(std::string_view text, const SimControl& de
                             "\"take\": \"" + fan + "\" must map a fan number 0-9 to rpm"};
                 }
                 control.takes[fan[0] - '0'] = v;
+            }
+        } else if (name == "hwmon") {
+            if (std::string problem = readHwmon(value, control); !problem.empty()) {
+                return {std::nullopt, problem};
             }
         } else {
             return {std::nullopt, "unknown member \"" + name + "\""};

@@ -30,7 +30,9 @@ struct SimControl {
     double latencyMs = 0;  // time each SMC key read takes through the driver's files
     // Seconds the machine sleeps for; a sleep starts whenever this changes to a positive value.
     double sleep = 0;
-    std::map<int, double> takes;  // fan index -> rpm a second writer holds the fan at
+    std::map<int, double> takes;        // fan index -> rpm a second writer holds the fan at
+    std::set<std::string> hwmonAbsent;  // hwmon chips whose devices are not registered
+    int hwmonMoves = 0;  // each change re-registers every hwmon device under a new number
 
     static constexpr double kMaxLatencyMs = 1000;
 

@@ -369,6 +369,11 @@ std::string SimMachine::checkControl(const SimControl& control) const {
                                        [&](const FanKeys& fan) { return fan.index == index; });
         if (!found) return "\"take\": no fan " + std::to_string(index);
     }
+    for (const std::string& name : control.hwmonAbsent) {
+        const bool found = std::any_of(profile_.hwmon.begin(), profile_.hwmon.end(),
+                                       [&](const SimHwmonChip& chip) { return chip.name == name; });
+        if (!found) return "\"hwmon\": no chip \"" + name + "\"";
+    }
     return {};
 }
 

@@ -186,7 +186,13 @@ Problem readKey(const json& entry, SimKey& key) {
 
 Problem readHwmon(const json& entry, SimHwmonChip& chip) {
     if (!entry.is_object()) return "must be an object";
-    if (Problem p = onlyMembers(entry, {"name", "sensors"}); !p.empty()) return p;
+    if (Problem p = onlyMembers(entry, {"name", "sensors", "appearsAfter"}); !p.empty()) return p;
+    if (const auto late = entry.find("appearsAfter"); late != entry.end()) {
+        if (!late->is_number() || *late < 0 || *late > 3600) {
+            return "\"appearsAfter\" must be a number of seconds from 0 to 3600";
+        }
+        chip.appearsAfter = late->get<double>();
+    }
     if (Problem p = readText(entry, "name", chip.name, true); !p.empty()) return p;
     if (chip.name.empty() || !safeLine(chip.name)) return "\"name\" must be one short line";
     const auto sensors = entry.find("sensors");

@@ -42,6 +42,8 @@ struct SimHwmonSensor {
 struct SimHwmonChip {
     std::string name;
     std::vector<SimHwmonSensor> sensors;
+    // Seconds after start before the device registers, as a driver that udev loads late.
+    double appearsAfter = 0;
 };
 
 struct SimBattery {

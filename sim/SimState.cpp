@@ -37,6 +37,7 @@ json controlJson(const SimControl& control) {
             {"latencyMs", control.latencyMs},
             {"fail", {{"read", failRead}, {"write", failWrite}, {"io", control.faults.io}}},
             {"sleep", control.sleep},
+            {"hwmon", {{"absent", control.hwmonAbsent}, {"moves", control.hwmonMoves}}},
             {"take", takes}};
 }
 

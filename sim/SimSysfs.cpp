@@ -68,6 +68,37 @@ bool SimSysfs::published(const SimHwmonChip& chip) const {
     return !driverPublishes_ || chip.name != "macsmc_hwmon";
 }
 
+std::optional<size_t> SimSysfs::registration(const SimMachine& machine, size_t index) const {
+    const SimHwmonChip& chip = machine.profile().hwmon[index];
+    if (!published(chip) || machine.time() < chip.appearsAfter ||
+        machine.control().hwmonAbsent.contains(chip.name)) {
+        return std::nullopt;
+    }
+    // Numbers after a move skip the one the driver layout's own device holds (the chip count).
+    const size_t moves = static_cast<size_t>(machine.control().hwmonMoves);
+    return index + moves * (machine.profile().hwmon.size() + 1);
+}
+
+bool SimSysfs::reregister(const SimMachine& machine, size_t index, std::string& error) {
+    const std::optional<size_t> wanted = registration(machine, index);
+    if (wanted == registered_[index]) return true;
+    if (registered_[index] && !clear(hwmonFolder(root_, *registered_[index]), error)) return false;
+    registered_[index].reset();
+    if (!wanted) return true;
+    const SimHwmonChip& chip = machine.profile().hwmon[index];
+    const std::filesystem::path folder = hwmonFolder(root_, *wanted);
+    if (!makeFolder(folder, error) || !SimFile::replace(folder / "name", chip.name + "\n", error)) {
+        return false;
+    }
+    for (size_t s = 0; s < chip.sensors.size(); ++s) {
+        if (chip.sensors[s].label.empty()) continue;
+        const std::string file = "temp" + std::to_string(s + 1) + "_label";
+        if (!SimFile::replace(folder / file, chip.sensors[s].label + "\n", error)) return false;
+    }
+    registered_[index] = wanted;
+    return true;
+}
+
 bool SimSysfs::prepare(const SimMachine& machine, std::string& error) {
     const SimProfile& profile = machine.profile();
     // A driver folder left by a run in another layout would be found once the socket is gone.
@@ -96,20 +127,7 @@ bool SimSysfs::prepare(const SimMachine& machine, std::string& error) {
             return false;
         }
     }
-    for (size_t chip = 0; chip < profile.hwmon.size(); ++chip) {
-        if (!published(profile.hwmon[chip])) continue;
-        const std::filesystem::path folder = hwmonFolder(root_, chip);
-        if (!makeFolder(folder, error) ||
-            !SimFile::replace(folder / "name", profile.hwmon[chip].name + "\n", error)) {
-            return false;
-        }
-        const auto& sensors = profile.hwmon[chip].sensors;
-        for (size_t s = 0; s < sensors.size(); ++s) {
-            if (sensors[s].label.empty()) continue;
-            const std::string file = "temp" + std::to_string(s + 1) + "_label";
-            if (!SimFile::replace(folder / file, sensors[s].label + "\n", error)) return false;
-        }
-    }
+    registered_.assign(profile.hwmon.size(), std::nullopt);
     if (profile.battery) {
         const std::filesystem::path battery =
             root_ / "sys/class/power_supply" / profile.battery->name;
@@ -131,13 +149,13 @@ bool SimSysfs::update(const SimMachine& machine, std::string& error) {
     const std::vector<SimHidReading> readings = machine.hid();
     size_t next = 0;
     for (size_t chip = 0; chip < profile.hwmon.size(); ++chip) {
-        const std::filesystem::path folder = hwmonFolder(root_, chip);
-        if (!published(profile.hwmon[chip])) {
-            next += profile.hwmon[chip].sensors.size();
-            continue;
-        }
-        for (size_t s = 0; s < profile.hwmon[chip].sensors.size(); ++s, ++next) {
-            const SimHidReading& reading = readings[next];
+        const size_t first = next;
+        next += profile.hwmon[chip].sensors.size();
+        if (!reregister(machine, chip, error)) return false;
+        if (!registered_[chip]) continue;
+        const std::filesystem::path folder = hwmonFolder(root_, *registered_[chip]);
+        for (size_t s = first; s < next; ++s) {
+            const SimHidReading& reading = readings[s];
             const std::string file = "temp" + std::to_string(reading.number) + "_input";
             const std::string text =
                 std::to_string(millidegrees(reading.value, reading.pinned)) + "\n";

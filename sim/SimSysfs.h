@@ -2,10 +2,14 @@
 
 // Publishes the simulated machine where the Linux readers look: hwmon temperature inputs, the
 // battery and charger under power_supply, /proc/cpuinfo and, for Apple-silicon machines, the
-// device-tree model. Every file is replaced atomically.
+// device-tree model. Every file is replaced atomically. An hwmon device registers once its chip's
+// `appearsAfter` has passed and unless the control holds it absent; each change of the control's
+// `moves` registers every device again under a new number, as a reloaded driver does.
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/SimMachine.h"
 
@@ -35,7 +39,12 @@ class SimSysfs {
 
   private:
     bool published(const SimHwmonChip& chip) const;
+    // The hwmon number chip `index` is registered under now, absent while it is not.
+    std::optional<size_t> registration(const SimMachine& machine, size_t index) const;
+    // Registers, moves or removes chip `index`'s device as `registration` says.
+    bool reregister(const SimMachine& machine, size_t index, std::string& error);
 
     std::filesystem::path root_;
     bool driverPublishes_;
+    std::vector<std::optional<size_t>> registered_;  // by chip: the hwmon number in use
 };

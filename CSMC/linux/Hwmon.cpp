@@ -105,6 +105,37 @@ std::vector<Service> services(const std::filesystem::path& root) {
     return out;
 }
 
+std::string layout(const std::filesystem::path& root) {
+    std::vector<std::string> folders;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(root / "sys/class/hwmon", error);
+    if (error) return {};
+    for (const auto& entry : entries) {
+        const std::string name = entry.path().filename().string();
+        if (!numbered(name, "hwmon", "")) continue;
+        std::size_t count = 0;
+        std::filesystem::directory_iterator files(entry.path(), error);
+        for (; !error && files != std::filesystem::directory_iterator(); files.increment(error)) {
+            ++count;
+        }
+        folders.push_back(name + ":" + std::to_string(count));
+    }
+    std::sort(folders.begin(), folders.end());
+    std::string out;
+    for (const std::string& folder : folders) out.append(folder).append(" ");
+    return out;
+}
+
+bool hasEveryRole(const std::vector<Service>& services) {
+    const auto has = [&](std::string_view word) {
+        return std::any_of(services.begin(), services.end(), [word](const Service& s) {
+            return s.product.find(word) != std::string::npos;
+        });
+    };
+    // Apple silicon names its cluster sensors "pACC"/"eACC" instead of "CPU".
+    return (has("CPU") || has("ACC")) && has("tdie") && has("NAND");
+}
+
 std::string productName(std::string_view chip, std::string_view label) {
     std::string base;
     base.append(chip).append(" ").append(label);

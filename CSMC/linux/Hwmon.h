@@ -24,6 +24,14 @@ struct Service {
 // class folder cannot be listed.
 std::vector<Service> services(const std::filesystem::path& root);
 
+// What a later look compares to tell whether devices came, went or grew inputs: every hwmon<M>
+// folder's name and the number of its entries. Lists folders only; reads no attribute.
+std::string layout(const std::filesystem::path& root);
+
+// Whether `services` include every role a Mac's drivers publish once loaded: the chip ("CPU", or
+// "ACC" on Apple silicon), its die ("tdie") and the SSD ("NAND").
+bool hasEveryRole(const std::vector<Service>& services);
+
 // The product name for a chip and label: role words first, then "<chip> <label>".
 std::string productName(std::string_view chip, std::string_view label);
 

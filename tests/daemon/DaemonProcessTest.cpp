@@ -444,6 +444,27 @@ TEST_F(DaemonProcessTest, FanlessMachineReportsNoFans) {
     EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
 }
 
+// udev may register a sensor's device after the daemon starts, or again under another number.
+TEST_F(DaemonProcessTest, HwmonDevicesThatRegisterLateOrMoveAreRead) {
+    startSim();
+    setControl(R"({"hwmon":{"absent":["macsmc_hwmon"]}})");
+    auto daemon = startDaemon();
+    const auto die = [&] {
+        const json m =
+            json::parse(readText(root / "run/tarnwick/measurements.json"), nullptr, false);
+        return m.is_object() && m["readings"].contains("die");
+    };
+    ASSERT_TRUE(eventually([&] { return status().has_value(); }, 10s)) << readText(daemonLog);
+    EXPECT_FALSE(die());
+    setControl(R"({"hwmon":{"moves":1}})");
+    EXPECT_TRUE(eventually(die, 8s)) << readText(daemonLog);
+    setControl(R"({"hwmon":{"moves":2}})");
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_TRUE(die());
+    daemon->signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
+}
+
 TEST_F(DaemonProcessTest, TellsTheServiceManagerReadyThenWatchdog) {
     startSim();
     const std::string socketPath = (scratch.path() / "notify").string();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -121,21 +122,33 @@ TEST(HidTemperatures, RespectsMaxAndWritesNothingForZero) {
     EXPECT_EQ(slots.values[2], -1);
 }
 
-TEST(HidTemperatures, ServiceListIsKeptUntilReset) {
+TEST(HidTemperatures, ServiceListIsKeptAndLookedForAgainWhileARoleIsMissing) {
     SensorRoot root;
     Slots slots;
     EXPECT_EQ(slots.fill(8), 0);  // nothing yet: not stored, so the next call looks again
     root.hwmon(0, "coretemp", 1, "50000", "Package id 0");
     EXPECT_EQ(slots.fill(8), 1);
 
-    root.hwmon(1, "nvme", 1, "40000", "Composite");  // appears after the lookup: not seen
+    root.hwmon(1, "nvme", 1, "40000", "Composite");  // a late device: seen once a look is due
     EXPECT_EQ(slots.fill(8), 1);
+    hid_advance_clock(2000);
+    EXPECT_EQ(slots.fill(8), 2);
     root.write("sys/class/hwmon/hwmon0/temp1_input", "70000\n");  // values are read afresh
-    EXPECT_EQ(slots.fill(8), 1);
+    EXPECT_EQ(slots.fill(8), 2);
     EXPECT_EQ(slots.values[0], 70.0);
 
-    hid_reset_services();
+    root.hwmon(2, "acpitz", 1, "30000");  // every role present: no more looks
+    hid_advance_clock(60000);
     EXPECT_EQ(slots.fill(8), 2);
+
+    // A device that re-registers under another number is found in the same call.
+    std::filesystem::remove_all(root.path() / "sys/class/hwmon/hwmon1");
+    root.hwmon(7, "nvme", 1, "40000", "Composite");
+    ASSERT_EQ(slots.fill(8), 3);
+    EXPECT_EQ(slots.name(2), "NAND nvme Composite");
+
+    hid_reset_services();
+    EXPECT_EQ(slots.fill(8), 3);
 }
 
 }  // namespace

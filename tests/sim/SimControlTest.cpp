@@ -73,6 +73,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Malformed{"FailUnknown", R"({"fail": {"reads": []}})", "\"reads\""},
                       Malformed{"SleepNegative", R"({"sleep": -1})", "\"sleep\""},
                       Malformed{"TakeFanName", R"({"take": {"F1": 3000}})", "\"take\": \"F1\""},
+                      Malformed{"HwmonMovesFraction", R"({"hwmon": {"moves": 1.5}})", "\"moves\""},
+                      Malformed{"HwmonAbsentText", R"({"hwmon": {"absent": "nvme"}})",
+                                "\"absent\""},
                       Malformed{"Misspelt", R"({"laod": 1})", "unknown member \"laod\""}),
     [](const auto& c) { return std::string(c.param.name); });
 

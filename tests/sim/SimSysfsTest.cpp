@@ -118,6 +118,15 @@ TEST(SimSysfs, UpdateFollowsChargerBatteryAndHidPins) {
     ASSERT_TRUE(sysfs.update(machine, error));
     EXPECT_EQ(support::readText(root.path() / "sys/class/hwmon/hwmon2/temp1_input"), "70000\n")
         << "a pinned value is published exactly";
+
+    // A device held absent goes; a move registers the others again past the old numbers.
+    control.hwmonAbsent = {"nvme"};
+    control.hwmonMoves = 1;
+    ASSERT_EQ(machine.setControl(control), "");
+    ASSERT_TRUE(sysfs.update(machine, error));
+    std::vector<unsigned long> numbers;
+    for (const Hwmon::Service& s : Hwmon::services(root.path())) numbers.push_back(s.hwmon);
+    EXPECT_EQ(numbers, (std::vector<unsigned long>{5, 5, 5, 5, 5, 6, 6, 8}));
 }
 
 TEST(SimSysfs, PrepareReplacesWhatAnEarlierProfileLeft) {
