@@ -98,6 +98,11 @@ bool smc_coarse_temperatures() {
     return transport != nullptr && transport->coarseTemperatures();
 }
 
+bool smc_slow_bus() {
+    const SmcTransport* transport = openTransport().get();
+    return transport != nullptr && transport->slowBus();
+}
+
 void smc_set_transport_factory(std::function<SmcOpenResult()> factory) {
     transportFactory() = std::move(factory);
     g_conn = 0;

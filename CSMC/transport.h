@@ -39,10 +39,16 @@ class SmcTransport {
     // True when temperatures come through a source that rounds them to coarse steps (whole
     // quarter degrees), so that a whole value is no sign of a placeholder.
     virtual bool coarseTemperatures() const { return false; }
+    // True when every exchange goes through a driver known to take milliseconds per key, whatever
+    // the last exchanges took.
+    virtual bool slowBus() const { return false; }
 };
 
 // Whether the open transport's temperatures are coarse (false when none is open).
 bool smc_coarse_temperatures();
+
+// Whether the open transport is slow by nature (false when none is open).
+bool smc_slow_bus();
 
 // Result of looking for an SMC: no service (-1 from smc_open), a service that failed to open
 // (its non-zero status), or an open transport.

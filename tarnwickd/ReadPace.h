@@ -16,9 +16,9 @@ class ReadPace {
     static constexpr std::chrono::seconds displayPeriod{10};
 
     // Takes the exchanges of the previous pass and the time they took, then tells whether the
-    // pass starting at `now` reads everything.
+    // pass starting at `now` reads everything. A bus `known` to be slow is slow whatever it took.
     bool complete(std::chrono::steady_clock::time_point now, uint64_t exchanges,
-                  std::chrono::nanoseconds spent);
+                  std::chrono::nanoseconds spent, bool known = false);
 
     bool slow() const { return slow_; }
 

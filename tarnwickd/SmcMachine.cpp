@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "CSMC/smc.h"
+#include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Sensors/Fans.h"
 #include "FanCore/Sensors/Power.h"
@@ -13,9 +14,9 @@ SmcMachine::SmcMachine(std::chrono::milliseconds discoveryPause) : sensors_(disc
 // A pass starts with its readings, so the traffic since the last call is the previous pass's.
 Readings SmcMachine::readings() {
     const smc_traffic traffic = smc_traffic_so_far();
-    complete_ =
-        pace_.complete(std::chrono::steady_clock::now(), traffic.exchanges - exchangesBefore_,
-                       std::chrono::nanoseconds(traffic.nanoseconds - nanosecondsBefore_));
+    complete_ = pace_.complete(
+        std::chrono::steady_clock::now(), traffic.exchanges - exchangesBefore_,
+        std::chrono::nanoseconds(traffic.nanoseconds - nanosecondsBefore_), smc_slow_bus());
     exchangesBefore_ = traffic.exchanges;
     nanosecondsBefore_ = traffic.nanoseconds;
     if (complete_) return sensors_.read(Sensors::Scope::everything);

@@ -1,6 +1,7 @@
 #include "CSMC/linux/AppleSmcTransport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,6 +47,12 @@ uint32_t parseCode(std::string_view text) {
 }
 
 std::optional<long long> parseInteger(std::string_view text) {
+    // key_at_index is written in place: a shorter number leaves the end of a longer one behind
+    // its line feed where the file is a plain one.
+    if (const size_t end = text.find('\n');
+        end != std::string_view::npos && end + 1 < text.size()) {
+        text = text.substr(0, end + 1);
+    }
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     long long value = 0;
@@ -90,7 +97,33 @@ std::optional<std::string> AppleSmcTransport::readAttribute(const std::string& n
     return files_.read(dir_ / name);
 }
 
+AppleSmcTransport::~AppleSmcTransport() {
+    if (indexFd_ >= 0) ::close(indexFd_);
+}
+
+bool AppleSmcTransport::selectIndex(uint32_t index) {
+    return writeAttribute("key_at_index", std::to_string(index) + "\n");
+}
+
+bool AppleSmcTransport::writeKept(std::string_view text) {
+    // Kept open: an attribute takes every write whole, from wherever it is written. A file
+    // replaced since (the simulated Mac starting again) is opened afresh.
+    struct stat info {};
+    if (indexFd_ >= 0 && (::fstat(indexFd_, &info) != 0 || info.st_nlink == 0)) {
+        ::close(indexFd_);
+        indexFd_ = -1;
+    }
+    if (indexFd_ < 0) indexFd_ = ::open((dir_ / "key_at_index").c_str(), O_RDWR | O_CLOEXEC);
+    if (indexFd_ < 0) return false;
+    ssize_t n;
+    do {
+        n = ::pwrite(indexFd_, text.data(), text.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(text.size());
+}
+
 bool AppleSmcTransport::writeAttribute(const std::string& name, std::string_view text) {
+    if (name == "key_at_index") return writeKept(text);
     const int fd = ::open((dir_ / name).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) return false;
     // A driver file takes its value in one write; a partial store would be a different value.
@@ -143,10 +176,6 @@ void AppleSmcTransport::addKey(Key key) {
 const AppleSmcTransport::Key* AppleSmcTransport::find(uint32_t code) const {
     const auto it = byCode_.find(code);
     return it == byCode_.end() ? nullptr : &keys_[it->second];
-}
-
-bool AppleSmcTransport::selectIndex(uint32_t index) {
-    return writeAttribute("key_at_index", std::to_string(index));
 }
 
 bool AppleSmcTransport::stillSelected(uint32_t index) {

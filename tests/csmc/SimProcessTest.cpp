@@ -174,4 +174,38 @@ TEST(SimAppleSmcFiles, QuarterDegreeKeysAreKeptAndConstantOnesDroppedLater) {
     smc_set_transport_factory([] { return SmcOpenResult{-1, nullptr}; });
 }
 
+// As root the daemon selects every key through key_at_index, written in place before each read:
+// a short index after a long one must still select the key it names, however many keys are listed.
+TEST(SimAppleSmcFiles, IndexedReadsSelectShortIndicesAfterLongOnes) {
+    if (!fs::exists(kSimProgram)) GTEST_SKIP() << kSimProgram << " is not built";
+    support::TempDir root("applesmc-indexed");
+    std::string keys = R"({"key": "FNum", "type": "ui8 ", "value": 1})";
+    for (int k = 0; k < 120; ++k) {
+        keys += R"(, {"key": "T)" + std::to_string(100 + k) + R"(", "type": "sp78", "value": )" +
+                std::to_string(20 + k % 50) + "}";
+    }
+    support::writeText(root.path() / "profile.json",
+                       R"({"brand": "Intel(R) Core(TM) i5", "arch": "x86_64", "layout": "applesmc",
+                           "keys": [)" +
+                           keys + "]}");
+    support::Child sim({kSimProgram.string(), "--root", root.path().string(), "--profile",
+                        (root.path() / "profile.json").string(), "--tick-ms", "50"},
+                       {}, {.output = "/dev/null", .errors = {}});
+    ASSERT_TRUE(
+        eventually([&] { return fs::exists(root.path() / "run/tarnwick-sim/state.json"); }, 20s));
+    const fs::path driver = root.path() / "sys/devices/platform/applesmc.768";
+    smc_set_transport_factory([driver] {
+        auto transport =
+            std::make_unique<AppleSmcTransport>(driver, AppleSmcTransport::Access::indexed);
+        const int32_t status = transport->open();
+        return SmcOpenResult{status, status == 0 ? std::move(transport) : nullptr};
+    });
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(SMC::readDouble("T219"), 39.0);  // listed last: a three-digit index
+        EXPECT_EQ(SMC::readDouble("FNum"), 1.0);   // listed first: one digit
+        EXPECT_EQ(SMC::readDouble("T105"), 25.0);
+    }
+    smc_set_transport_factory([] { return SmcOpenResult{-1, nullptr}; });
+}
+
 }  // namespace

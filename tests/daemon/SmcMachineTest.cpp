@@ -178,7 +178,8 @@ TEST(ReadPace, ASlowBusReadsEverythingOnlyEveryDisplayPeriod) {
     EXPECT_FALSE(pace.complete(start + 6s, 2, 0ns));  // too few exchanges to judge the bus
     EXPECT_FALSE(pace.complete(start + 10s, 14, 112ms));
     EXPECT_TRUE(pace.complete(start + 12s, 14, 112ms));
-    EXPECT_TRUE(pace.complete(start + 14s, 40, 40ms));  // 1 ms per exchange: fast again
+    EXPECT_TRUE(pace.complete(start + 14s, 40, 40ms));        // 1 ms per exchange: fast again
+    EXPECT_FALSE(pace.complete(start + 16s, 40, 4ms, true));  // a driver known to be slow
 }
 
 TEST(SmcMachineNoFans, FanlessMachineReportsNoFans) {
