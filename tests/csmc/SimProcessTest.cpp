@@ -145,6 +145,15 @@ TEST_F(SimProcessTest, AStoppedSimulatorCostsATimeoutNotAHang) {
     EXPECT_EQ(SMC::readDouble("FNum"), 2.0);
 }
 
+// The SMC module's exchanges go through the driver's files in `driver`.
+void useDriver(const fs::path& driver, AppleSmcTransport::Access access) {
+    smc_set_transport_factory([driver, access] {
+        auto transport = std::make_unique<AppleSmcTransport>(driver, access);
+        const int32_t status = transport->open();
+        return SmcOpenResult{status, status == 0 ? std::move(transport) : nullptr};
+    });
+}
+
 // The unprivileged path through the driver's files sees whole quarter degrees: a steady key that
 // reads a whole degree at both discovery reads is kept, and one that never moves is found out.
 TEST(SimAppleSmcFiles, QuarterDegreeKeysAreKeptAndConstantOnesDroppedLater) {
@@ -158,12 +167,7 @@ TEST(SimAppleSmcFiles, QuarterDegreeKeysAreKeptAndConstantOnesDroppedLater) {
     ASSERT_TRUE(
         eventually([&] { return fs::exists(root.path() / "run/tarnwick-sim/state.json"); }, 20s));
     const fs::path driver = root.path() / "sys/devices/platform/applesmc.768";
-    smc_set_transport_factory([driver] {
-        auto transport =
-            std::make_unique<AppleSmcTransport>(driver, AppleSmcTransport::Access::readOnly);
-        const int32_t status = transport->open();
-        return SmcOpenResult{status, status == 0 ? std::move(transport) : nullptr};
-    });
+    useDriver(driver, AppleSmcTransport::Access::readOnly);
     EXPECT_FALSE(Sensors::keepCandidate(90, 90)) << "the rule for the SMC's own bytes";
     const Sensors sensors(10ms);
     const auto& cpu = sensors.groups.at("cpu");
@@ -194,12 +198,7 @@ TEST(SimAppleSmcFiles, IndexedReadsSelectShortIndicesAfterLongOnes) {
     ASSERT_TRUE(
         eventually([&] { return fs::exists(root.path() / "run/tarnwick-sim/state.json"); }, 20s));
     const fs::path driver = root.path() / "sys/devices/platform/applesmc.768";
-    smc_set_transport_factory([driver] {
-        auto transport =
-            std::make_unique<AppleSmcTransport>(driver, AppleSmcTransport::Access::indexed);
-        const int32_t status = transport->open();
-        return SmcOpenResult{status, status == 0 ? std::move(transport) : nullptr};
-    });
+    useDriver(driver, AppleSmcTransport::Access::indexed);
     for (int round = 0; round < 2; ++round) {
         EXPECT_EQ(SMC::readDouble("T219"), 39.0);  // listed last: a three-digit index
         EXPECT_EQ(SMC::readDouble("FNum"), 1.0);   // listed first: one digit
