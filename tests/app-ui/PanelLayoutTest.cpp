@@ -227,6 +227,10 @@ TEST(FanRows, AnimateOnlyWhenAsked) {
     EXPECT_DOUBLE_EQ(bar->target(), 0.25);
     EXPECT_GT(bar->value(), 0.25);  // still on its way
     ASSERT_TRUE(waitFor([&] { return bar->value() == 0.25; }, 2000));
+
+    panel.model.setFans({makeFan(0, 1004, 0, 4000)}, /*animated=*/true);  // under half a pixel
+    panel.settle();
+    EXPECT_DOUBLE_EQ(bar->value(), 0.251);
 }
 
 struct InstallCase {

@@ -3,6 +3,7 @@
 #include <QEasingCurve>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 
 #include "Tarnwick/model/Model.h"
 #include "Tarnwick/widgets/Theme.h"
@@ -18,9 +19,14 @@ FanBar::FanBar(double value, QWidget* parent) : QWidget(parent), shown_(value), 
     setFixedHeight(barHeight);
     animation_.setDuration(Model::fanAnimationMs);
     animation_.setEasingCurve(QEasingCurve::OutCubic);
+    // An animation frame that moves the fill by less than half a pixel is not drawn: a panel
+    // left open would otherwise repaint every bar for the whole animation at every refresh.
     connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
         shown_ = v.toDouble();
-        update();
+        if (std::abs(fillWidth(shown_, width()) - drawnFill_) >= 0.5) update();
+    });
+    connect(&animation_, &QVariantAnimation::finished, this, [this] {
+        if (fillWidth(shown_, width()) != drawnFill_) update();
     });
 }
 
@@ -34,13 +40,16 @@ void FanBar::setValue(double value, bool animated) {
     }
     target_ = value;
     animation_.stop();
-    if (animated && isVisible()) {
+    // A speed that moves the fill by less than half a pixel (a fan's few rpm of jitter) is taken
+    // without an animation.
+    const bool visible = std::abs(fillWidth(value, width()) - fillWidth(shown_, width())) >= 0.5;
+    if (animated && visible && isVisible()) {
         animation_.setStartValue(shown_);
         animation_.setEndValue(value);
         animation_.start();
     } else {
         shown_ = value;
-        update();
+        if (visible || !animated) update();
     }
 }
 
@@ -58,6 +67,7 @@ void FanBar::paintEvent(QPaintEvent*) {
     painter.setBrush(Theme::faint(palette(), 0.1));
     painter.drawRoundedRect(track, radius, radius);
     const double fill = fillWidth(shown_, track.width());
+    drawnFill_ = fill;
     if (fill > 0) {
         painter.setBrush(Theme::accent(palette()));
         painter.drawRoundedRect(QRectF(track.left(), track.top(), fill, track.height()), radius,

@@ -32,6 +32,7 @@ class FanBar : public QWidget {
   private:
     double shown_;
     double target_;
+    double drawnFill_ = -1;  // the fill width of the last paint
     QVariantAnimation animation_;
 };
 
