@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "CSMC/Utf8.h"
@@ -44,15 +45,13 @@ Clock::duration g_clockOffset{};  // test seam
 
 Clock::time_point now() { return Clock::now() + g_clockOffset; }
 
-// Lists the services afresh; false when there are none (folders still being populated by a driver
-// loading or the simulated Mac starting), which is not stored so that the next call looks again.
-bool list(const std::filesystem::path& root, Clock::time_point at) {
-    std::string layout = Hwmon::layout(root);
+// Lists the services afresh under `layout`, the folders as they are now; false when there are none
+// (folders still being populated by a driver loading or the simulated Mac starting), which is not
+// stored so that the next call looks again.
+bool list(const std::filesystem::path& root, Clock::time_point at, std::string layout) {
     auto services = Hwmon::services(root);
     if (services.empty()) return false;
-    const bool fresh = !g_found;
-    if (fresh) g_found.emplace();
-    if (fresh) g_found->first = at;
+    if (!g_found) g_found.emplace().first = at;
     g_found->last = at;
     g_found->complete = Hwmon::hasEveryRole(services);
     g_found->services = std::move(services);
@@ -70,7 +69,9 @@ void lookForLateDevices(const std::filesystem::path& root) {
     const auto interval = at - g_found->first < kEarlyLooks ? kEarlyInterval : kLateInterval;
     if (at - g_found->last < interval) return;
     g_found->last = at;
-    if (Hwmon::layout(root) != g_found->layout) list(root, at);
+    if (std::string layout = Hwmon::layout(root); layout != g_found->layout) {
+        list(root, at, std::move(layout));
+    }
 }
 
 // Fills the slots from the kept services; `vanished` tells whether an input's file is gone.
@@ -105,7 +106,7 @@ int32_t fill(char* names, double* values, int32_t max, bool& vanished) {
 int32_t hid_temperatures(char* names, double* values, int32_t max) {
     const std::filesystem::path root = SandboxRoot::root();
     if (!g_found) {
-        if (!list(root, now())) return 0;
+        if (!list(root, now(), Hwmon::layout(root))) return 0;
     } else {
         lookForLateDevices(root);
     }
@@ -118,7 +119,7 @@ int32_t hid_temperatures(char* names, double* values, int32_t max) {
     const Clock::time_point at = now();
     if (!vanished || at - g_found->last < kEarlyInterval) return filled;
     g_found->last = at;
-    if (!list(root, at)) return filled;
+    if (!list(root, at, Hwmon::layout(root))) return filled;
     vanished = false;
     return fill(names, values, max, vanished);
 }

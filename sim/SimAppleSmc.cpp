@@ -36,8 +36,7 @@ std::string trimmedNumber(std::string_view text) {
 
 std::optional<long long> parseInteger(std::string_view text) {
     // A client writing key_at_index in place leaves the end of a longer number behind its line.
-    if (const size_t end = text.find('\n'); end != std::string_view::npos)
-        text = text.substr(0, end);
+    text = text.substr(0, text.find('\n'));
     const std::string trimmed = trimmedNumber(text);
     long long value = 0;
     const auto [end, code] =

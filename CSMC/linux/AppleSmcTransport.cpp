@@ -49,10 +49,7 @@ uint32_t parseCode(std::string_view text) {
 std::optional<long long> parseInteger(std::string_view text) {
     // key_at_index is written in place: a shorter number leaves the end of a longer one behind
     // its line feed where the file is a plain one.
-    if (const size_t end = text.find('\n');
-        end != std::string_view::npos && end + 1 < text.size()) {
-        text = text.substr(0, end + 1);
-    }
+    text = text.substr(0, text.find('\n'));
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     long long value = 0;
