@@ -20,6 +20,7 @@
 #include "daemon/ProcessSupport.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
+#include "support/Xvfb.h"
 
 namespace {
 
@@ -34,36 +35,20 @@ class XServer : public ::testing::Environment {
         if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) {
             GTEST_SKIP() << "Xvfb is not installed";
         }
-        const int first = 300 + static_cast<int>(::getpid() % 400) * 2;
-        std::string display;
-        for (int n = first; n < first + 100 && display.empty(); ++n) {
-            if (!std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
-                !std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
-                display = ":" + std::to_string(n);
-                socket_ = "/tmp/.X11-unix/X" + std::to_string(n);
-            }
-        }
-        ASSERT_FALSE(display.empty());
-        server_ = std::make_unique<e2e::Child>(
-            std::vector<std::string>{"/usr/bin/Xvfb", display, "-screen", "0", "1366x768x24",
-                                     "-nolisten", "tcp"},
-            std::vector<std::string>{}, scratch_.path() / "xvfb.log");
-        ASSERT_TRUE(e2e::eventually([&] { return std::filesystem::exists(socket_); }, 10s));
+        server_ = std::make_unique<support::Xvfb>(scratch_.path(), "1366x768x24");
+        const std::string& display = server_->display();
+        ASSERT_FALSE(display.empty()) << e2e::readText(scratch_.path() / "xvfb.log");
         ::setenv("DISPLAY", display.c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
         ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
         uiApplication();
     }
 
-    void TearDown() override {
-        if (server_) server_->signal(SIGTERM);
-        if (server_) server_->wait(5s);
-    }
+    void TearDown() override { server_.reset(); }
 
   private:
     support::TempDir scratch_{"tarnwick-xvfb"};
-    std::filesystem::path socket_;
-    std::unique_ptr<e2e::Child> server_;
+    std::unique_ptr<support::Xvfb> server_;
 };
 
 const auto* const xServer = ::testing::AddGlobalTestEnvironment(new XServer);

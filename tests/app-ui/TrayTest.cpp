@@ -14,6 +14,7 @@
 
 #include "daemon/ProcessSupport.h"
 #include "support/TempDir.h"
+#include "support/Xvfb.h"
 
 namespace {
 
@@ -52,22 +53,9 @@ class TrayOnX : public ::testing::Test {
         for (const char* tool : {"Xvfb", "xdotool", "xwininfo"}) {
             if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
         }
-        // A display number nobody uses; tests running side by side start from different ones.
-        const int first = 200 + static_cast<int>(::getpid() % 500) * 2;
-        for (int n = first; n < first + 100; ++n) {
-            if (!std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
-                !std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
-                display_ = ":" + std::to_string(n);
-                socket_ = "/tmp/.X11-unix/X" + std::to_string(n);
-                break;
-            }
-        }
-        ASSERT_FALSE(display_.empty());
-        server_ = std::make_unique<e2e::Child>(
-            std::vector<std::string>{"/usr/bin/Xvfb", display_, "-screen", "0", "1280x800x24",
-                                     "-nolisten", "tcp"},
-            std::vector<std::string>{}, scratch_.path() / "xvfb.log");
-        ASSERT_TRUE(e2e::eventually([&] { return std::filesystem::exists(socket_); }, 10s));
+        server_ = std::make_unique<support::Xvfb>(scratch_.path(), "1280x800x24");
+        display_ = server_->display();
+        ASSERT_FALSE(display_.empty()) << e2e::readText(scratch_.path() / "xvfb.log");
         if (delayHost_) return;
         startHost();
     }
@@ -90,8 +78,7 @@ class TrayOnX : public ::testing::Test {
         if (app_) app_->signal(SIGTERM);
         app_.reset();
         host_.reset();
-        if (server_) server_->signal(SIGTERM);
-        if (server_) server_->wait(5s);
+        server_.reset();
     }
 
     std::string hostLog() const { return e2e::readText(scratch_.path() / "host.log"); }
@@ -150,8 +137,7 @@ class TrayOnX : public ::testing::Test {
     std::vector<std::string> hostCommand_;  // a real tray host instead of the fake one
     support::TempDir scratch_{"tarnwick-tray"};
     std::string display_;
-    std::filesystem::path socket_;
-    std::unique_ptr<e2e::Child> server_;
+    std::unique_ptr<support::Xvfb> server_;
     std::unique_ptr<e2e::Child> host_;
     std::unique_ptr<e2e::Child> app_;
 };
