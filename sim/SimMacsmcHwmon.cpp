@@ -95,6 +95,7 @@ bool SimMacsmcHwmon::prepare(std::string& error) {
     }
     const size_t fans = machine.fans().size();
     published_.assign(fans, {});
+    seen_.assign(fans, {});
     manual_.assign(fans, false);
     writes_.clear();
 
@@ -119,6 +120,7 @@ bool SimMacsmcHwmon::prepare(std::string& error) {
 bool SimMacsmcHwmon::update(std::string& error) {
     for (size_t fan = 0; fan < published_.size(); ++fan) {
         const auto text = SysfsFile::read(dir_ / fanFile(static_cast<int>(fan), "target"), 64);
+        seen_[fan] = text.value_or(std::string());
         if (text && *text != published_[fan]) apply(static_cast<int>(fan), *text);
     }
     return publishValues(error);
@@ -185,6 +187,10 @@ bool SimMacsmcHwmon::publishValues(std::string& error) {
         // update instead of being replaced unseen.
         const std::string target = whole(state.target) + "\n";
         if (target == published_[index]) continue;
+        // A client's value that arrived since this update read the file waits for the next one
+        // instead of being replaced unseen.
+        const auto now = SysfsFile::read(dir_ / fanFile(fan, "target"), 64);
+        if (now && *now != seen_[index] && *now != published_[index]) continue;
         const bool writable = fanControl_ && machine.value(fanKey(fan, "Md")).has_value();
         if (!SimFile::replace(dir_ / fanFile(fan, "target"), target, error,
                               writable ? 0644 : 0444)) {

@@ -57,6 +57,7 @@ class SimMacsmcHwmon : public SimSmcFront {
     std::vector<std::string> temperatureKeys_;
     std::vector<std::string> labels_;
     std::vector<std::string> published_;  // per fan: the target text the driver last showed
+    std::vector<std::string> seen_;       // per fan: the target text this update found
     std::vector<bool> manual_;            // per fan: the driver's own idea of the mode
     std::deque<SimDriverWrite> writes_;
 };

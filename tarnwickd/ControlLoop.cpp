@@ -24,25 +24,37 @@ double smallerOf(double a, double b) {
     return b < a ? b : a;
 }
 
-struct Range {
-    double min;
-    double max;
-};
-
-// The speeds every fan accepts; none when there are no fans or the ranges do not overlap. Infinite
-// bounds are refused too: the curve would turn them into infinite or NaN targets.
-std::optional<Range> commonRange(const std::vector<Fan>& fans) {
+// The speeds every fan accepts, as {min, max}; none when there are no fans or the ranges do not
+// overlap. Infinite bounds are refused too: the curve would turn them into infinite or NaN targets.
+std::optional<std::pair<double, double>> commonRange(const std::vector<Fan>& fans) {
     if (fans.empty()) return std::nullopt;
-    Range range{fans.front().min, fans.front().max};
+    std::pair<double, double> range{fans.front().min, fans.front().max};
     for (const Fan& fan : fans) {
         if (std::isnan(fan.min) || std::isnan(fan.max)) return std::nullopt;
-        range.min = std::max(range.min, fan.min);
-        range.max = std::min(range.max, fan.max);
+        range.first = std::max(range.first, fan.min);
+        range.second = std::min(range.second, fan.max);
     }
-    if (!(range.min < range.max) || !std::isfinite(range.max - range.min)) return std::nullopt;
+    if (!(range.first < range.second) || !std::isfinite(range.second - range.first)) {
+        return std::nullopt;
+    }
     return range;
 }
 
+bool contains(const std::vector<int64_t>& indices, int64_t index) {
+    return std::find(indices.begin(), indices.end(), index) != indices.end();
+}
+
+// "fan 0", "fans 0 and 1", "fans 0, 1 and 2".
+std::string fansText(const std::vector<int64_t>& indices) {
+    std::string text = indices.size() == 1 ? "fan " : "fans ";
+    for (size_t i = 0; i < indices.size(); ++i) {
+        if (i > 0) text += i + 1 == indices.size() ? " and " : ", ";
+        text += std::to_string(indices[i]);
+    }
+    return text;
+}
+
+// The mean of the actual speeds; NaN when one could not be read.
 double meanActual(const std::vector<Fan>& fans) {
     double sum = 0;
     for (const Fan& fan : fans) sum += fan.actual;
@@ -74,17 +86,34 @@ ControlLoop::ControlLoop(Machine& machine, Clock& clock, std::ostream& log)
 
 void ControlLoop::logLine(const std::string& line) { log_ << line << '\n' << std::flush; }
 
-bool ControlLoop::handBack() {
+bool ControlLoop::handBack(const std::vector<int64_t>& indices, bool retry) {
     written_ = false;
-    if (machine_.setAuto()) {
+    std::vector<int64_t> stuck = machine_.handBack(indices, retry);
+    // Fans handed back earlier stay back; only these were in question.
+    for (const int64_t fan : stuck_) {
+        if (!contains(indices, fan) && !contains(stuck, fan)) stuck.push_back(fan);
+    }
+    std::sort(stuck.begin(), stuck.end());
+    stuck_ = std::move(stuck);
+    if (stuck_.empty()) {
         drive_ = Drive::system;
         return true;
     }
-    if (drive_ != Drive::handingBack) {
-        logLine("tarnwickd: a fan did not return to automatic control; keeping the safety speed");
-    }
+    if (drive_ != Drive::handingBack)
+        logLine("tarnwickd: " + stuckText() + "; keeping the safety speed");
     drive_ = Drive::handingBack;
     return false;
+}
+
+bool ControlLoop::handBackAll() { return handBack(machine_.knownFans()); }
+
+std::string ControlLoop::stuckText() const {
+    std::vector<int64_t> manual;
+    std::vector<int64_t> unknown;
+    for (const int64_t fan : stuck_)
+        (contains(unknownModes_, fan) ? unknown : manual).push_back(fan);
+    if (!manual.empty()) return fansText(manual) + " did not return to automatic control";
+    return "cannot read the mode of " + fansText(unknown);
 }
 
 Driver ControlLoop::reported(bool overridden) const {
@@ -106,42 +135,83 @@ void ControlLoop::saveStatus(Status status, bool overridden) {
     machine_.saveStatus(status);
 }
 
-void ControlLoop::pass() {
+void ControlLoop::start() {
+    // A read-only driver holds no fan of ours to hand back, and would refuse the writes.
+    if (!machine_.controlBlocked().empty()) return;
+    handBackAll();
+}
+
+bool ControlLoop::awake() {
     if (sleepingSince_) {
         if (clock_.monotonic() - *sleepingSince_ <= sleepPauseLimit) {
-            saveStatus(Status{0, manual(), manual() ? target_ : 0,
-                              std::string(Platform::baselineName), std::nullopt});
-            return;
+            saveStatus(Status{0, false, 0, std::string(Platform::baselineName), std::nullopt});
+            return false;
         }
         logLine("tarnwickd: no wake within " + wholeSecondsText(sleepPauseLimit) +
                 " s, starting afresh");
         startAfresh();
     } else if (const auto slept = missedSleep()) {
         // Firmware may have reset the fans, or kept them at a speed chosen for the old heat.
-        if (drive_ != Drive::system) handBack();
+        if (drive_ != Drive::system) handBackAll();
         logLine("tarnwickd: missed a sleep of " + wholeSecondsText(*slept) + " s, starting afresh");
         startAfresh();
     }
+    return true;
+}
 
-    const Config config = machine_.loadConfig();
+void ControlLoop::silentPass(const Readings& raw) {
+    if (!fansUnreadable_) logLine("tarnwickd: cannot read the fans; keeping the present state");
+    fansUnreadable_ = true;
+    smoother_.apply(raw);
+    saveStatus(Status{0, manual(), manual() ? target_ : 0,
+                      manual() ? "fans unreadable" : std::string(Platform::baselineName),
+                      "cannot read the fans"});
+}
+
+void ControlLoop::noteScan(const Fans::Scan& scan) {
+    if (!scan.countRead && !countUnread_) {
+        logLine("tarnwickd: cannot read the fan count; going on with the " +
+                std::to_string(scan.fans.size()) + " fans known");
+    } else if (scan.countRead && countUnread_) {
+        logLine("tarnwickd: the fan count reads again");
+    }
+    countUnread_ = !scan.countRead;
+    if (scan.unknownModes != unknownModes_) {
+        logLine(scan.unknownModes.empty()
+                    ? "tarnwickd: the fan modes read again"
+                    : "tarnwickd: cannot read the mode of " + fansText(scan.unknownModes));
+    }
+    unknownModes_ = scan.unknownModes;
+}
+
+void ControlLoop::pass() {
+    if (!awake()) return;
+
+    std::string settingsProblem;
+    const Config config = machine_.loadConfig(settingsProblem);
+    if (settingsProblem != settingsProblem_ && !settingsProblem.empty()) {
+        logLine("tarnwickd: " + settingsProblem + "; using the defaults");
+    }
+    settingsProblem_ = settingsProblem;
     const Readings raw = machine_.readings();
     const PowerState power = machine_.power();
-    const std::optional<std::vector<Fan>> fans = machine_.fans();
+    const Fans::Scan scan = machine_.fans(drive_ == Drive::daemon);
 
     // Unreadable fans tell nothing about who drives them: the state stays as it was.
-    if (!fans) {
-        if (!fansUnreadable_) logLine("tarnwickd: cannot read the fans; keeping the present state");
-        fansUnreadable_ = true;
-        smoother_.apply(raw);
-        saveStatus(Status{0, manual(), manual() ? target_ : 0,
-                          manual() ? "fans unreadable" : std::string(Platform::baselineName),
-                          "cannot read the fans"});
+    if (scan.silent) {
+        silentPass(raw);
         return;
+    }
+    noteScan(scan);
+    // Decisions about modes rest on the fans whose mode was read in this pass.
+    std::vector<Fan> judged;
+    for (const Fan& fan : scan.fans) {
+        if (!contains(scan.unknownModes, fan.index)) judged.push_back(fan);
     }
     // An SMC that went silent and came back with every fan the daemon drove in automatic mode
     // has been through a sleep (or a reset) nobody announced.
-    if (fansUnreadable_ && drive_ == Drive::daemon && !fans->empty() &&
-        std::all_of(fans->begin(), fans->end(), [](const Fan& fan) { return fan.mode == 0; })) {
+    if (fansUnreadable_ && drive_ == Drive::daemon && scan.unknownModes.empty() &&
+        std::all_of(judged.begin(), judged.end(), [](const Fan& fan) { return fan.mode == 0; })) {
         drive_ = Drive::system;
         logLine(
             "tarnwickd: the fans came back in automatic mode, as after a sleep; starting afresh");
@@ -149,128 +219,51 @@ void ControlLoop::pass() {
     }
     fansUnreadable_ = false;
     const Readings readings = smoother_.apply(raw);
-    machine_.publish(Measurements{clock_.wall(), raw, *fans, power});
+    machine_.publish(Measurements{clock_.wall(), raw, scan.fans, power});
 
-    const std::optional<Range> range = commonRange(*fans);
-    if (!range) {
-        if (drive_ != Drive::system) handBack();
+    const auto common = commonRange(scan.fans);
+    if (!common) {
+        if (drive_ != Drive::system) handBackAll();
         saveStatus(Status{0, manual(), manual() ? target_ : 0, std::string(Platform::baselineName),
-                          "No fans found"});
+                          manual() ? stuckText() : "No fans found"});
         return;
     }
+    const Range range{common->first, common->second};
 
     // A driver that refuses every write leaves nothing to decide: the firmware keeps the fans and
     // the status says how to allow control. Fans taken before it turned read-only went back
     // with the driver's reload.
     if (std::string blocked = machine_.controlBlocked(); !blocked.empty()) {
         drive_ = Drive::system;
+        stuck_.clear();
         machine_.saveStatus(
             Status{clock_.wall(), false, 0, std::string(Platform::osName), std::move(blocked)});
         return;
     }
 
-    const Demand demand = Curve::demand(config, readings, power, range->min, range->max);
+    const Demand demand = Curve::demand(config, readings, power, range.min, range.max);
     const auto now = clock_.monotonic();
+    // A chip temperature that stops arriving lives on in the smoother; the safety speed must not
+    // trust it, so it goes to full speed as soon as no chip sensor answers.
+    const std::optional<double> hottest =
+        hasChipTemperature(raw) ? readings.hottest() : std::nullopt;
+    const double safety =
+        hottest ? range.min + (range.max - range.min) * Curve::safetyFraction(*hottest) : range.max;
 
-    // Read back the last write: a fan the firmware or another program took is asserted again a
-    // few times, then left to them.
-    std::optional<std::string> overridden;
-    if (drive_ == Drive::daemon && written_) {
-        overridden = overrides_.check(*fans, target_);
-        if (overridden && overrides_.count(now) == OverrideWatch::Action::stepBack) {
-            logLine("tarnwickd: overridden (" + *overridden + "), stepping back");
-            steppedBack_ = StepBack{now, *overridden};
-            // The fans still at the daemon's speed must not stay in manual with nobody driving
-            // them. The taken fan may well read back manual, held by its new owner: that is no
-            // failed hand-back to retry, so the read-back is not judged here.
-            machine_.setAuto();
-            drive_ = Drive::system;
-        } else if (overridden) {
-            logLine("tarnwickd: overridden (" + *overridden + "), asserting again");
-        }
-    }
-    written_ = false;
-
-    const auto held =
-        std::find_if(fans->begin(), fans->end(), [](const Fan& fan) { return fan.mode != 0; });
-    if (steppedBack_ && now - steppedBack_->since > stepBackHold && held == fans->end()) {
-        steppedBack_.reset();
-    }
-
-    // Nobody else may leave a fan in manual control behind the system's back: while the system
-    // drives, a fan found in manual has no owner and goes back, unless it keeps coming back to
-    // manual, which shows it has one.
-    if (drive_ == Drive::system && held != fans->end() && !steppedBack_) {
-        if (overrides_.count(now) == OverrideWatch::Action::stepBack) {
-            const std::string what = OverrideWatch::setTo(*held);
-            logLine("tarnwickd: overridden (" + what + "), stepping back");
-            steppedBack_ = StepBack{now, what};
-        } else {
-            logLine("tarnwickd: a fan was in manual control with no owner; handing it back");
-            handBack();
-        }
-    } else if (drive_ == Drive::handingBack && handBack()) {
-        logLine("tarnwickd: back to " + std::string(Platform::baselineName));
-    }
-
-    if (drive_ == Drive::system && !steppedBack_) {
-        const double systemSpeed = meanActual(*fans);
-        const bool waiting = retryAt_ && now < *retryAt_;
-        if (!waiting &&
-            (config.manualMode || (demand.rpm > 0 && demand.rpm > systemSpeed + takeOverMargin))) {
-            drive_ = Drive::daemon;
-            retryAt_.reset();
-            overrides_.reset();
-            target_ = greaterOf(systemSpeed, range->min);
-            quietSince_.reset();
-            logLine("tarnwickd: manual (" + demand.reason + ", want " + wholeRPMText(demand.rpm) +
-                    ", " + std::string(Platform::baselineName) + " " + wholeRPMText(systemSpeed) +
-                    ")");
-        }
-    } else if (drive_ == Drive::daemon) {
-        if (config.manualMode || demand.rpm >= range->min + quietMargin) {
-            quietSince_.reset();
-        } else {
-            // Monotonic time: a wall-clock step must neither hold the fans nor release them early.
-            if (!quietSince_) quietSince_ = now;
-            if (now - *quietSince_ > quietPeriod && handBack())
-                logLine("tarnwickd: back to " + std::string(Platform::baselineName));
-        }
-    }
-
-    std::optional<std::string> error;
-    if (drive_ != Drive::system) {
-        // A chip temperature that stops arriving lives on in the smoother; the safety speed must
-        // not trust it, so it goes to full speed as soon as no chip sensor answers.
-        const std::optional<double> hottest =
-            hasChipTemperature(raw) ? readings.hottest() : std::nullopt;
-        const double safety =
-            hottest ? range->min + (range->max - range->min) * Curve::safetyFraction(*hottest)
-                    : range->max;
-        const double asked = drive_ == Drive::daemon ? demand.rpm : 0;
-        const double wanted = greaterOf(greaterOf(asked, safety), range->min);
-        target_ = !(target_ < wanted) ? greaterOf(wanted, target_ - rampDown)
-                                      : smallerOf(wanted, target_ + rampUp);
-        if (drive_ == Drive::handingBack) target_ = greaterOf(target_, safety);
-        if (machine_.setManual(target_, *fans)) {
-            failedWrites_ = 0;
-            written_ = drive_ == Drive::daemon;
-        } else {
-            error = "SMC write failed";
-            // Manual control at a speed nobody can set is worse than the system's own curve.
-            if (drive_ == Drive::daemon && ++failedWrites_ >= failedWritesLimit) {
-                failedWrites_ = 0;
-                retryAt_ = now + retryAfterFailedWrites;
-                logLine("tarnwickd: fan speed writes failed " + std::to_string(failedWritesLimit) +
-                        " passes in a row; handing the fans back to the system");
-                handBack();
-            }
-        }
-    }
+    const std::optional<std::string> overridden = checkOverride(judged, now);
+    watchFans(scan, judged, safety, now);
+    decide(config, demand, scan.fans, range, now);
+    std::optional<std::string> error = driveFans(scan, demand, range, safety, now);
     if (drive_ == Drive::handingBack) {
-        error = "a fan did not return to automatic control";
+        error = stuckText();
     } else if (drive_ == Drive::system && retryAt_ && now < *retryAt_) {
         error = "fan speed writes failed; the system drives the fans";
+    } else if (!error && !scan.unknownModes.empty()) {
+        error = "cannot read the mode of " + fansText(scan.unknownModes);
+    } else if (!error && !scan.countRead) {
+        error = "cannot read the fan count";
+    } else if (!error && !settingsProblem.empty()) {
+        error = settingsProblem + "; using the defaults";
     }
 
     Status status;
@@ -291,17 +284,158 @@ void ControlLoop::pass() {
     saveStatus(std::move(status), overridden.has_value());
 }
 
+std::optional<std::string> ControlLoop::checkOverride(const std::vector<Fan>& judged,
+                                                      std::chrono::steady_clock::time_point now) {
+    std::optional<std::string> overridden;
+    if (drive_ == Drive::daemon && written_) {
+        overridden = overrides_.check(judged, target_);
+        if (overridden && overrides_.count(now) == OverrideWatch::Action::stepBack) {
+            logLine("tarnwickd: overridden (" + *overridden + "), stepping back");
+            steppedBack_ = StepBack{now, *overridden};
+            // The fans still at the daemon's speed must not stay in manual with nobody driving
+            // them. The taken fan may well read back manual, held by its new owner: that is no
+            // failed hand-back to retry, so the read-back is not judged here.
+            machine_.handBack(machine_.knownFans());
+            drive_ = Drive::system;
+            stuck_.clear();
+        } else if (overridden) {
+            logLine("tarnwickd: overridden (" + *overridden + "), asserting again");
+        }
+    }
+    written_ = false;
+    return overridden;
+}
+
+void ControlLoop::watchFans(const Fans::Scan& scan, const std::vector<Fan>& judged, double safety,
+                            std::chrono::steady_clock::time_point now) {
+    std::vector<int64_t> held;
+    for (const Fan& fan : judged) {
+        if (fan.mode != 0) held.push_back(fan.index);
+    }
+    if (steppedBack_ && now - steppedBack_->since > stepBackHold && held.empty()) {
+        steppedBack_.reset();
+    }
+    if (drive_ == Drive::handingBack) {
+        // Only fans whose mode reads manual are written back; a fan whose mode cannot be read is
+        // left in manual at the safety speed until it can be.
+        if (handBack(stuck_, true)) {
+            logLine("tarnwickd: back to " + std::string(Platform::baselineName));
+        }
+        return;
+    }
+    if (drive_ != Drive::system || steppedBack_) return;
+
+    // Nobody else may leave a fan in manual control behind the system's back: while the system
+    // drives, a fan found in manual has no owner and goes back, unless it keeps coming back to
+    // manual, which shows it has one.
+    if (!held.empty()) {
+        if (overrides_.count(now) == OverrideWatch::Action::stepBack) {
+            const auto fan = std::find_if(judged.begin(), judged.end(),
+                                          [&](const Fan& f) { return f.index == held.front(); });
+            const std::string what = OverrideWatch::setTo(*fan);
+            logLine("tarnwickd: overridden (" + what + "), stepping back");
+            steppedBack_ = StepBack{now, what};
+        } else {
+            logLine("tarnwickd: a fan was in manual control with no owner; handing it back");
+            handBack(held);
+        }
+        return;
+    }
+
+    // Unknown is not safe: a fan whose mode cannot be read may be in anybody's manual control,
+    // so while it turns slower than the heat asks for, the daemon holds it at the safety speed.
+    std::vector<int64_t> slow;
+    for (const Fan& fan : scan.fans) {
+        if (contains(scan.unknownModes, fan.index) && safety > fan.min && !(fan.actual >= safety)) {
+            slow.push_back(fan.index);
+        }
+    }
+    if (slow.empty()) return;
+    logLine("tarnwickd: " + fansText(slow) + " below the safety speed and its mode unreadable; " +
+            "holding it at the safety speed");
+    drive_ = Drive::handingBack;
+    stuck_ = slow;
+    target_ = greaterOf(meanActual(scan.fans), 0);
+}
+
+void ControlLoop::decide(const Config& config, const Demand& demand, const std::vector<Fan>& fans,
+                         const Range& range, std::chrono::steady_clock::time_point now) {
+    if (drive_ == Drive::system && !steppedBack_) {
+        const double systemSpeed = meanActual(fans);
+        const bool waiting = retryAt_ && now < *retryAt_;
+        if (!waiting &&
+            (config.manualMode || (demand.rpm > 0 && demand.rpm > systemSpeed + takeOverMargin))) {
+            drive_ = Drive::daemon;
+            retryAt_.reset();
+            overrides_.reset();
+            target_ = greaterOf(systemSpeed, range.min);
+            quietSince_.reset();
+            logLine("tarnwickd: manual (" + demand.reason + ", want " + wholeRPMText(demand.rpm) +
+                    ", " + std::string(Platform::baselineName) + " " + wholeRPMText(systemSpeed) +
+                    ")");
+        }
+    } else if (drive_ == Drive::daemon) {
+        if (config.manualMode || demand.rpm >= range.min + quietMargin) {
+            quietSince_.reset();
+        } else {
+            // Monotonic time: a wall-clock step must neither hold the fans nor release them early.
+            if (!quietSince_) quietSince_ = now;
+            if (now - *quietSince_ > quietPeriod && handBackAll()) {
+                logLine("tarnwickd: back to " + std::string(Platform::baselineName));
+            }
+        }
+    }
+}
+
+std::optional<std::string> ControlLoop::driveFans(const Fans::Scan& scan, const Demand& demand,
+                                                  const Range& range, double safety,
+                                                  std::chrono::steady_clock::time_point now) {
+    if (drive_ == Drive::system) return std::nullopt;
+    const double asked = drive_ == Drive::daemon ? demand.rpm : 0;
+    const double wanted = greaterOf(greaterOf(asked, safety), range.min);
+    target_ = !(target_ < wanted) ? greaterOf(wanted, target_ - rampDown)
+                                  : smallerOf(wanted, target_ + rampUp);
+    if (drive_ == Drive::handingBack) target_ = greaterOf(target_, safety);
+
+    // While handing back only the fans that did not go back are held; the others stay with the
+    // system. A mode that could not be read is written again.
+    std::vector<Fan> driven;
+    for (Fan fan : scan.fans) {
+        if (drive_ == Drive::handingBack && !contains(stuck_, fan.index)) continue;
+        if (contains(scan.unknownModes, fan.index)) fan.mode = 0;
+        driven.push_back(fan);
+    }
+    if (machine_.setManual(target_, driven)) {
+        failedWrites_ = 0;
+        written_ = drive_ == Drive::daemon;
+        return std::nullopt;
+    }
+    // Manual control at a speed nobody can set is worse than the system's own curve.
+    if (drive_ == Drive::daemon && ++failedWrites_ >= failedWritesLimit) {
+        failedWrites_ = 0;
+        retryAt_ = now + retryAfterFailedWrites;
+        logLine("tarnwickd: fan speed writes failed " + std::to_string(failedWritesLimit) +
+                " passes in a row; handing the fans back to the system");
+        handBackAll();
+    }
+    return "SMC write failed";
+}
+
 void ControlLoop::sleep() {
     if (!sleepingSince_) {
-        if (drive_ != Drive::system) handBack();
+        if (drive_ != Drive::system) handBackAll();
+        // A fan left in manual must not sit at a low speed through the sleep and the wake: the
+        // passes go on holding it at the safety speed.
+        if (drive_ == Drive::handingBack) {
+            logLine("tarnwickd: " + stuckText() + "; not pausing for sleep");
+            saveStatus(Status{0, true, target_, "handing back", stuckText()});
+            return;
+        }
         sleptAt_ = clock_.sinceBoot();
         logLine("tarnwickd: paused for sleep");
     }
     sleepingSince_ = clock_.monotonic();
-    saveStatus(Status{0, manual(), manual() ? target_ : 0, std::string(Platform::baselineName),
-                      drive_ == Drive::handingBack
-                          ? std::optional<std::string>("a fan did not return to automatic control")
-                          : std::nullopt});
+    saveStatus(Status{0, false, 0, std::string(Platform::baselineName), std::nullopt});
 }
 
 void ControlLoop::wake() {
@@ -310,7 +444,7 @@ void ControlLoop::wake() {
                 " s, starting afresh");
     } else if (drive_ != Drive::system) {
         // A wake without its sleep: the firmware may have reset the fans all the same.
-        handBack();
+        handBackAll();
     }
     startAfresh();
 }
@@ -335,8 +469,8 @@ std::optional<std::chrono::nanoseconds> ControlLoop::missedSleep() {
 }
 
 bool ControlLoop::stop() {
-    const bool handed = machine_.setAuto();
-    drive_ = handed ? Drive::system : Drive::handingBack;
+    stuck_ = machine_.handBack(machine_.knownFans());
+    drive_ = stuck_.empty() ? Drive::system : Drive::handingBack;
     machine_.removeStatus();
-    return handed;
+    return stuck_.empty();
 }

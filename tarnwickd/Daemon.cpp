@@ -12,7 +12,6 @@
 #include "CSMC/deadline.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/SMC/SMC.h"
-#include "FanCore/Sensors/Fans.h"
 #include "tarnwickd/Clock.h"
 #include "tarnwickd/ControlLoop.h"
 #include "tarnwickd/InstanceLock.h"
@@ -23,12 +22,18 @@
 namespace {
 
 // The folder's own mode is set through a descriptor opened without following a link: a link
-// planted in its place must not hand a mode like 01777 to whatever it points at.
-void makeFolder(const std::filesystem::path& folder, mode_t mode) {
+// planted in its place must not hand a mode like 01777 to whatever it points at. With `replace`
+// (a folder only root may write in) anything else in its place goes and a folder is made.
+void makeFolder(const std::filesystem::path& folder, mode_t mode, bool replace = false) {
     std::error_code ignored;
     std::filesystem::create_directories(folder.parent_path(), ignored);
     ::mkdir(folder.c_str(), mode);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && replace && ::unlink(folder.c_str()) == 0 && ::mkdir(folder.c_str(), mode) == 0) {
+        std::cout << "tarnwickd: " << folder.string() << " was not a folder; replaced it\n"
+                  << std::flush;
+        fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
     if (fd < 0) {
         std::cout << "tarnwickd: " << folder.string() << " is not a folder; leaving it alone\n"
                   << std::flush;
@@ -62,23 +67,27 @@ int run() {
         return 1;
     }
     makeFolder(Paths::dir(), 01777);
-    makeFolder(Paths::statusDir(), 0755);
+    makeFolder(Paths::statusDir(), 0755, true);
     // Before any fan is written: a second daemon's start would hand the first one's fans back.
-    const InstanceLock lock(Paths::statusDir() / "tarnwickd.lock");
+    const InstanceLock lock(Paths::daemonLock());
     if (!lock.held()) {
         std::cout << "tarnwickd: " << lock.problem() << "\n" << std::flush;
         return 1;
     }
     SmcDeadline::setStop(&StopSignals::pending);
-    // A read-only driver holds no fan of ours to hand back, and would refuse the writes.
-    const std::string blocked = Fans::controlBlocked();
-    if (blocked.empty()) withDeadline(passDeadline, [] { return Fans::setAuto(); });
 
     SmcMachine machine;
     SystemClock clock;
     ControlLoop loop(machine, clock, std::cout);
-    std::cout << "tarnwickd: started, " << Fans::count() << " fans\n" << std::flush;
-    if (!blocked.empty()) std::cout << "tarnwickd: read-only, " << blocked << "\n" << std::flush;
+    // Before the sensors' discovery pause: a crashed predecessor may have left the fans slow.
+    withDeadline(passDeadline, [&] {
+        loop.start();
+        return 0;
+    });
+    std::cout << "tarnwickd: started, " << machine.knownFans().size() << " fans\n" << std::flush;
+    if (const std::string blocked = machine.controlBlocked(); !blocked.empty()) {
+        std::cout << "tarnwickd: read-only, " << blocked << "\n" << std::flush;
+    }
 
     const Notifier notifier;
     notifier.send("READY=1");

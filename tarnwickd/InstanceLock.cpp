@@ -9,10 +9,15 @@
 #include <cstring>
 
 InstanceLock::InstanceLock(const std::filesystem::path& path) {
-    // Never through a link: the folder is root's, but a planted link must not aim the lock (and
-    // the process id written into it) at another file.
-    const int fd =
-        ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    // Never through a link: the folder is root's, but a planted link, in the file's place or the
+    // folder's, must not aim the lock (and the process id written into it) at another file.
+    const int folder =
+        ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = folder < 0
+                       ? -1
+                       : ::openat(folder, path.filename().c_str(),
+                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (folder >= 0) ::close(folder);
     if (fd < 0) {
         problem_ = path.string() + ": " + std::strerror(errno);
         return;

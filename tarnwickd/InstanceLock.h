@@ -9,8 +9,9 @@
 
 class InstanceLock {
   public:
-    // Takes the lock at `path` without waiting; held() tells whether it was taken, and
-    // problem() why not (another daemon, or a file that cannot be opened safely).
+    // Takes the lock at `path` without waiting, neither the file nor its folder reached through a
+    // link; held() tells whether it was taken, and problem() why not (another daemon, or a file
+    // that cannot be opened safely).
     explicit InstanceLock(const std::filesystem::path& path);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;

@@ -1,49 +1,60 @@
 #include "tarnwickd/SmcMachine.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
 #include "CSMC/smc.h"
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
-#include "FanCore/Sensors/Fans.h"
 #include "FanCore/Sensors/Power.h"
 
-SmcMachine::SmcMachine(std::chrono::milliseconds discoveryPause) : sensors_(discoveryPause) {}
+SmcMachine::SmcMachine(std::chrono::milliseconds discoveryPause)
+    : discoveryPause_(discoveryPause), known_(Paths::knownFans()) {
+    known_.saw(Fans::count());
+}
 
 // A pass starts with its readings, so the traffic since the last call is the previous pass's.
 Readings SmcMachine::readings() {
+    if (!sensors_) sensors_.emplace(discoveryPause_);
     const smc_traffic traffic = smc_traffic_so_far();
     complete_ = pace_.complete(
         std::chrono::steady_clock::now(), traffic.exchanges - exchangesBefore_,
         std::chrono::nanoseconds(traffic.nanoseconds - nanosecondsBefore_), smc_slow_bus());
     exchangesBefore_ = traffic.exchanges;
     nanosecondsBefore_ = traffic.nanoseconds;
-    if (complete_) return sensors_.read(Sensors::Scope::everything);
-    return sensors_.read(batteryRule_ ? Sensors::Scope::chipAndBattery : Sensors::Scope::chip);
+    if (complete_) return sensors_->read(Sensors::Scope::everything);
+    return sensors_->read(batteryRule_ ? Sensors::Scope::chipAndBattery : Sensors::Scope::chip);
 }
 
 PowerState SmcMachine::power() { return Power::state(); }
 
-// Between complete passes on a slow bus the limits and targets of the last complete read stand.
-std::optional<std::vector<Fan>> SmcMachine::fans() {
-    std::optional<std::vector<Fan>> fans =
-        complete_ || fans_.empty() ? Fans::readChecked() : Fans::readSpeeds(fans_);
-    if (fans) fans_ = *fans;
-    return fans;
+// Between complete passes on a slow bus the limits of the last complete read stand; the targets
+// of driven fans never do, as the loop judges its own writes by them.
+Fans::Scan SmcMachine::fans(bool driving) {
+    Fans::Scan scan = Fans::scan(fans_, known_.count(), {.limits = complete_, .targets = driving});
+    if (!scan.silent) fans_ = scan.fans;
+    if (scan.countRead) known_.saw(static_cast<int64_t>(scan.fans.size()));
+    return scan;
 }
 
 bool SmcMachine::setManual(double rpm, const std::vector<Fan>& fans) {
     return Fans::setManual(rpm, fans);
 }
 
-bool SmcMachine::setAuto() { return Fans::setAuto(); }
+std::vector<int64_t> SmcMachine::handBack(const std::vector<int64_t>& indices, bool retry) {
+    return Fans::handBack(indices, retry);
+}
+
+std::vector<int64_t> SmcMachine::knownFans() {
+    return Fans::indices(std::max(known_.count(), static_cast<int64_t>(fans_.size())));
+}
 
 std::string SmcMachine::controlBlocked() { return Fans::controlBlocked(); }
 
 // A pass loads its settings first; they tell which temperatures its decisions need.
-Config SmcMachine::loadConfig() {
-    const Config config = Config::load();
+Config SmcMachine::loadConfig(std::string& problem) {
+    const Config config = Config::load(problem);
     batteryRule_ = config.batteryCooling;
     return config;
 }

@@ -4,36 +4,39 @@
 // status files at their fixed paths (under the sandbox root when one is set).
 
 #include <chrono>
+#include <optional>
 
 #include "FanCore/Sensors/Sensors.h"
+#include "tarnwickd/KnownFans.h"
 #include "tarnwickd/Machine.h"
 #include "tarnwickd/ReadPace.h"
 
 class SmcMachine final : public Machine {
   public:
-    // Discovers the temperature sources, blocking for `discoveryPause` (tests shorten it).
+    // Discovers the temperature sources on the first readings(), blocking for `discoveryPause`
+    // (tests shorten it), so that the fans can be handed back before that.
     explicit SmcMachine(std::chrono::milliseconds discoveryPause = std::chrono::milliseconds(300));
 
     Readings readings() override;
     PowerState power() override;
-    std::optional<std::vector<Fan>> fans() override;
+    Fans::Scan fans(bool driving) override;
     bool setManual(double rpm, const std::vector<Fan>& fans) override;
-    bool setAuto() override;
+    std::vector<int64_t> handBack(const std::vector<int64_t>& indices, bool retry) override;
+    std::vector<int64_t> knownFans() override;
     std::string controlBlocked() override;
-    Config loadConfig() override;
+    Config loadConfig(std::string& problem) override;
     void saveStatus(const Status& status) override;
     void publish(const Measurements& measurements) override;
     void removeStatus() override;
 
-    // Whether the current pass reads everything (see ReadPace).
-    bool completePass() const { return complete_; }
-
   private:
-    Sensors sensors_;
+    std::chrono::milliseconds discoveryPause_;
+    std::optional<Sensors> sensors_;
     ReadPace pace_;
+    KnownFans known_;
     uint64_t exchangesBefore_ = 0;
     uint64_t nanosecondsBefore_ = 0;
     bool complete_ = true;
     bool batteryRule_ = false;  // the settings can let the battery temperature drive the fans
-    std::vector<Fan> fans_;
+    std::vector<Fan> fans_;     // as the last scan that answered left them
 };

@@ -47,8 +47,9 @@ bool present(const std::filesystem::path& path) {
 }  // namespace
 
 MacsmcHwmonTransport::MacsmcHwmonTransport(std::filesystem::path hwmonDir,
-                                           std::filesystem::path parameter)
-    : dir_(std::move(hwmonDir)), parameter_(std::move(parameter)) {}
+                                           std::filesystem::path parameter,
+                                           std::filesystem::path root)
+    : dir_(std::move(hwmonDir)), parameter_(std::move(parameter)), root_(std::move(root)) {}
 
 std::optional<std::filesystem::path> MacsmcHwmonTransport::find(const std::filesystem::path& root) {
     std::error_code error;
@@ -68,6 +69,17 @@ int32_t MacsmcHwmonTransport::open() {
     while (fanCount_ < kMaxFans && present(dir_ / fanFile(fanCount_, "input"))) ++fanCount_;
     modes_.assign(fanCount_, 0);
     return fanCount_ == 0 ? SMC_STATUS_IO_ERROR : 0;
+}
+
+void MacsmcHwmonTransport::relocate() {
+    if (root_.empty() || present(dir_ / "name")) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastLook_ < std::chrono::seconds(1)) return;
+    lastLook_ = now;
+    const std::optional<std::filesystem::path> found = find(root_);
+    if (!found) return;
+    // The SMC kept its fans' modes through the driver's reload; only the files moved.
+    dir_ = *found;
 }
 
 int MacsmcHwmonTransport::writeAttribute(const std::string& name, std::string_view text) {
@@ -94,7 +106,8 @@ bool MacsmcHwmonTransport::targetWritable(uint32_t fan) const {
 
 std::string MacsmcHwmonTransport::writeBlocked() const {
     for (uint32_t fan = 0; fan < fanCount_; ++fan) {
-        if (targetWritable(fan)) return {};
+        // A target file that went away is a fault to report, not a driver that refuses writes.
+        if (targetWritable(fan) || !present(dir_ / fanFile(fan, "target"))) return {};
     }
     // The option only takes effect when the driver registers its files, so a "Y" here without a
     // writable target means it was set after the module loaded.
@@ -123,8 +136,11 @@ std::optional<MacsmcHwmonTransport::Key> MacsmcHwmonTransport::keyFor(uint32_t c
                                            {('M' << 8) | 'd', Field::mode, "target"}};
     for (const Suffix& suffix : kSuffixes) {
         if ((code & 0xFFFF) != suffix.text) continue;
-        // The mode exists only where the driver can switch it: beside a target file.
-        if (!present(dir_ / fanFile(fan, suffix.file))) return std::nullopt;
+        // The driver gives every fan a target file, so the target and the mode stay known when
+        // it goes: their reads fail instead of finding no key.
+        if (suffix.file != "target" && !present(dir_ / fanFile(fan, suffix.file))) {
+            return std::nullopt;
+        }
         return Key{suffix.field, fan};
     }
     return std::nullopt;
@@ -140,6 +156,7 @@ std::optional<long long> MacsmcHwmonTransport::readNumber(uint32_t fan, Field fi
 }
 
 int32_t MacsmcHwmonTransport::call(const smc_param& request, smc_param& reply) {
+    relocate();
     const std::optional<Key> key =
         request.command == SMC_CMD_KEY_AT_INDEX ? std::nullopt : keyFor(request.key);
     switch (request.command) {
@@ -174,6 +191,9 @@ int32_t MacsmcHwmonTransport::call(const smc_param& request, smc_param& reply) {
 }
 
 uint8_t MacsmcHwmonTransport::read(const Key& key, uint8_t (&bytes)[32]) const {
+    if (key.field == Field::mode && !present(dir_ / fanFile(key.fan, "target"))) {
+        return SmcResult::notReadable;
+    }
     if (key.field == Field::count || key.field == Field::mode) {
         bytes[0] = static_cast<uint8_t>(key.field == Field::count ? fanCount_ : modes_[key.fan]);
         return 0;

@@ -8,9 +8,13 @@
 // manual mode, writing 0 hands it back to the firmware. So "F<i>Md" 1 is remembered until the
 // first target write, "F<i>Md" 0 writes 0, and reading "F<i>Md" gives what was last written.
 // fan<N>_target is writable only when the module option fan_control is set; without it every
-// write is refused and writeBlocked() says how to allow it. Everything else the driver cannot say
+// write is refused and writeBlocked() says how to allow it. A target file that goes away (the
+// device unregistered) leaves its fan's mode unreadable, never automatic: the driver may still
+// hold the fan in manual. When the folder itself is gone the device is looked for again, as a
+// reloaded driver registers under another number. Everything else the driver cannot say
 // (the key count and index, "Ftst", temperatures) is answered as the SMC answers an unknown key.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -22,8 +26,10 @@
 
 class MacsmcHwmonTransport : public SmcTransport {
   public:
-    // `hwmonDir` is the driver's hwmon folder; `parameter` its fan_control module option file.
-    MacsmcHwmonTransport(std::filesystem::path hwmonDir, std::filesystem::path parameter);
+    // `hwmonDir` is the driver's hwmon folder; `parameter` its fan_control module option file;
+    // `root`, when given, where to look for the device again should the folder go.
+    MacsmcHwmonTransport(std::filesystem::path hwmonDir, std::filesystem::path parameter,
+                         std::filesystem::path root = {});
 
     // Counts the fans; 0 on success, SMC_STATUS_IO_ERROR when the folder has no fan.
     int32_t open();
@@ -49,6 +55,8 @@ class MacsmcHwmonTransport : public SmcTransport {
     };
 
     std::optional<Key> keyFor(uint32_t code) const;
+    // Follows the device to its new folder when the old one is gone; at most once a second.
+    void relocate();
     bool targetWritable(uint32_t fan) const;
     std::optional<long long> readNumber(uint32_t fan, Field field) const;
     uint8_t read(const Key& key, uint8_t (&bytes)[32]) const;
@@ -56,6 +64,8 @@ class MacsmcHwmonTransport : public SmcTransport {
 
     std::filesystem::path dir_;
     std::filesystem::path parameter_;
+    std::filesystem::path root_;
+    std::chrono::steady_clock::time_point lastLook_{};
     uint32_t fanCount_ = 0;
     std::vector<uint8_t> modes_;  // per fan: 1 after a manual target, 0 after a hand-back
 };

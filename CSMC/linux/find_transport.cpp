@@ -35,7 +35,8 @@ SmcOpenResult smc_find_transport() {
     }
     if (const auto hwmon = MacsmcHwmonTransport::find(SandboxRoot::root())) {
         return opened(std::make_unique<MacsmcHwmonTransport>(
-            *hwmon, SandboxRoot::under("/sys/module/macsmc_hwmon/parameters/fan_control")));
+            *hwmon, SandboxRoot::under("/sys/module/macsmc_hwmon/parameters/fan_control"),
+            SandboxRoot::root()));
     }
     return {-1, nullptr};
 }

@@ -35,9 +35,17 @@ constexpr std::pair<bool Config::*, const char*> flagKeys[] = {
 }  // namespace
 
 Config Config::load() {
-    const std::optional<std::string> text = SafeFile::readBounded(Paths::config());
+    std::string ignored;
+    return load(ignored);
+}
+
+Config Config::load(std::string& problem) {
+    std::string why;
+    const std::optional<std::string> text = SafeFile::readBounded(Paths::config(), nullptr, &why);
+    problem = why.empty() ? std::string() : "cannot read " + Paths::config().string() + ": " + why;
     if (!text) return {};
     const std::optional<Config> decoded = decode(*text);
+    if (!decoded) problem = Paths::config().string() + " is not valid settings";
     return decoded ? decoded->sanitized() : Config{};
 }
 

@@ -17,6 +17,10 @@ struct Config {
 
     // Reads Paths::config(); any problem (missing, unsafe, malformed, mistyped) gives the defaults.
     static Config load();
+    // The same, with `problem` set to why a settings file that exists could not be used
+    // ("cannot read /var/lib/tarnwick/config.json: Permission denied"), empty when it could or
+    // there is none.
+    static Config load(std::string& problem);
 
     // Decodes settings text: std::nullopt when it is not a valid settings object. Not sanitised.
     static std::optional<Config> decode(std::string_view text);

@@ -13,6 +13,8 @@ struct Locations {
     std::filesystem::path statusDir;
     std::filesystem::path status;
     std::filesystem::path measurements;
+    std::filesystem::path daemonLock;
+    std::filesystem::path knownFans;
     std::filesystem::path daemonBinary;
     std::filesystem::path daemonPlist;
 };
@@ -24,6 +26,8 @@ Locations compute() {
     locations.statusDir = SandboxRoot::under("/run/tarnwick");
     locations.status = locations.statusDir / "status.json";
     locations.measurements = locations.statusDir / "measurements.json";
+    locations.daemonLock = locations.statusDir / "tarnwickd.lock";
+    locations.knownFans = locations.statusDir / "fans";
     locations.daemonBinary = SandboxRoot::under("/usr/local/sbin/tarnwickd");
     locations.daemonPlist =
         SandboxRoot::under("/etc/systemd/system/" + std::string(daemonLabel) + ".service");
@@ -43,6 +47,8 @@ const std::filesystem::path& config() { return stored().config; }
 const std::filesystem::path& statusDir() { return stored().statusDir; }
 const std::filesystem::path& status() { return stored().status; }
 const std::filesystem::path& measurements() { return stored().measurements; }
+const std::filesystem::path& daemonLock() { return stored().daemonLock; }
+const std::filesystem::path& knownFans() { return stored().knownFans; }
 const std::filesystem::path& daemonBinary() { return stored().daemonBinary; }
 const std::filesystem::path& daemonPlist() { return stored().daemonPlist; }
 

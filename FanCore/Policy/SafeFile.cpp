@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <system_error>
+#include <utility>
 
 namespace SafeFile {
 namespace {
@@ -95,14 +96,23 @@ void syncFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-std::optional<std::string> readBounded(const std::filesystem::path& path, uid_t* owner) {
+std::optional<std::string> readBounded(const std::filesystem::path& path, uid_t* owner,
+                                       std::string* why) {
+    const auto refuse = [why](std::string reason) -> std::optional<std::string> {
+        if (why != nullptr) *why = std::move(reason);
+        return std::nullopt;
+    };
     const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (file.get() < 0) return std::nullopt;
+    if (file.get() < 0) {
+        if (errno == ENOENT) return std::nullopt;
+        return refuse(errno == ELOOP ? "a link" : reasonOf(errno));
+    }
 
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
-        static_cast<uintmax_t>(info.st_size) > maxReadBytes) {
-        return std::nullopt;
+    if (::fstat(file.get(), &info) != 0) return refuse(reasonOf(errno));
+    if (!S_ISREG(info.st_mode)) return refuse("not a regular file");
+    if (info.st_size < 0 || static_cast<uintmax_t>(info.st_size) > maxReadBytes) {
+        return refuse("larger than 64 KiB");
     }
     if (owner != nullptr) *owner = info.st_uid;
 
@@ -113,12 +123,12 @@ std::optional<std::string> readBounded(const std::filesystem::path& path, uid_t*
         const ssize_t got = ::read(file.get(), content.data() + total, content.size() - total);
         if (got < 0) {
             if (errno == EINTR) continue;
-            return std::nullopt;
+            return refuse(reasonOf(errno));
         }
         if (got == 0) break;
         total += static_cast<std::size_t>(got);
     }
-    if (total > maxReadBytes) return std::nullopt;
+    if (total > maxReadBytes) return refuse("larger than 64 KiB");
     content.resize(total);
     return content;
 }

@@ -20,8 +20,10 @@ inline constexpr std::size_t maxReadBytes = std::size_t{64} * 1024;
 // The whole content of a regular file of at most maxReadBytes, opened without following a final
 // symbolic link and without blocking; std::nullopt for anything else (missing, link, FIFO,
 // folder, device, larger or growing file, any I/O error). `owner`, when given, receives the
-// file's owner.
-std::optional<std::string> readBounded(const std::filesystem::path& path, uid_t* owner = nullptr);
+// file's owner; `why`, when given, the reason a file that exists could not be read (left empty
+// when there is no file).
+std::optional<std::string> readBounded(const std::filesystem::path& path, uid_t* owner = nullptr,
+                                       std::string* why = nullptr);
 
 struct WriteOptions {
     std::optional<mode_t> mode{};  // given to the new file; otherwise the umask decides

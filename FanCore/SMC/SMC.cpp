@@ -23,6 +23,11 @@ bool exists(std::string_view key) {
     return smc_key_info(pack(key), &info) == 0;
 }
 
+bool missing(std::string_view key) {
+    smc_info info;
+    return smc_key_info(pack(key), &info) == SmcResult::keyNotFound;
+}
+
 std::optional<double> readDouble(std::string_view key) { return readDouble(pack(key)); }
 
 std::optional<double> readDouble(uint32_t key) {

@@ -14,6 +14,9 @@ namespace SMC {
 
 bool open();                        // true when the connection is open
 bool exists(std::string_view key);  // true when the key describes itself
+// True only when the SMC answers that it has no such key; a key it could not be asked about (a
+// failed exchange) may well exist.
+bool missing(std::string_view key);
 
 std::optional<double> readDouble(std::string_view key);  // decoded value, or absent
 std::optional<double> readDouble(uint32_t key);

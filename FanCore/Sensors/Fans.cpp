@@ -69,41 +69,79 @@ std::vector<Fan> read() {
     return fans;
 }
 
-std::optional<std::vector<Fan>> readChecked() {
+Scan scan(const std::vector<Fan>& known, int64_t atLeast, ScanParts parts) {
+    Scan result;
     const auto number = SMC::readDouble("FNum");
-    if (!number) return std::nullopt;
-    const int64_t n = countOf(*number);
-    std::vector<Fan> fans;
+    result.countRead = number.has_value();
+    result.silent = !number;
+    const int64_t n =
+        number ? countOf(*number)
+               : std::min(maxCount, std::max(atLeast, static_cast<int64_t>(known.size())));
+    const auto answered = [&](const std::optional<double>& value) {
+        if (value) result.silent = false;
+        return value;
+    };
+    const double unread = std::numeric_limits<double>::quiet_NaN();
     for (int64_t i = 0; i < n; ++i) {
-        const auto actual = SMC::readDouble(key(i, "Ac"));
-        const auto min = SMC::readDouble(key(i, "Mn"));
-        const auto max = SMC::readDouble(key(i, "Mx"));
+        const auto before = std::find_if(known.begin(), known.end(),
+                                         [i](const Fan& fan) { return fan.index == i; });
+        Fan fan = before != known.end() ? *before : Fan{.index = i};
+        fan.actual = answered(SMC::readDouble(key(i, "Ac"))).value_or(unread);
         const std::string modeKey = key(i, "Md");
-        const auto mode = SMC::readDouble(modeKey);
-        if (!min || !max || (!mode && SMC::exists(modeKey))) return std::nullopt;
-        Fan fan;
-        fan.index = i;
-        fan.actual = actual.value_or(0);
-        fan.min = *min;
-        fan.max = *max;
-        fan.target = SMC::readDouble(key(i, "Tg")).value_or(0);
-        fan.mode = mode ? truncated(*mode, 1) : 0;
-        fans.push_back(fan);
+        if (const auto mode = answered(SMC::readDouble(modeKey))) {
+            fan.mode = truncated(*mode, 1);
+        } else if (!SMC::missing(modeKey)) {
+            result.unknownModes.push_back(i);
+        } else {
+            fan.mode = 0;
+        }
+        if (parts.limits || before == known.end()) {
+            const auto min = answered(SMC::readDouble(key(i, "Mn")));
+            const auto max = answered(SMC::readDouble(key(i, "Mx")));
+            // A range never read is no range: the caller finds no speed every fan accepts.
+            if (min || before == known.end()) fan.min = min.value_or(unread);
+            if (max || before == known.end()) fan.max = max.value_or(unread);
+        }
+        if (parts.limits || parts.targets || before == known.end()) {
+            fan.target = answered(SMC::readDouble(key(i, "Tg"))).value_or(unread);
+        }
+        result.fans.push_back(fan);
     }
-    return fans;
+    return result;
 }
 
-std::optional<std::vector<Fan>> readSpeeds(const std::vector<Fan>& known) {
-    std::vector<Fan> fans = known;
-    for (Fan& fan : fans) {
-        const auto actual = SMC::readDouble(key(fan.index, "Ac"));
-        const std::string modeKey = key(fan.index, "Md");
-        const auto mode = SMC::readDouble(modeKey);
-        if (!mode && SMC::exists(modeKey)) return std::nullopt;
-        fan.actual = actual.value_or(0);
-        fan.mode = mode ? truncated(*mode, 1) : 0;
+std::vector<int64_t> indices(int64_t count) {
+    std::vector<int64_t> all;
+    for (int64_t i = 0; i < std::min(count, maxCount); ++i) all.push_back(i);
+    return all;
+}
+
+std::vector<int64_t> handBack(const std::vector<int64_t>& fans, bool retry) {
+    std::vector<int64_t> stuck;
+    for (const int64_t i : fans) {
+        const std::string modeKey = key(i, "Md");
+        if (SMC::missing(modeKey)) continue;
+        // A retry leaves alone what reads automatic, and what cannot be read (its caller holds
+        // it meanwhile); a hand-back writes every mode, since not every driver can tell.
+        if (retry) {
+            const auto mode = SMC::readDouble(modeKey);
+            if (mode && *mode == 0) continue;
+            if (!mode) {
+                stuck.push_back(i);
+                continue;
+            }
+        }
+        SMC::writeNumber(modeKey, 0);
+        // Written is not done: only a mode that reads back automatic counts as handed back.
+        const auto after = SMC::readDouble(modeKey);
+        if (!after || *after != 0) stuck.push_back(i);
     }
-    return fans;
+    // A fan still in manual keeps the unlock its target needs.
+    if (stuck.empty() && SMC::exists("Ftst")) {
+        const auto unlocked = SMC::readDouble("Ftst");
+        if (!unlocked || *unlocked != 0) SMC::writeNumber("Ftst", 0);
+    }
+    return stuck;
 }
 
 bool setManual(double rpm) {
@@ -148,7 +186,7 @@ bool setManual(double rpm, const std::vector<Fan>& fans) {
     for (const Fan& fan : fans) {
         const double target = std::min(fan.max, std::max(rpm, fan.min));
         const std::string modeKey = key(fan.index, "Md");
-        if (SMC::exists(modeKey) && fan.mode != 1) ok = SMC::writeNumber(modeKey, 1) && ok;
+        if (fan.mode != 1 && !SMC::missing(modeKey)) ok = SMC::writeNumber(modeKey, 1) && ok;
         if (!std::isfinite(target)) {
             ok = false;
             continue;
@@ -161,22 +199,7 @@ std::string controlBlocked() { return SMC::writeBlocked(); }
 
 bool setAuto() {
     const auto number = SMC::readDouble("FNum");
-    const bool counted = number.has_value();
-    const int64_t n = number ? countOf(*number) : 0;
-    for (int64_t i = 0; i < n; ++i) {
-        const std::string modeKey = key(i, "Md");
-        if (SMC::exists(modeKey)) SMC::writeNumber(modeKey, 0);
-    }
-    if (SMC::exists("Ftst")) SMC::writeNumber("Ftst", 0);
-    // Written is not done: only modes read back as automatic count as handed back.
-    if (!counted) return false;
-    for (int64_t i = 0; i < n; ++i) {
-        const std::string modeKey = key(i, "Md");
-        if (!SMC::exists(modeKey)) continue;
-        const auto mode = SMC::readDouble(modeKey);
-        if (!mode || *mode != 0) return false;
-    }
-    return true;
+    return handBack(indices(number ? countOf(*number) : 0)).empty() && number.has_value();
 }
 
 }  // namespace Fans

@@ -19,15 +19,38 @@ inline constexpr int64_t maxCount = 10;
 int64_t count();
 std::vector<Fan> read();  // one Fan per index, unreadable values as 0
 
-// One Fan per index, or none when "FNum" or any fan's speed range or mode (where the mode key
-// exists) cannot be read: for decisions that must not take a failed read for a zero (an
-// unreadable speed or target still counts as 0).
-std::optional<std::vector<Fan>> readChecked();
+// What one look at the fans gave the daemon. `fans` holds every fan known, in index order; a
+// value that could not be read is NaN (a speed or target read this time) or kept from the last
+// look (a range, or a target not asked for), and a mode that could not be read is listed in
+// `unknownModes` with the fan's last known mode left in place.
+struct Scan {
+    std::vector<Fan> fans;
+    bool countRead = false;  // "FNum" answered; otherwise the fans are the ones known before
+    std::vector<int64_t> unknownModes;
+    bool silent = true;  // not one key answered: the SMC is gone, asleep or failing every read
+};
 
-// The fans of `known` (as readChecked gave them) with their actual speed and mode read afresh;
-// min, max and target, which only change when somebody sets them, are taken from `known`. Two
-// reads per fan; none when an existing mode cannot be read (an unreadable speed reads as 0).
-std::optional<std::vector<Fan>> readSpeeds(const std::vector<Fan>& known);
+// Which values a scan reads beside each fan's speed and mode, which every scan reads.
+struct ScanParts {
+    bool limits = true;   // the range and the target
+    bool targets = true;  // the target alone
+};
+
+// Reads the fans for a decision: the count ("FNum", or when it cannot be read the fans of
+// `known` and at least `atLeast` of them), then per fan the speed, the mode where the mode key
+// exists, and what `parts` asks for. A fan that `known` does not hold has its range read whatever
+// `parts` says.
+Scan scan(const std::vector<Fan>& known, int64_t atLeast, ScanParts parts);
+
+// Hands the fans at `indices` back to automatic control: mode 0 to each whose mode key exists,
+// then the unlock key to 0 once none of them is left in manual. A `retry` writes only the modes
+// that read manual (one that cannot be read is left as it is). The indices whose mode does not
+// then read back automatic (unreadable counts as not), in the order given; empty when all are
+// back.
+std::vector<int64_t> handBack(const std::vector<int64_t>& indices, bool retry = false);
+
+// The indices 0 to count - 1.
+std::vector<int64_t> indices(int64_t count);
 
 // Unlocks, then puts every fan in manual mode at `rpm` clamped into its own range; true when
 // every mode and target write succeeded (also with no fans). A speed that is not a number drives
@@ -36,12 +59,12 @@ std::optional<std::vector<Fan>> readSpeeds(const std::vector<Fan>& known);
 // unreadable "FNum" (nothing written then).
 bool setManual(double rpm);
 
-// The same with the fans as the caller has just read them (with readChecked or readSpeeds), so
-// that a pass reads each fan once.
+// The same with the fans as the caller has just read them, so that a pass reads each fan once;
+// a fan whose mode is not 1 gets its mode written first.
 bool setManual(double rpm, const std::vector<Fan>& fans);
 
-// Every fan back to automatic mode, then the unlock key back to 0; true only when every fan's
-// mode then reads back automatic (also with no fans), false when any cannot be read or is not.
+// Every fan back to automatic mode; true only when every fan's mode then reads back automatic
+// (also with no fans), false when "FNum" or any mode cannot be read or is not automatic.
 bool setAuto();
 
 // Why the fans cannot be driven on this machine (a driver that refuses writes), as one line saying

@@ -89,6 +89,8 @@ QString driver(const Model& model) {
             return QStringLiteral("sleeping");
         case FanControlState::notInstalled:
         case FanControlState::notRunning:
+            if (model.fansLeftManual()) return QStringLiteral("left manual");
+            break;
         case FanControlState::system:
             break;
     }

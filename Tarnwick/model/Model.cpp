@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "FanCore/Policy/Curve.h"
+#include "FanCore/Policy/DaemonProcess.h"
 #include "FanCore/Policy/Measurements.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Platform.h"
@@ -265,7 +266,15 @@ FanControlState Model::fanControl() const {
     return fanControlState(!fans_.empty(), helperInstalled_, status_, now());
 }
 
+bool Model::fansLeftManual() const {
+    return std::any_of(fans_.begin(), fans_.end(), [](const Fan& fan) { return fan.mode != 0; });
+}
+
 QString Model::modeLine() const {
+    // Nothing drives a fan in manual control when no daemon runs: the user must hear of it.
+    const auto withLeftManual = [this](const QString& line) {
+        return fansLeftManual() ? line + QStringLiteral(" \u00b7 fans left manual") : line;
+    };
     const auto withDetail = [](const QString& line, const std::string& detail) {
         return detail.empty() ? line
                               : line + QStringLiteral(" \u00b7 ") + QString::fromStdString(detail);
@@ -274,9 +283,9 @@ QString Model::modeLine() const {
         case FanControlState::noFans:
             return QStringLiteral("no fans");
         case FanControlState::notInstalled:
-            return QStringLiteral("fan control not installed");
+            return withLeftManual(QStringLiteral("fan control not installed"));
         case FanControlState::notRunning:
-            return QStringLiteral("fan control not running");
+            return withLeftManual(QStringLiteral("fan control not running"));
         case FanControlState::sleeping:
             return withDetail(QStringLiteral("tarnwick paused for sleep"),
                               status_->error.value_or(""));
@@ -298,8 +307,11 @@ QString Model::modeLine() const {
 void Model::refresh() {
     // While the daemon runs it has just read the machine; asking the SMC again would double the
     // traffic on a bus that takes milliseconds per key.
+    // A daemon seen gone (killed, crashed) left its last files behind: neither they nor its fans'
+    // modes as it last saw them tell anything now.
+    const bool daemonGone = DaemonProcess::alive() == false;
     std::optional<Measurements> measured = Measurements::load();
-    if (measured && !measured->isFresh(now())) measured.reset();
+    if (measured && (daemonGone || !measured->isFresh(now()))) measured.reset();
 
     if (demo_) {
         setReadings(demoReadings(*demo_));
@@ -322,7 +334,7 @@ void Model::refresh() {
                                          : std::optional(QString::fromStdString(blocked)));
 
     setPower(measured ? measured->power : Power::state());
-    setStatus(Status::load());
+    setStatus(daemonGone ? std::nullopt : Status::load());
     // Settings written by someone else (the command line, another session) show in the panel;
     // a file that is missing or unreadable leaves the panel's own settings alone.
     // Kept settings that could not be written yet stay the panel's until they are.

@@ -101,7 +101,10 @@ class Model : public QObject {
     double minRPM() const;         // greatest minimum; 1000 without fans (non-finite ignored)
     double maxRPM() const;         // smallest maximum; 6000 without fans (non-finite ignored)
     bool hasBattery() const;       // a battery percent or a battery temperature is known
-    bool helperRunning() const;    // a status exists and is less than 10 s old
+    // A status exists and is less than 10 s old (a daemon whose process is gone leaves none).
+    bool helperRunning() const;
+    // A fan is in manual control; with no daemon running nothing drives it.
+    bool fansLeftManual() const;
     // The daemon holds the fans and they confirm it (fanControl() is daemon).
     bool daemonDriving() const;
     // The boost strength in words and the temperatures it acts between, for the boost the daemon

@@ -132,6 +132,24 @@ TEST_F(MacsmcHwmonTransportTest, WithoutFanControlEveryWriteIsRefusedAndSaysWhy)
               "fan control off: reload macsmc_hwmon to apply fan_control=1");
 }
 
+// A fan's target file gone (the device unregistered) leaves its mode unknown, not automatic;
+// the device registered again under another number is followed there.
+TEST_F(MacsmcHwmonTransportTest, AVanishedTargetIsAnUnreadableModeAndAMovedDeviceIsFollowed) {
+    MacsmcHwmonTransport transport(dir, option, root);
+    ASSERT_EQ(transport.open(), 0);
+    EXPECT_EQ(exchange(transport, "F0Tg", SMC_CMD_WRITE_BYTES, 3100).result, 0);
+    fs::remove(dir / "fan1_target");
+    EXPECT_EQ(exchange(transport, "F0Md", SMC_CMD_KEY_INFO).result, 0);
+    EXPECT_EQ(exchange(transport, "F0Md", SMC_CMD_READ_BYTES).result, SmcResult::notReadable);
+    EXPECT_NE(exchange(transport, "F0Md", SMC_CMD_WRITE_BYTES, 0).result, 0);
+    EXPECT_EQ(transport.writeBlocked(), "") << "a fault, not a driver refusing writes";
+    fs::rename(dir, root / "sys/class/hwmon/hwmon7");
+    writeText(root / "sys/class/hwmon/hwmon7/fan1_target", "3100\n");
+    EXPECT_EQ(exchange(transport, "F0Md", SMC_CMD_READ_BYTES).bytes[0], 1) << "the SMC kept it";
+    EXPECT_EQ(exchange(transport, "F0Md", SMC_CMD_WRITE_BYTES, 0).result, 0);
+    EXPECT_EQ(readText(root / "sys/class/hwmon/hwmon7/fan1_target"), "0");
+}
+
 // A refusal the driver makes itself reaches the caller as the SMC's own kind of refusal.
 class RefusingDriver : public MacsmcHwmonTransport {
   public:

@@ -258,12 +258,113 @@ TEST_F(ControlLoopTest, AHandBackThatDoesNotTakeKeepsTheSafetySpeedAndRetries) {
     passes(12);
     EXPECT_EQ(loop.drive(), ControlLoop::Drive::handingBack);
     EXPECT_TRUE(machine.lastStatus().manual);
-    EXPECT_EQ(machine.lastStatus().error, "a fan did not return to automatic control");
+    EXPECT_EQ(machine.lastStatus().error, "fans 0 and 1 did not return to automatic control");
     EXPECT_EQ(machine.manualWrites.back(), 5000) << "the safety speed at 110 °C";
     machine.autoSucceeds = true;
     passes(1);
     EXPECT_EQ(loop.drive(), ControlLoop::Drive::system);
     EXPECT_FALSE(machine.lastStatus().manual);
+}
+
+// One fan that stays in manual is held alone: the other goes back and stays with the system,
+// through passes and through a sleep, which must not leave the held fan unattended.
+TEST_F(ControlLoopTest, AFanThatStaysManualIsHeldAloneAndSleepDoesNotPauseIt) {
+    holdAt(2500);
+    machine.refusingAuto = {1};
+    machine.raw.cpu = 90;
+    machine.config.manualMode = false;
+    passes(12);
+    ASSERT_EQ(loop.stuck(), (std::vector<int64_t>{1}));
+    EXPECT_EQ(machine.fanList[0].mode, 0);
+    const int changes = machine.modeChanges;
+    loop.sleep();
+    passes(5);
+    EXPECT_EQ(machine.modeChanges, changes) << "the fan that went back is not taken again";
+    EXPECT_FALSE(loop.sleeping());
+    EXPECT_NEAR(machine.fanList[1].target, 3480, 20) << "the safety speed at 90 °C, smoothed";
+    EXPECT_EQ(machine.lastStatus().driver, Driver::handingBack);
+    EXPECT_EQ(machine.lastStatus().error, "fan 1 did not return to automatic control");
+    machine.refusingAuto.clear();
+    passes(1);
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::system);
+    EXPECT_EQ(logLines().back(), "tarnwickd: back to firmware");
+}
+
+struct UnknownCase {
+    const char* name;
+    bool countReadable;
+    std::vector<int64_t> unknownModes;
+    double cpu;
+    bool held;  // the system drove; the daemon now holds fan 1 at the safety speed
+    const char* error;
+};
+
+// Unknown is not safe: while the count or a mode cannot be read, the fans known are driven or
+// held at the safety speed, and a stop hands back every one of them.
+TEST_F(ControlLoopTest, UnreadableCountOrModeKeepsTheKnownFansSafe) {
+    const UnknownCase cases[] = {
+        {"count, cool", false, {}, 60, false, "cannot read the fan count"},
+        {"mode, cool", true, {1}, 60, false, "cannot read the mode of fan 1"},
+        {"mode, hot", true, {1}, 95, true, "cannot read the mode of fan 1"},
+        {"mode, no chip", true, {1}, 0, true, "cannot read the mode of fan 1"},
+    };
+    for (const UnknownCase& c : cases) {
+        FakeMachine m;
+        FakeClock cl;
+        std::ostringstream out;
+        ControlLoop l{m, cl, out};
+        m.fanList = {makeFan(0, 1500, 1200, 5000), makeFan(1, 1500, 1200, 5000)};
+        if (c.cpu > 0) m.raw.cpu = c.cpu;
+        m.countReadable = c.countReadable;
+        m.unknownModes = c.unknownModes;
+        for (int i = 0; i < 3; ++i, cl.advance(2s)) l.pass();
+        EXPECT_EQ(l.manual(), c.held) << c.name;
+        EXPECT_EQ(m.lastStatus().error, c.error) << c.name;
+        if (c.held) {
+            EXPECT_EQ(m.fanList[1].target, c.cpu > 0 ? 4240 : 5000) << c.name;
+        }
+        EXPECT_EQ(m.fanList[0].mode, 0) << c.name;
+        m.unknownModes.clear();
+        m.countReadable = true;
+        l.pass();
+        EXPECT_FALSE(l.manual()) << c.name << ": readable again, handed back";
+        EXPECT_TRUE(l.stop()) << c.name;
+    }
+}
+
+TEST_F(ControlLoopTest, DrivingOnThroughAnUnreadableModeAssertsItAndJudgesNoOverride) {
+    holdAt(2500);
+    machine.unknownModes = {0};
+    machine.fanList[0].mode = 0;  // as last known; the SMC does not say
+    machine.fanList[0].target = 9;
+    passes(4);
+    EXPECT_EQ(machine.lastStatus().driver, Driver::daemon);
+    EXPECT_EQ(machine.fanList[0].mode, 1) << "the mode is written again";
+    machine.autoSucceeds = false;
+    EXPECT_FALSE(loop.stop()) << "a mode nobody can read is no hand-back";
+}
+
+TEST_F(ControlLoopTest, StartHandsBackAndHoldsAFanLeftManual) {
+    machineAt(1500, 1200, 5000, 95);
+    machine.fanList[1].mode = 1;
+    machine.refusingAuto = {1};
+    loop.start();
+    EXPECT_EQ(loop.drive(), ControlLoop::Drive::handingBack);
+    passes(1);
+    EXPECT_EQ(machine.fanList[1].target, 4240);
+    EXPECT_EQ(machine.lastStatus().reason, "handing back");
+    EXPECT_EQ(logLines().front(),
+              "tarnwickd: fan 1 did not return to automatic control; keeping the safety speed");
+}
+
+TEST_F(ControlLoopTest, SettingsThatCannotBeReadAreReportedOnce) {
+    machineAt(2000, 1200, 5000, 50);
+    machine.settingsProblem = "cannot read config.json: Permission denied";
+    passes(3);
+    EXPECT_EQ(machine.lastStatus().error,
+              "cannot read config.json: Permission denied; using the defaults");
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"tarnwickd: cannot read config.json: "
+                                                    "Permission denied; using the defaults"}));
 }
 
 TEST_F(ControlLoopTest, UnreadableFansKeepWhoDrivesThem) {

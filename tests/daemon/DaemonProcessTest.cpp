@@ -294,7 +294,7 @@ TEST_F(DaemonProcessTest, AFanLeftInManualIsHandedBackAndKeptSafeUntilItGoes) {
         [&] {
             const auto s = status();
             return s && s->value("manual", false) &&
-                   s->value("error", "") == "a fan did not return to automatic control" &&
+                   s->value("error", "") == "fan 0 did not return to automatic control" &&
                    simTargets().at(0) == (*s)["targetRPM"].get<double>();
         },
         15s))

@@ -26,45 +26,75 @@ class FakeMachine final : public Machine {
     PowerState powerState;
     std::vector<Fan> fanList;
     Config config;
+    std::string settingsProblem;
     bool writesSucceed = true;
-    bool fansReadable = true;
-    bool autoSucceeds = true;  // modes read back automatic after setAuto
+    bool fansReadable = true;   // false: not one key answers
+    bool countReadable = true;  // "FNum" answers
+    std::vector<int64_t> unknownModes;
+    bool autoSucceeds = true;           // false: no fan's mode goes back to automatic
+    std::vector<int64_t> refusingAuto;  // these fans' modes do not go back to automatic
 
     std::vector<double> manualWrites;
     int autoCalls = 0;
+    int modeChanges = 0;  // of any fan, by either kind of write
     std::vector<Status> statuses;
     std::vector<Measurements> published;
     int removals = 0;
 
     Readings readings() override { return raw; }
     PowerState power() override { return powerState; }
-    std::optional<std::vector<Fan>> fans() override {
-        if (!fansReadable) return std::nullopt;
-        return fanList;
-    }
+    Fans::Scan fans(bool) override { return {fanList, countReadable, unknownModes, !fansReadable}; }
     // The mode writes go first and take even when the target writes fail; targets that were
     // written read back, as on a real SMC.
-    bool setManual(double rpm, const std::vector<Fan>&) override {
+    bool setManual(double rpm, const std::vector<Fan>& fans) override {
         manualWrites.push_back(rpm);
-        for (Fan& fan : fanList) {
-            fan.mode = 1;
+        for (const Fan& written : fans) {
+            Fan& fan = byIndex(written.index);
+            setMode(fan, 1);
             if (writesSucceed) fan.target = std::min(fan.max, std::max(rpm, fan.min));
         }
         return writesSucceed;
     }
-    bool setAuto() override {
+    std::vector<int64_t> handBack(const std::vector<int64_t>& indices, bool retry) override {
         ++autoCalls;
-        if (autoSucceeds) {
-            for (Fan& fan : fanList) fan.mode = 0;
+        std::vector<int64_t> stuck;
+        for (const int64_t index : indices) {
+            Fan& fan = byIndex(index);
+            const bool unknown = has(unknownModes, index);
+            const bool refusing = !autoSucceeds || has(refusingAuto, index);
+            if (retry && fan.mode == 0 && !unknown) continue;
+            if (!refusing && !(retry && unknown)) setMode(fan, 0);
+            if (refusing || unknown) stuck.push_back(index);
         }
-        return autoSucceeds;
+        return stuck;
     }
-    Config loadConfig() override { return config; }
+    std::vector<int64_t> knownFans() override {
+        std::vector<int64_t> indices;
+        for (const Fan& fan : fanList) indices.push_back(fan.index);
+        return indices;
+    }
+    Config loadConfig(std::string& problem) override {
+        problem = settingsProblem;
+        return config;
+    }
     void saveStatus(const Status& status) override { statuses.push_back(status); }
     void publish(const Measurements& measurements) override { published.push_back(measurements); }
     void removeStatus() override { ++removals; }
 
     const Status& lastStatus() const { return statuses.back(); }
+
+  private:
+    static bool has(const std::vector<int64_t>& list, int64_t index) {
+        return std::find(list.begin(), list.end(), index) != list.end();
+    }
+    Fan& byIndex(int64_t index) {
+        return *std::find_if(fanList.begin(), fanList.end(),
+                             [index](const Fan& fan) { return fan.index == index; });
+    }
+    void setMode(Fan& fan, int64_t mode) {
+        if (fan.mode != mode) ++modeChanges;
+        fan.mode = mode;
+    }
 };
 
 class FakeClock final : public Clock {

@@ -206,29 +206,55 @@ TEST(Fans, SetAutoHandsBackModesThenLocks) {
     EXPECT_EQ(rig.machine.value("F0Tg"), 4000);  // targets are left alone
 }
 
-TEST(Fans, SetAutoIgnoresFailuresAndMissingKeys) {
+TEST(Fans, AFanThatStaysManualKeepsTheUnlockAndTheOthersGoBack) {
     SimRig rig(std::string(R"({"brand": "test", "keys": [
         {"key": "FNum", "type": "ui8 ", "value": 2},
+        {"key": "F0Md", "type": "ui8 ", "value": 1, "writable": true},
         {"key": "F1Md", "type": "ui8 ", "value": 1, "writable": true},
         {"key": "Ftst", "type": "ui8 ", "value": 1, "writable": true}]})"));
     SimFaults faults;
     faults.write = {"F1Md"};
     rig.machine.setFaults(faults);
     EXPECT_FALSE(Fans::setAuto()) << "F1Md still reads manual";
-    EXPECT_EQ(rig.writesSince(0), (Writes{"F1Md!", "Ftst=0"}));
+    EXPECT_EQ(Fans::handBack({0, 1}, true), (std::vector<int64_t>{1}));
+    EXPECT_EQ(rig.writesSince(0), (Writes{"F0Md=0", "F1Md!", "F1Md!"}))
+        << "a retry leaves fan 0 alone, the unlock stays for fan 1";
+    rig.machine.setFaults({});
+    EXPECT_TRUE(Fans::handBack({1}, true).empty());
+    EXPECT_EQ(rig.writesSince(3), (Writes{"F1Md=0", "Ftst=0"}));
 }
 
-TEST(Fans, CheckedReadRefusesAnUnreadableCountRangeOrMode) {
-    SimRig rig(profile(2));
-    ASSERT_TRUE(Fans::readChecked());
-    EXPECT_EQ(Fans::readChecked()->size(), 2u);
-    for (const std::string key : {"FNum", "F1Mx", "F0Md"}) {
+// What a decision needs, read once: an unreadable count falls back to the fans known, an
+// unreadable mode is named, and values that cannot be read are not taken for zeros.
+TEST(Fans, ScanFallsBackToTheFansKnownAndNamesUnreadableModes) {
+    const struct {
+        const char* failing;
+        size_t fans;
+        bool countRead;
+        std::vector<int64_t> unknownModes;
+    } cases[] = {
+        {"", 2, true, {}},
+        {"FNum", 3, false, {}},  // at least 3 known from an earlier run
+        {"F0Md", 2, true, {0}},
+        {"F1Mn", 2, true, {}},  // the range of the last look stands
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failing);
+        SimRig rig(profile(2));
+        const std::vector<Fan> known = Fans::scan({}, 0, {}).fans;
+        ASSERT_EQ(known.size(), 2u);
         SimFaults faults;
-        faults.read = {key};
+        if (*c.failing != 0) faults.read = {c.failing};
         rig.machine.setFaults(faults);
-        EXPECT_FALSE(Fans::readChecked()) << key;
-        // The hand-back is judged by the modes alone.
-        EXPECT_EQ(Fans::setAuto(), key == "F1Mx") << key;
+        const Fans::Scan scan = Fans::scan(known, 3, {.limits = true, .targets = true});
+        EXPECT_FALSE(scan.silent);
+        EXPECT_EQ(scan.fans.size(), c.fans);
+        EXPECT_EQ(scan.countRead, c.countRead);
+        EXPECT_EQ(scan.unknownModes, c.unknownModes);
+        EXPECT_EQ(scan.fans[1].min, 1200);
+        if (c.fans == 3) {
+            EXPECT_TRUE(std::isnan(scan.fans[2].min)) << "a fan never read has no range";
+        }
     }
 }
 
@@ -239,7 +265,7 @@ TEST(Fans, AnSmcThatFailsEveryExchange) {
     rig.machine.setFaults(faults);
     EXPECT_EQ(Fans::count(), 0);
     EXPECT_TRUE(Fans::read().empty());
-    EXPECT_FALSE(Fans::readChecked());
+    EXPECT_TRUE(Fans::scan({}, 2, {}).silent);
     EXPECT_FALSE(Fans::setAuto()) << "nothing read back";
     EXPECT_TRUE(rig.machine.writes().empty());
 }
