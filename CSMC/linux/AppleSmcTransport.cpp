@@ -312,7 +312,10 @@ uint8_t AppleSmcTransport::read(const Key& key, uint8_t (&bytes)[32]) {
         for (int attempt = 0; attempt < kSelectAttempts; ++attempt) {
             if (!selectIndex(key.index)) return SmcResult::error;
             const auto data = readAttribute("key_at_index_data");
-            if (!data) return SmcResult::notReadable;
+            // Fewer bytes than the key holds is a read that failed, never a value of zeros.
+            if (!data || data->size() < std::min<size_t>(key.size, sizeof bytes)) {
+                return SmcResult::notReadable;
+            }
             if (!stillSelected(key.index)) continue;
             std::copy_n(data->begin(), std::min<size_t>(data->size(), sizeof bytes), bytes);
             return 0;
