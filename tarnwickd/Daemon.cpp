@@ -61,7 +61,6 @@ int run() {
         std::cout << "tarnwickd: cannot open SMC\n" << std::flush;
         return 1;
     }
-    makeFolder(Paths::dir(), 01777);
     makeFolder(Paths::statusDir(), 0755);
     // Before any fan is written: a second daemon's start would hand the first one's fans back.
     const InstanceLock lock(Paths::statusDir() / "tarnwickd.lock");

@@ -25,8 +25,8 @@ Locations compute() {
     locations.status = locations.statusDir / "status.json";
     locations.measurements = locations.statusDir / "measurements.json";
     locations.daemonBinary = SandboxRoot::under("/usr/local/sbin/tarnwickd");
-    locations.daemonPlist =
-        SandboxRoot::under("/etc/systemd/system/" + std::string(daemonLabel) + ".service");
+    locations.daemonPlist = SandboxRoot::under("/etc/systemd/system/multi-user.target.wants/" +
+                                               std::string(daemonLabel) + ".service");
     return locations;
 }
 
