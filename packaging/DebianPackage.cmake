@@ -32,12 +32,12 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(debian_dir ${CMAKE_CURRENT_BINARY_DIR}/debian)
 set(TARNWICK_LIBEXEC_INSTALL_DIR
     ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/tarnwick)
-foreach(script prerm postrm)
+foreach(script prerm postinst postrm)
     configure_file(debian/${script} ${debian_dir}/${script} @ONLY
                    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                     WORLD_READ WORLD_EXECUTE)
 endforeach()
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${debian_dir}/prerm ${debian_dir}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${debian_dir}/prerm ${debian_dir}/postinst ${debian_dir}/postrm)
 
 # A package built from this tree carries its own version's changelog entry (the package is
 # native: the tree is its own upstream).

@@ -1,10 +1,13 @@
 # shellcheck shell=bash disable=SC2034,SC2154
 # Shared by install.sh and uninstall.sh (sourced, never run): where the daemon lives and how it is
-# started and stopped. On the real machine systemd runs it; under a sandbox root (TARNWICK_ROOT set
-# and not "/") it runs as the calling user, tracked by a pid file.
+# started and stopped. On the real machine systemd runs it: from the package's own unit where a
+# package installed one beside these scripts, else from the copies these scripts put in place.
+# Under a sandbox root (TARNWICK_ROOT set and not "/") it runs as the calling user, tracked by a
+# pid file.
 
-label=com.tarnwick.helper
-unit_name="$label.service"
+unit_name=tarnwickd.service
+# The unit's name before it took the daemon's: an installation under it is moved to the new one.
+legacy_unit_name=com.tarnwick.helper.service
 start_timeout=15 # seconds for a started daemon to write its first status
 stop_timeout=10  # seconds for a stopped daemon to hand the fans back and exit
 
@@ -25,6 +28,9 @@ under() {
 }
 daemon_binary=$(under /usr/local/sbin/tarnwickd)
 daemon_unit=$(under "/etc/systemd/system/$unit_name")
+legacy_unit=$(under "/etc/systemd/system/$legacy_unit_name")
+# What `systemctl enable` makes, and what the application takes for "installed".
+enabled_link=$(under "/etc/systemd/system/multi-user.target.wants/$unit_name")
 # systemd-sleep runs the hooks of its own library folder; /lib is where Debian 12's systemd looks
 # (the same folder as /usr/lib wherever /usr is merged).
 if sandboxed || [ ! -d /lib/systemd ]; then
@@ -34,6 +40,23 @@ else
 fi
 # The unit's one addition on Apple silicon: write access to the fan target files, nothing else.
 driver_dropin="$daemon_unit.d/macsmc-hwmon.conf"
+settings_dir=$(under /var/lib/tarnwick)
+
+# The unit a package installed, when there is one (on the real machine only).
+packaged_unit=
+if ! sandboxed; then
+    for folder in /usr/lib/systemd/system /lib/systemd/system /usr/local/lib/systemd/system; do
+        if [ -f "$folder/$unit_name" ]; then
+            packaged_unit="$folder/$unit_name"
+            break
+        fi
+    done
+fi
+# Succeeds when the packaged unit runs the daemon beside these scripts: then the package owns
+# every file, and installing is enabling its unit.
+packaged() {
+    [ -n "$packaged_unit" ] && grep -qx "ExecStart=$here/tarnwickd" -- "$packaged_unit"
+}
 status_file=$(under /run/tarnwick/status.json)
 pid_file=$(under /run/tarnwick/tarnwickd.pid)
 daemon_lock=$(under /run/tarnwick/tarnwickd.lock)
@@ -108,6 +131,11 @@ last_log_line() {
     if [ -f "$log_file" ]; then tail -n 1 -- "$log_file"; fi
 }
 
+# Set by the stops below when the daemon said, as its exit status 3 and last line, that a fan did
+# not return to automatic control.
+hand_back_failed=
+hand_back_line='tarnwickd: stopped, but a fan did not return to automatic control'
+
 # Stops the sandboxed daemon named by the pid file (it hands the fans back on SIGTERM). Sets
 # `found_dead` when the pid file names a daemon that is gone: it crashed or was killed, and may
 # have left the fans under manual control.
@@ -127,6 +155,8 @@ stop_sandbox_daemon() {
             fail "tarnwickd (pid $pid) did not stop within $stop_timeout s and was killed;" \
                 "the fans may stay under manual control until it runs again"
         fi
+        # Its exit status went to nobody; its last line says the same (whatever priority prefix).
+        case "$(last_log_line)" in *"$hand_back_line") hand_back_failed=1 ;; esac
     fi
     rm -f -- "$pid_file"
 }
@@ -154,12 +184,27 @@ start_sandbox_daemon() {
     fail "tarnwickd started but wrote no status within $start_timeout s (see $log_file)"
 }
 
-# Under systemd: stops the unit when it is loaded; succeeds when nothing runs afterwards.
+# Under systemd: stops the unit `1` (default: the daemon's) when it is loaded; succeeds when
+# nothing runs afterwards. A daemon it stopped that ended with status 3 sets `hand_back_failed`.
 stop_system_daemon() {
-    systemctl stop -- "$unit_name" 2>/dev/null || true
-    if systemctl is-active --quiet -- "$unit_name"; then
-        fail "systemctl could not stop $unit_name"
+    local unit=${1:-$unit_name} was_active=
+    if systemctl is-active --quiet -- "$unit" 2>/dev/null; then was_active=1; fi
+    systemctl stop -- "$unit" 2>/dev/null || true
+    if systemctl is-active --quiet -- "$unit"; then
+        fail "systemctl could not stop $unit"
     fi
+    if [ -n "$was_active" ] &&
+        [ "$(systemctl show --property=ExecMainStatus --value -- "$unit" 2>/dev/null)" = 3 ]; then
+        hand_back_failed=1
+    fi
+}
+
+# The words for a stop whose hand-back did not take: the daemon is started again, so that it keeps
+# the fans at a safe speed and keeps trying, and the script fails.
+hand_back_refused() {
+    fail "a fan did not return to automatic control, so fan control stays installed and running" \
+        "(it keeps the fans at a safe speed and keeps trying); uninstall again once" \
+        "'tarnwick status' shows the fans in automatic mode"
 }
 
 require_root_for_system() {

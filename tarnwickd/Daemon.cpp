@@ -21,25 +21,23 @@
 
 namespace {
 
-// The folder's own mode is set through a descriptor opened without following a link: a link
-// planted in its place must not hand a mode like 01777 to whatever it points at. With `replace`
-// (a folder only root may write in) anything else in its place goes and a folder is made.
-void makeFolder(const std::filesystem::path& folder, mode_t mode, bool replace = false) {
+// The status folder is root's alone (its parent only root may write in): anything in its place
+// that is not a folder, a planted link included, goes, so that the lock and the status never
+// land elsewhere. The mode is set through a descriptor that did not follow a link.
+void makeStatusFolder(const std::filesystem::path& folder) {
     std::error_code ignored;
     std::filesystem::create_directories(folder.parent_path(), ignored);
-    ::mkdir(folder.c_str(), mode);
+    ::mkdir(folder.c_str(), 0755);
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 && replace && ::unlink(folder.c_str()) == 0 && ::mkdir(folder.c_str(), mode) == 0) {
+    if (fd < 0 && ::unlink(folder.c_str()) == 0 && ::mkdir(folder.c_str(), 0755) == 0) {
         std::cout << "tarnwickd: " << folder.string() << " was not a folder; replaced it\n"
                   << std::flush;
         fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
-    if (fd < 0) {
-        std::cout << "tarnwickd: " << folder.string() << " is not a folder; leaving it alone\n"
-                  << std::flush;
-        return;
+    if (fd < 0) return;  // the lock then says why the daemon cannot go on
+    if (::fchmod(fd, 0755) != 0) {
+        std::cout << "tarnwickd: cannot set the mode of " << folder.string() << "\n" << std::flush;
     }
-    ::fchmod(fd, mode);
     ::close(fd);
 }
 
@@ -66,8 +64,7 @@ int run() {
         std::cout << "tarnwickd: cannot open SMC\n" << std::flush;
         return 1;
     }
-    makeFolder(Paths::dir(), 01777);
-    makeFolder(Paths::statusDir(), 0755, true);
+    makeStatusFolder(Paths::statusDir());
     // Before any fan is written: a second daemon's start would hand the first one's fans back.
     const InstanceLock lock(Paths::daemonLock());
     if (!lock.held()) {

@@ -1,6 +1,14 @@
 #include "FanCore/Policy/Config.h"
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <system_error>
 #include <utility>
@@ -114,4 +122,69 @@ std::expected<void, std::string> Config::save() const {
     // The daemon runs as root without the capability to read past file modes, so a file made
     // private by the user's umask would silently leave it on the defaults. It holds no secret.
     return SafeFile::writeAtomically(Paths::config(), encode(), {.mode = 0644});
+}
+
+std::expected<Config, std::string> Config::update(const std::function<Config(Config)>& change) {
+    if (std::optional<std::string> refusal = otherOwner()) return std::unexpected(*refusal);
+    std::error_code error;
+    std::filesystem::create_directories(Paths::dir(), error);
+    if (error) {
+        return std::unexpected("cannot create folder " + Paths::dir().string() + ": " +
+                               error.message());
+    }
+    // The folder itself is the lock: it exists for every writer, and no account that may read it
+    // can take a lock file away from the others. The lock goes with the descriptor.
+    const int folder = ::open(Paths::dir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        return std::unexpected("cannot open folder " + Paths::dir().string() + ": " +
+                               std::strerror(errno));
+    }
+    int locked = -1;
+    do {
+        locked = ::flock(folder, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        const std::string reason = std::strerror(errno);
+        ::close(folder);
+        return std::unexpected("cannot lock folder " + Paths::dir().string() + ": " + reason);
+    }
+    const Config changed = change(load());
+    const std::expected<void, std::string> saved = changed.save();
+    ::close(folder);
+    if (!saved) return std::unexpected(saved.error());
+    return changed;
+}
+
+Config Config::withChanges(const Config& before, const Config& after) const {
+    Config result = *this;
+    for (const NumberRule& rule : numberRules) {
+        // Compared bit for bit, so that a NaN the caller set still counts as a change.
+        if (std::memcmp(&(before.*rule.field), &(after.*rule.field), sizeof(double)) != 0) {
+            result.*rule.field = after.*rule.field;
+        }
+    }
+    for (const auto& [field, key] : flagKeys) {
+        if (before.*field != after.*field) result.*field = after.*field;
+    }
+    return result;
+}
+
+std::optional<std::string> Config::otherOwner() {
+    struct stat folder {};
+    const uid_t self = ::geteuid();
+    if (self == 0 || ::stat(Paths::dir().c_str(), &folder) != 0 || folder.st_uid == self) {
+        return std::nullopt;
+    }
+    // An earlier version's folder, writable by everybody until install.sh hands it to its owner.
+    if ((folder.st_mode & S_IWOTH) != 0) return std::nullopt;
+    std::string name = "the account with number " + std::to_string(folder.st_uid);
+    std::string buffer(16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(folder.st_uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+        name = found->pw_name;
+    }
+    return "the fan settings belong to " + name +
+           ", who installed fan control; only that account (or root) can change them, and "
+           "installing fan control again from another account hands them to it";
 }

@@ -3,6 +3,7 @@
 // The user's fan settings, shared with the daemon through the settings file.
 
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,19 @@ struct Config {
     // Creates Paths::dir(), then replaces Paths::config() atomically with a file every user can
     // read (mode 0644 whatever the umask); errors name path, reason.
     std::expected<void, std::string> save() const;
+
+    // Under an exclusive lock on Paths::dir() (created first): loads the settings, passes them
+    // through `change` and saves the result, so that changes made at the same time by other
+    // processes are kept. The settings saved, or an error naming the path and the reason with
+    // nothing written; refused with otherOwner()'s sentence when another account owns them.
+    static std::expected<Config, std::string> update(const std::function<Config(Config)>& change);
+
+    // These settings with each field in which `after` differs from `before` taken from `after`.
+    Config withChanges(const Config& before, const Config& after) const;
+
+    // Why the caller may not change the settings, naming the account that owns them: absent for
+    // root, for the owner, before the folder exists and for a folder shared with every account.
+    static std::optional<std::string> otherOwner();
 
     friend bool operator==(const Config&, const Config&) = default;
 };

@@ -29,8 +29,8 @@ Locations compute() {
     locations.daemonLock = locations.statusDir / "tarnwickd.lock";
     locations.knownFans = locations.statusDir / "fans";
     locations.daemonBinary = SandboxRoot::under("/usr/local/sbin/tarnwickd");
-    locations.daemonPlist =
-        SandboxRoot::under("/etc/systemd/system/" + std::string(daemonLabel) + ".service");
+    locations.daemonPlist = SandboxRoot::under("/etc/systemd/system/multi-user.target.wants/" +
+                                               std::string(daemonLabel) + ".service");
     return locations;
 }
 

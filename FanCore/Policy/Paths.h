@@ -18,9 +18,14 @@ const std::filesystem::path& daemonLock();
 // statusDir()/fans: how many fans this machine has shown since it booted.
 const std::filesystem::path& knownFans();
 
-inline constexpr std::string_view daemonLabel = "com.tarnwick.helper";
-const std::filesystem::path& daemonBinary();  // /usr/local/sbin/tarnwickd
-const std::filesystem::path& daemonPlist();   // /etc/systemd/system/com.tarnwick.helper.service
+// The systemd unit is daemonLabel + ".service".
+inline constexpr std::string_view daemonLabel = "tarnwickd";
+// /usr/local/sbin/tarnwickd: where install.sh copies the daemon when no package installed it; a
+// packaged unit runs the package's own, the application's copy.
+const std::filesystem::path& daemonBinary();
+// /etc/systemd/system/multi-user.target.wants/tarnwickd.service, the link that enabling the unit
+// makes: it exists (and leads to the unit) exactly while fan control is installed.
+const std::filesystem::path& daemonPlist();
 
 // Test seam: recomputes every location from the current TARNWICK_ROOT.
 void reload();

@@ -43,6 +43,15 @@ std::optional<double> boostFrom(QString text) {
 
 QString flag(bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); }
 
+// The install script beside this program, found as the application finds it (no application
+// object exists here to ask).
+QString installScript() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::filesystem::path script = self.parent_path() / "../libexec/tarnwick/install.sh";
+    return QString::fromStdString(script.lexically_normal().string());
+}
+
 }  // namespace
 
 namespace SetCommand {
@@ -117,17 +126,32 @@ int run(const QStringList& words) {
     if (words.contains(QStringLiteral("--help")) || words.contains(QStringLiteral("-h"))) {
         return Usage::print(Usage::set()) ? Usage::ok : Usage::failure;
     }
-    const std::expected<Config, QString> changed = apply(Config::load(), words);
-    if (!changed) return Usage::misused(kCommand, changed.error());
-    if (const auto saved = changed->save(); !saved) {
-        return Usage::failed(kCommand, QString::fromStdString(saved.error()));
+    // Checked first, so that a misuse is told as one; applied again under the settings' lock to
+    // what the file holds then, so that a change another process made meanwhile stays.
+    if (const auto checked = apply(Config{}, words); !checked) {
+        return Usage::misused(kCommand, checked.error());
     }
     std::error_code error;
-    if (!std::filesystem::exists(Paths::daemonPlist(), error)) {
+    const bool installed = std::filesystem::exists(Paths::daemonPlist(), error);
+    const auto saved = Config::update(
+        [&](const Config& current) { return apply(current, words).value_or(current); });
+    if (!saved) {
+        QString message = QString::fromStdString(saved.error());
+        // Until fan control is installed nobody but root can create the settings folder.
+        if (!installed && !std::filesystem::exists(Paths::dir(), error)) {
+            message += QStringLiteral(
+                           "\nfan control is not installed: install it from the panel of "
+                           "'tarnwick', or run 'pkexec ") +
+                       installScript() +
+                       QStringLiteral("'; it prepares the settings folder for you");
+        }
+        return Usage::failed(kCommand, message);
+    }
+    if (!installed) {
         Usage::note(kCommand,
                     QStringLiteral("fan control is not installed; the settings apply once it is"));
     }
-    return Usage::print(describe(*changed) + u'\n') ? Usage::ok : Usage::failure;
+    return Usage::print(describe(*saved) + u'\n') ? Usage::ok : Usage::failure;
 }
 
 }  // namespace SetCommand

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "FanCore/SMC/SMC.h"
 #include "Tarnwick/cli/StatusReport.h"
 #include "Tarnwick/cli/Usage.h"
 #include "Tarnwick/model/Model.h"
@@ -19,6 +20,8 @@ QByteArray render(const Model& model, StatusCommand::Format format) {
             return StatusReport::json(model) + '\n';
         case StatusCommand::Format::bar:
             return StatusReport::bar(model) + '\n';
+        case StatusCommand::Format::prometheus:
+            return StatusReport::prometheus(model);
         case StatusCommand::Format::lines:
             break;
     }
@@ -36,11 +39,15 @@ std::expected<Options, QString> parse(const QStringList& words) {
         const QString& word = words[i];
         if (word == u"--help" || word == u"-h") {
             options.help = true;
-        } else if (word == u"--json" || word == u"--bar") {
-            if (formatGiven)
-                return std::unexpected(QStringLiteral("choose one of --json and --bar"));
+        } else if (word == u"--json" || word == u"--bar" || word == u"--prometheus") {
+            if (formatGiven) {
+                return std::unexpected(
+                    QStringLiteral("choose one of --json, --bar and --prometheus"));
+            }
             formatGiven = true;
-            options.format = word == u"--json" ? Format::json : Format::bar;
+            options.format = word == u"--json"  ? Format::json
+                             : word == u"--bar" ? Format::bar
+                                                : Format::prometheus;
         } else if (word == u"--watch") {
             bool ok = false;
             const double seconds = i + 1 < words.size() ? words[i + 1].toDouble(&ok) : 0;
@@ -52,6 +59,11 @@ std::expected<Options, QString> parse(const QStringList& words) {
         } else {
             return std::unexpected(QStringLiteral("unknown option '") + word + u'\'');
         }
+    }
+    if (options.format == Format::prometheus && options.watchSeconds) {
+        return std::unexpected(QStringLiteral(
+            "--prometheus prints once; a timer runs it for the textfile collector (see the "
+            "README)"));
     }
     return options;
 }
@@ -71,6 +83,13 @@ int run(const QStringList& words) {
     modelOptions.arguments = QStringList{QStringLiteral("tarnwick")};
     modelOptions.startTimer = false;
     Model model(modelOptions);
+    // The output stays as it is (scripts read it); the note says why there is nothing to drive.
+    if (model.fans().empty() && !SMC::open()) {
+        Usage::note(kCommand,
+                    QStringLiteral("no fan controller found: looked for the applesmc driver "
+                                   "(Intel Macs), the macsmc_hwmon driver (Apple silicon) and the "
+                                   "simulated Mac's socket (tarnwick-sim)"));
+    }
     for (;;) {
         const QByteArray text = render(model, options->format);
         if (!Usage::print(QString::fromUtf8(text))) {

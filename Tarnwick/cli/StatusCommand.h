@@ -9,7 +9,7 @@
 
 namespace StatusCommand {
 
-enum class Format { lines, json, bar };
+enum class Format { lines, json, bar, prometheus };
 
 struct Options {
     Format format = Format::lines;
@@ -18,7 +18,8 @@ struct Options {
 };
 
 // The options among `words` (the arguments after "status"); a message for an unknown option, a
-// second format or a watch interval that is missing or outside 0.5..86400 seconds.
+// second format, a watch interval that is missing or outside 0.5..86400 seconds, or a watch of the
+// Prometheus format (a scrape reads one whole file, which a timer writes).
 std::expected<Options, QString> parse(const QStringList& words);
 
 // Polls the machine through a Model and prints it; with a watch interval, forever (until a

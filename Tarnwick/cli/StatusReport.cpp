@@ -71,6 +71,43 @@ QString barText(const Model& model) {
     return parts.isEmpty() ? QStringLiteral("\u2013") : parts.join(u' ');
 }
 
+// One metric family of the Prometheus text format: its samples, each with its label set.
+class Family {
+  public:
+    Family(const char* name, const char* type, const char* help)
+        : name_(name), type_(type), help_(help) {}
+
+    // Adds a sample; a value that is absent or not finite is left out.
+    void add(std::optional<double> value, const QString& labels = {}) {
+        if (!value || !std::isfinite(*value)) return;
+        samples_ +=
+            QString::fromLatin1(name_) + labels + u' ' + QString::number(*value, 'g', 12) + u'\n';
+    }
+
+    // HELP, TYPE and the samples; nothing for a family without samples.
+    QString text() const {
+        if (samples_.isEmpty()) return {};
+        return QStringLiteral("# HELP %1 %2\n# TYPE %1 %3\n")
+                   .arg(QString::fromLatin1(name_), QString::fromLatin1(help_),
+                        QString::fromLatin1(type_)) +
+               samples_;
+    }
+
+  private:
+    const char* name_;
+    const char* type_;
+    const char* help_;
+    QString samples_;
+};
+
+// {name="value"}, the value escaped as the format asks.
+QString label(const char* name, QString value) {
+    value.replace(u'\\', QStringLiteral("\\\\"))
+        .replace(u'"', QStringLiteral("\\\""))
+        .replace(u'\n', QStringLiteral("\\n"));
+    return QStringLiteral("{%1=\"%2\"}").arg(QString::fromLatin1(name), value);
+}
+
 }  // namespace
 
 namespace StatusReport {
@@ -178,6 +215,74 @@ QByteArray bar(const Model& model) {
         {"percentage", percentage(model)},
     };
     return QByteArray::fromStdString(document.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+QByteArray prometheus(const Model& model) {
+    Family chip("tarnwick_chip_temperature_celsius", "gauge",
+                "The hottest chip temperature, which the boost follows.");
+    // To a hundredth of a degree, as the JSON object: the sensors' float noise is not information.
+    const auto rounded = [](std::optional<double> value) -> std::optional<double> {
+        if (!value) return std::nullopt;
+        return std::round(*value * 100.0) / 100.0;
+    };
+    chip.add(rounded(model.readings().hottest()));
+    Family temperature("tarnwick_temperature_celsius", "gauge", "A temperature, by sensor group.");
+    for (const Temperature& t : kTemperatures) {
+        temperature.add(rounded(model.readings().*t.field),
+                        label("sensor", QString::fromLatin1(t.key)));
+    }
+
+    Family speed("tarnwick_fan_speed_rpm", "gauge", "A fan's measured speed.");
+    Family target("tarnwick_fan_target_rpm", "gauge", "The speed a fan is asked for.");
+    Family low("tarnwick_fan_min_rpm", "gauge", "A fan's lowest speed.");
+    Family high("tarnwick_fan_max_rpm", "gauge", "A fan's highest speed.");
+    Family manual("tarnwick_fan_manual", "gauge",
+                  "1 while a fan is in manual control, 0 while the firmware drives it.");
+    for (const Fan& fan : model.fans()) {
+        const QString fanLabel = label("fan", fanName(fan, model.fans().size()));
+        speed.add(fan.actual, fanLabel);
+        target.add(fan.target, fanLabel);
+        low.add(fan.min, fanLabel);
+        high.add(fan.max, fanLabel);
+        manual.add(fan.mode == 1 ? 1.0 : 0.0, fanLabel);
+    }
+
+    Family installed("tarnwick_control_installed", "gauge", "1 while fan control is installed.");
+    installed.add(model.helperInstalled() ? 1.0 : 0.0);
+    Family running("tarnwick_control_running", "gauge",
+                   "1 while the fan-control daemon reports (a status younger than 10 s).");
+    running.add(model.helperRunning() ? 1.0 : 0.0);
+    Family driving("tarnwick_control_driver", "gauge",
+                   "1 for who drives the fans now, 0 for the others.");
+    const QString who = driver(model);
+    if (!who.isEmpty()) {
+        for (const char* each : {"system", "daemon", "overridden", "handing back", "sleeping"}) {
+            driving.add(who == QLatin1String(each) ? 1.0 : 0.0,
+                        label("driver", QString::fromLatin1(each)));
+        }
+    }
+    const std::optional<Status>& status = model.status();
+    Family daemonTarget("tarnwick_control_target_rpm", "gauge",
+                        "The speed the daemon last set, while it drives the fans.");
+    Family failing("tarnwick_control_error", "gauge", "1 while the daemon reports a problem.");
+    Family updated("tarnwick_control_updated_timestamp_seconds", "gauge",
+                   "When the daemon last wrote its status, in seconds since 1970.");
+    if (status) {
+        if (status->manual) daemonTarget.add(status->targetRPM);
+        failing.add(status->error ? 1.0 : 0.0);
+        updated.add(status->updated);
+    }
+    Family boost("tarnwick_setting_boost_ratio", "gauge",
+                 "The boost's strength from 0 to 1 (0 while a fixed speed is set).");
+    boost.add(model.config().manualMode ? 0.0 : model.config().boost);
+
+    QString text;
+    for (const Family* family :
+         {&chip, &temperature, &speed, &target, &low, &high, &manual, &installed, &running,
+          &driving, &daemonTarget, &failing, &updated, &boost}) {
+        text += family->text();
+    }
+    return text.toUtf8();
 }
 
 }  // namespace StatusReport

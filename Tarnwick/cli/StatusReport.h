@@ -26,4 +26,8 @@ QByteArray json(const Model& model);
 // {"text", "tooltip", "class", "percentage"} for a status bar's custom module, compact.
 QByteArray bar(const Model& model);
 
+// The temperatures, fans and control state in the Prometheus text exposition format (metrics
+// "tarnwick_…" with their units in the names, labels "sensor" and "fan"), ending in a newline.
+QByteArray prometheus(const Model& model);
+
 }  // namespace StatusReport

@@ -23,7 +23,8 @@ QString program() {
         "Without a command, tarnwick runs the tray application.\n"
         "\n"
         "commands (no display needed):\n"
-        "  status      temperatures, fans and who drives them (--json, --bar, --watch)\n"
+        "  status      temperatures, fans and who drives them (--json, --bar, --prometheus,\n"
+        "              --watch)\n"
         "  set         change a fan setting, as the panel does (boost, manual, auto, battery, "
         "target, charger-only)\n"
         "\n"
@@ -44,13 +45,15 @@ QString program() {
 
 QString status() {
     return QStringLiteral(
-        "usage: tarnwick status [--json | --bar] [--watch SECONDS]\n"
+        "usage: tarnwick status [--json | --bar | --prometheus] [--watch SECONDS]\n"
         "\n"
         "Prints the temperatures, the fans and who drives them, one line each.\n"
         "\n"
         "  --json             one JSON object (its member \"schema\" is the format's version)\n"
         "  --bar              one JSON line for status bars: text, tooltip, class (normal, warm,\n"
         "                     hot) and percentage (the fastest fan's share of its maximum)\n"
+        "  --prometheus       the Prometheus text format, for node_exporter's textfile\n"
+        "                     collector (not with --watch)\n"
         "  --watch SECONDS    repeat every SECONDS (0.5 to 86400) until interrupted\n");
 }
 
@@ -83,7 +86,10 @@ int misused(const QString& command, const QString& message) {
     const QString help = command.isEmpty()
                              ? QStringLiteral("tarnwick --help")
                              : QStringLiteral("tarnwick ") + command + QStringLiteral(" --help");
-    const QByteArray hint = (QStringLiteral("try '") + help + QStringLiteral("'\n")).toUtf8();
+    const QString usage = command == u"status" ? status() : command == u"set" ? set() : program();
+    const QByteArray hint =
+        (usage.section(u'\n', 0, 0) + QStringLiteral("\ntry '") + help + QStringLiteral("'\n"))
+            .toUtf8();
     std::fwrite(hint.constData(), 1, static_cast<size_t>(hint.size()), stderr);
     return misuse;
 }

@@ -22,7 +22,8 @@ QString version();
 // Writes `text` to standard output; false when the write failed (a closed pipe, a full disk).
 bool print(const QString& text);
 
-// "tarnwick[ <command>]: <message>" and where to find help on standard error; returns misuse.
+// "tarnwick[ <command>]: <message>", the usage line and where to find help on standard error;
+// returns misuse.
 int misused(const QString& command, const QString& message);
 
 // "tarnwick[ <command>]: <message>" on standard error; returns failure.

@@ -4,6 +4,12 @@
 
 #include <QFile>
 #include <QString>
+#include <sstream>
+#include <string>
+
+#include "CSMC/linux/sandbox_root.h"
+#include "FanCore/Policy/Paths.h"
+#include "FanCore/Policy/SafeFile.h"
 
 namespace {
 
@@ -16,6 +22,20 @@ bool sameTime(const timespec& a, const timespec& b) {
 }
 
 }  // namespace
+
+std::filesystem::path InstalledDaemon::executableOf(const std::filesystem::path& unit) {
+    // The enabling link leads to the unit: a packaged one in systemd's folder, or a copy in /etc.
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::canonical(unit, error);
+    const std::optional<std::string> text = error ? std::nullopt : SafeFile::readBounded(target);
+    std::istringstream lines(text.value_or(std::string()));
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.starts_with("ExecStart=/")) continue;
+        const std::string program = line.substr(10, line.find_first_of(" \t", 10) - 10);
+        return SandboxRoot::under(program);
+    }
+    return Paths::daemonBinary();
+}
 
 std::optional<QByteArray> InstalledDaemon::readFile(const std::filesystem::path& path) {
     std::error_code error;

@@ -17,6 +17,10 @@ class InstalledDaemon {
     // file counts as absent bytes, and absent equals only absent.
     bool differs(const std::filesystem::path& installed, const std::optional<QByteArray>& bundled);
 
+    // The daemon the systemd unit at `unit` runs: its ExecStart= program, under the sandbox root;
+    // Paths::daemonBinary() when the unit cannot be read or names none.
+    static std::filesystem::path executableOf(const std::filesystem::path& unit);
+
     // Bytes of a regular file; absent when it is missing, not a regular file (a FIFO would block
     // the poll) or unreadable.
     static std::optional<QByteArray> readFile(const std::filesystem::path& path);

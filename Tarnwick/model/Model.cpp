@@ -58,7 +58,10 @@ Model::Model(ModelOptions options, QObject* parent)
     // Kept settings are newer than the file: they exist only because writing it failed.
     if (const std::optional<Config> pending = PendingSettings::load(pendingFile_)) {
         config_ = *pending;
-        if (Config::load() == config_ || config_.save()) PendingSettings::discard(pendingFile_);
+        if (Config::load() == config_ ||
+            Config::update([this](const Config&) { return config_; })) {
+            PendingSettings::discard(pendingFile_);
+        }
     } else {
         config_ = Config::load();
     }
@@ -119,7 +122,15 @@ void Model::setConfig(const Config& config) {
     const Config previous = config_;
     assign(config_, config);
     if (previous == config_) return;
-    const std::optional<QString> error = saveConfig();
+    // Another account's settings: the panel shows them again, and keeps nothing for later.
+    if (const std::optional<std::string> refusal = Config::otherOwner()) {
+        assign(config_, Config::load());
+        settingsMessage_ =
+            QStringLiteral("settings not saved: ") + QString::fromStdString(*refusal);
+        setHelperMessage(settingsMessage_);
+        return;
+    }
+    const std::optional<QString> error = saveConfig(previous);
     if (!error) {
         if (settingsMessage_ && helperMessage_ == settingsMessage_) setHelperMessage(std::nullopt);
         settingsMessage_.reset();
@@ -132,10 +143,14 @@ void Model::setConfig(const Config& config) {
     setHelperMessage(settingsMessage_);
 }
 
-std::optional<QString> Model::saveConfig() {
-    const auto saved = config_.save();
+std::optional<QString> Model::saveConfig(const std::optional<Config>& before) {
+    const auto saved = Config::update([&](const Config& current) {
+        return before ? current.withChanges(*before, config_) : config_;
+    });
     if (saved) {
         PendingSettings::discard(pendingFile_);
+        // What another process changed meanwhile shows at once.
+        if (!(*saved == config_)) assign(config_, *saved);
         return std::nullopt;
     }
     const QString error = QString::fromStdString(saved.error());
@@ -347,7 +362,8 @@ void Model::refresh() {
     const bool installed = std::filesystem::exists(Paths::daemonPlist(), error);
     setHelperInstalled(installed);
     setHelperOutdated(installed &&
-                      installedDaemon_.differs(Paths::daemonBinary(), bundledHelper()));
+                      installedDaemon_.differs(InstalledDaemon::executableOf(Paths::daemonPlist()),
+                                               bundledHelper()));
 
     // Recorded without a change signal: every refresh ends in refreshed(), which the chart follows.
     history_.record(now(), readings_.hottest(), fans_, daemonDriving());

@@ -189,8 +189,9 @@ class Model : public QObject {
 
     double now() const;
     void privilegedRunEnded(const QString& script, const Installer::RunResult& result);
-    // Writes the settings file; on failure keeps them for later and returns the error.
-    std::optional<QString> saveConfig();
+    // Writes the settings file: the fields changed since `before` over what it holds now, or all
+    // of them without `before`; on failure keeps them for later and returns the error.
+    std::optional<QString> saveConfig(const std::optional<Config>& before = std::nullopt);
 
     Readings readings_;
     std::vector<Fan> fans_;

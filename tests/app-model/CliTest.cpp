@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <optional>
 
 #include "AppSandbox.h"
@@ -119,11 +120,30 @@ const CliCase kCases[] = {
     {"StatusHelp", {"status", "--help"}, 0, R"(^usage: tarnwick status )", ""},
     {"SetHelp", {"set", "-h"}, 0, R"(^usage: tarnwick set )", ""},
     {"UnknownCommand", {"frobnicate"}, 2, "", R"(^tarnwick: unknown command 'frobnicate')"},
-    {"TwoFormats", {"status", "--json", "--bar"}, 2, "", R"(choose one of --json and --bar)"},
+    {"TwoFormats",
+     {"status", "--json", "--bar"},
+     2,
+     "",
+     R"(choose one of --json, --bar and --prometheus)"},
     {"WatchTooShort", {"status", "--watch", "0.1"}, 2, "", R"(--watch takes 0\.5 to 86400)"},
     {"WatchMissing", {"status", "--watch"}, 2, "", R"(--watch takes)"},
     {"StatusUnknownOption", {"status", "--xml"}, 2, "", R"(unknown option '--xml')"},
     {"SnapshotHistory", {"--snapshot", "x.png", "--history", "soon"}, 2, "", R"(--history takes)"},
+    {"UnknownOption", {"--bogus"}, 2, "", "^tarnwick: unknown option '--bogus'\nusage: tarnwick "},
+    {"ShortVersionIsNoOption", {"-v"}, 2, "", R"(^tarnwick: unknown option '-v')"},
+    {"StrayArgument", {"--show-panel", "now"}, 2, "", R"(unexpected argument 'now')"},
+    {"DemoLevel", {"--demo", "cold"}, 2, "", R"(--demo takes warm or hot, not 'cold')"},
+    {"DemoMissing", {"--no-fans", "--demo"}, 2, "", R"(--demo needs a value)"},
+    {"QtOptionNeedsValue", {"-platform"}, 2, "", R"(-platform needs a value)"},
+    // No display (and no such platform plugin): a sentence instead of Qt's abort.
+    {"NoDisplay", {}, 1, "", R"('tarnwick status' and 'tarnwick set' work without a display\n$)"},
+    {"NoDisplayForThePanel", {"--show-panel", "-style", "fusion"}, 1, "", R"(without a display)"},
+    {"PrometheusWatch",
+     {"status", "--prometheus", "--watch", "2"},
+     2,
+     "",
+     R"(--prometheus prints once)"},
+    {"ThreeFormats", {"status", "--bar", "--prometheus"}, 2, "", R"(choose one of)"},
     {"Status",
      {"status"},
      0,
@@ -201,7 +221,68 @@ TEST_F(Cli, SettingsThatCannotBeSavedFail) {
     EXPECT_TRUE(result.output.isEmpty());
 }
 
-TEST_F(Cli, JsonAndBarFollowTheirSchemas) {
+// Five commands at once, each changing another setting, ten times over: every change is kept.
+TEST_F(Cli, ConcurrentSetsKeepEveryChange) {
+    for (int round = 1; round <= 10; ++round) {
+        const QString n = QString::number(round);
+        const std::vector<QStringList> commands = {
+            {"set", "boost", "0." + n.right(1)},
+            {"set", "battery", round % 2 ? "on" : "off"},
+            {"set", "target", QString::number(25 + round)},
+            {"set", "charger-only", round % 2 ? "off" : "on"},
+            {"set", "manual", QString::number(1000 + round)}};
+        std::vector<std::unique_ptr<QProcess>> running;
+        for (const QStringList& arguments : commands) {
+            running.push_back(std::make_unique<QProcess>());
+            start(*running.back(), arguments);
+        }
+        for (const auto& process : running) {
+            ASSERT_TRUE(process->waitForFinished(30000));
+            ASSERT_EQ(process->exitCode(), 0) << process->readAllStandardError().toStdString();
+        }
+        const Config saved = Config::load();
+        EXPECT_EQ(saved.boost, round == 10 ? 0.0 : round / 10.0) << round;
+        EXPECT_EQ(saved.batteryCooling, round % 2 == 1) << round;
+        EXPECT_EQ(saved.batteryTarget, 25 + round) << round;
+        EXPECT_EQ(saved.batteryOnlyOnAC, round % 2 == 0) << round;
+        EXPECT_EQ(saved.manualRPM, 1000 + round) << round;
+    }
+}
+
+// Another account is told who owns the settings, and its change is not written.
+TEST_F(Cli, AnotherAccountsSetIsRefusedWithTheOwnersName) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another account";
+    ASSERT_EQ(run({"set", "boost", "0.3"}).exit, 0);
+    // The second account must reach the sandbox root and the program.
+    for (std::filesystem::path folder = Paths::dir();
+         folder.has_relative_path() && folder != std::filesystem::temp_directory_path();
+         folder = folder.parent_path()) {
+        std::filesystem::permissions(folder, std::filesystem::perms(0755));
+    }
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", program,
+                                       "set", "boost", "1"});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_TRUE(process.readAllStandardError().startsWith(
+        "tarnwick set: the fan settings belong to root, who installed fan control;"));
+    EXPECT_EQ(Config::load().boost, 0.3);
+}
+
+TEST_F(Cli, StatusWithoutAFanControllerSaysWhatItLookedFor) {
+    simulator.terminate();
+    ASSERT_TRUE(simulator.waitForFinished(10000));
+    const Outcome result = run({"status"});
+    EXPECT_EQ(result.exit, 0);
+    EXPECT_TRUE(result.output.contains("control: ")) << result.output.toStdString();
+    EXPECT_EQ(result.errors.count('\n'), 1);
+    for (const char* looked : {"applesmc", "macsmc_hwmon", "tarnwick-sim"}) {
+        EXPECT_TRUE(result.errors.contains(looked)) << result.errors.toStdString();
+    }
+}
+
+TEST_F(Cli, JsonBarAndPrometheusFollowTheirFormats) {
     writeFile(Paths::daemonPlist(), "[Unit]\n");  // installed but not running
     ASSERT_EQ(run({"set", "boost", "60%"}).exit, 0);
     const Outcome json = run({"status", "--json"});
@@ -228,6 +309,24 @@ TEST_F(Cli, JsonAndBarFollowTheirSchemas) {
         const auto wrong = violation(lines[i], "status-bar.schema.json");
         EXPECT_FALSE(wrong) << wrong->toStdString() << lines[i].toStdString();
     }
+
+    const Outcome metrics = run({"status", "--prometheus"});
+    ASSERT_EQ(metrics.exit, 0) << metrics.errors.toStdString();
+    for (const char* sample :
+         {"\ntarnwick_fan_speed_rpm{fan=\"left\"} ",
+          "\ntarnwick_temperature_celsius{sensor=\"cpu\"} ", "\ntarnwick_control_installed 1\n"}) {
+        EXPECT_TRUE(metrics.output.contains(sample)) << sample << metrics.output.toStdString();
+    }
+    if (QStandardPaths::findExecutable("promtool").isEmpty()) {
+        GTEST_SKIP() << "promtool (Debian's prometheus package) is not installed";
+    }
+    QProcess promtool;
+    promtool.start("promtool", {"check", "metrics"});
+    ASSERT_TRUE(promtool.waitForStarted(5000));
+    promtool.write(metrics.output.toUtf8());
+    promtool.closeWriteChannel();
+    ASSERT_TRUE(promtool.waitForFinished(30000));
+    EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAll().toStdString();
 }
 
 }  // namespace

@@ -161,13 +161,13 @@ TEST_F(RunPrivileged, FailingScriptShowsItsLastErrorLine) {
 
 TEST_F(RunPrivileged, SuccessfulInstallShowsAtTheDelayedRefresh) {
     // Stands in for the real script: puts the unit and an exact copy of the daemon in place.
-    addScript(
-        "install.sh",
-        "set -e\n"
-        "here=$(dirname \"$0\")\n"
-        "mkdir -p \"$TARNWICK_ROOT/etc/systemd/system\" \"$TARNWICK_ROOT/usr/local/sbin\"\n"
-        "cp \"$here/tarnwickd\" \"$TARNWICK_ROOT/usr/local/sbin/tarnwickd\"\n"
-        "echo '[Service]' > \"$TARNWICK_ROOT/etc/systemd/system/com.tarnwick.helper.service\"\n");
+    addScript("install.sh",
+              "set -e\n"
+              "here=$(dirname \"$0\")\n"
+              "wants=\"$TARNWICK_ROOT/etc/systemd/system/multi-user.target.wants\"\n"
+              "mkdir -p \"$wants\" \"$TARNWICK_ROOT/usr/local/sbin\"\n"
+              "cp \"$here/tarnwickd\" \"$TARNWICK_ROOT/usr/local/sbin/tarnwickd\"\n"
+              "echo '[Service]' > \"$wants/tarnwickd.service\"\n");
     writeFile(sandbox.bundle() + "/tarnwickd", "daemon bytes");
     auto model = makeModel();
     model->setHelperMessage(QString("earlier failure"));

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "AppSandbox.h"
+#include "CSMC/linux/sandbox_root.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Status.h"
 
@@ -89,6 +90,25 @@ TEST(Refresh, BundledCopyIsReadOnce) {
     model.refresh();
     EXPECT_FALSE(model.helperOutdated());
     writeFile(Paths::daemonBinary(), oneByteDifferent());
+    model.refresh();
+    EXPECT_TRUE(model.helperOutdated());
+}
+
+// A packaged unit runs the package's daemon, which the package manager keeps current; only a
+// copy it does not run could be outdated.
+TEST(Refresh, TheDaemonTheUnitRunsIsTheOneCompared) {
+    AppSandbox sandbox;
+    const std::filesystem::path unit =
+        SandboxRoot::under("/usr/lib/systemd/system/tarnwickd.service");
+    writeFile(unit, "[Service]\nExecStart=/usr/libexec/tarnwick/tarnwickd\n");
+    std::filesystem::create_directories(Paths::daemonPlist().parent_path());
+    std::filesystem::create_symlink(unit, Paths::daemonPlist());
+    writeFile(SandboxRoot::under("/usr/libexec/tarnwick/tarnwickd"), kDaemon);
+    writeFile(sandbox.bundle() + "/tarnwickd", kDaemon);
+    Model model{sandbox.options()};
+    EXPECT_TRUE(model.helperInstalled());
+    EXPECT_FALSE(model.helperOutdated()) << "no copy in /usr/local/sbin, and none needed";
+    writeFile(SandboxRoot::under("/usr/libexec/tarnwick/tarnwickd"), oneByteDifferent());
     model.refresh();
     EXPECT_TRUE(model.helperOutdated());
 }

@@ -60,6 +60,19 @@ TEST_F(Setters, ChangedConfigIsWrittenOnce) {
     EXPECT_EQ(changedCount, 2);
 }
 
+// A setting another program changed since the panel last looked survives the panel's own change.
+TEST_F(Setters, AChangeKeepsWhatAnotherProgramChangedMeanwhile) {
+    Config elsewhere = model.config();
+    elsewhere.batteryTarget = 41;
+    ASSERT_TRUE(elsewhere.save().has_value());
+    Config config = model.config();
+    config.boost = 0.7;
+    model.setConfig(config);
+    elsewhere.boost = 0.7;
+    EXPECT_EQ(Config::load(), elsewhere);
+    EXPECT_EQ(model.config(), elsewhere);
+}
+
 TEST_F(Setters, UnwritableSettingsAreKeptForLaterAndNeverLostSilently) {
     // A file where the folder should be makes every write fail.
     std::filesystem::create_directories(Paths::dir().parent_path());

@@ -4,12 +4,16 @@
 // the prompt is dismissed, no agent runs, or the user is refused. Skipped without Xvfb.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QTest>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "FanCore/Policy/Paths.h"
 #include "Tarnwick/AppDelegate.h"
 #include "Tarnwick/panel/PanelWindow.h"
 #include "Tarnwick/panel/PopoverView.h"
@@ -172,6 +176,31 @@ TEST_F(InstallFlow, BoostChosenBeforeInstallDrivesTheFansAfterIt) {
     EXPECT_FALSE(model.settingsPending());
     EXPECT_EQ(Config::load().boost, 1.0);
     EXPECT_TRUE(e2e::eventually([&] { return fansInMode(1); }, 20s));
+    struct stat folder {};
+    ASSERT_EQ(::stat(Paths::dir().c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_uid, ::getuid()) << "the settings belong to the installing account";
+    EXPECT_EQ(folder.st_mode & 07777, 0755u);
+
+    // Another account's change is refused with the owner's name, and the panel shows the owner's.
+    if (::geteuid() == 0) {
+        const struct passwd* owner = ::getpwuid(folder.st_uid);
+        ASSERT_NE(owner, nullptr);
+        for (std::filesystem::path up = Paths::dir(); up != std::filesystem::temp_directory_path();
+             up = up.parent_path()) {
+            std::filesystem::permissions(up, std::filesystem::perms(0755));
+        }
+        Config quieter = model.config();
+        quieter.boost = 0.2;
+        ASSERT_EQ(::seteuid(65534), 0);
+        model.setConfig(quieter);
+        ASSERT_EQ(::seteuid(0), 0);
+        EXPECT_EQ(model.helperMessage().value_or("").toStdString(),
+                  "settings not saved: the fan settings belong to " + std::string(owner->pw_name) +
+                      ", who installed fan control; only that account (or root) can change them, "
+                      "and installing fan control again from another account hands them to it");
+        EXPECT_EQ(model.config().boost, 1.0);
+        EXPECT_EQ(Config::load().boost, 1.0);
+    }
 
     runFromPanel("uninstall.sh");
     EXPECT_EQ(pkexecRuns(), (std::vector<std::string>{"grab: free", "grab: free"}));

@@ -137,7 +137,8 @@ TEST_F(DaemonProcessTest, TakesOverAndReportsInStatus) {
     EXPECT_TRUE((*s)["reason"].get<std::string>().starts_with("chip "));
     EXPECT_FALSE(s->contains("error"));
     EXPECT_EQ(std::filesystem::status(root / "var/lib/tarnwick").permissions(),
-              std::filesystem::perms(01777));
+              std::filesystem::perms(0755))
+        << "the settings folder stays as install.sh made it";
     EXPECT_EQ(std::filesystem::status(root / "run/tarnwick").permissions(),
               std::filesystem::perms(0755));
 }
@@ -687,7 +688,9 @@ using namespace e2e;
 class PackagingTest : public DaemonProcessTest {
   protected:
     std::filesystem::path installedDaemon = root / "usr/local/sbin/tarnwickd";
-    std::filesystem::path installedUnit = root / "etc/systemd/system/com.tarnwick.helper.service";
+    std::filesystem::path installedUnit = root / "etc/systemd/system/tarnwickd.service";
+    std::filesystem::path enabledLink =
+        root / "etc/systemd/system/multi-user.target.wants/tarnwickd.service";
     std::filesystem::path pidFile = root / "run/tarnwick/tarnwickd.pid";
     std::filesystem::path sleepHook = root / "usr/lib/systemd/system-sleep/tarnwick";
     std::filesystem::path scriptLog = scratch.path() / "script.log";
@@ -699,10 +702,11 @@ class PackagingTest : public DaemonProcessTest {
     }
 
     // Runs `script` from the build's libexec folder with /bin/sh; its exit status.
-    std::optional<int> runScript(const std::string& script) {
+    std::optional<int> runScript(const std::string& script,
+                                 std::vector<std::string> environment = {}) {
         std::filesystem::remove(scriptLog);
-        Child child({"/bin/sh", (libexecDir / script).string()}, {"TARNWICK_ROOT=" + root.string()},
-                    scriptLog);
+        environment.push_back("TARNWICK_ROOT=" + root.string());
+        Child child({"/bin/sh", (libexecDir / script).string()}, environment, scriptLog);
         const auto status = child.wait(60s);
         if (!status || !WIFEXITED(*status)) return std::nullopt;
         return WEXITSTATUS(*status);
@@ -741,7 +745,8 @@ TEST_F(PackagingTest, InstallTwiceThenUninstallLeavesNothing) {
     startSim();
     ASSERT_EQ(runScript("install.sh"), 0) << readText(scriptLog);
     EXPECT_EQ(readText(installedDaemon), readText(daemonPath));
-    EXPECT_EQ(readText(installedUnit), readText(libexecDir / "com.tarnwick.helper.service"));
+    EXPECT_EQ(readText(installedUnit), readText(libexecDir / "tarnwickd.service"));
+    EXPECT_EQ(std::filesystem::canonical(enabledLink), installedUnit);
     EXPECT_EQ(readText(sleepHook), readText(libexecDir / "tarnwick-sleep"));
     const pid_t first = installedPid();
     EXPECT_TRUE(alive(first));
@@ -756,7 +761,8 @@ TEST_F(PackagingTest, InstallTwiceThenUninstallLeavesNothing) {
 
     ASSERT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
     EXPECT_FALSE(alive(second));
-    for (const auto& path : {installedDaemon, installedUnit, sleepHook, pidFile, statusFile}) {
+    for (const auto& path :
+         {installedDaemon, installedUnit, enabledLink, sleepHook, pidFile, statusFile}) {
         EXPECT_FALSE(std::filesystem::exists(path)) << path;
     }
     EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
@@ -835,6 +841,59 @@ TEST_F(PackagingTest, UninstallAfterACrashStillHandsTheFansBack) {
     EXPECT_FALSE(std::filesystem::exists(statusFile));
 }
 
+// A fan whose mode write fails cannot be handed back: the uninstall says so and leaves fan control
+// running, so that the fans stay at a safe speed, until a later uninstall finds them automatic.
+TEST_F(PackagingTest, UninstallWhoseHandBackFailsKeepsTheDaemonAndFails) {
+    startSim();
+    setConfig(R"({"boost":1.0})");
+    ASSERT_EQ(runScript("install.sh"), 0) << readText(scriptLog);
+    ASSERT_TRUE(eventually([&] { return fansInMode(1); }, 8s));
+    const pid_t first = installedPid();
+    setControl(R"({"fail":{"write":["F0Md"]}})");
+    EXPECT_EQ(runScript("uninstall.sh"), 1);
+    EXPECT_TRUE(lastScriptLine().starts_with(
+        "uninstall.sh: a fan did not return to automatic control, so fan control stays installed"))
+        << readText(scriptLog);
+    EXPECT_NE(installedPid(), first);
+    EXPECT_TRUE(alive(installedPid()));
+    EXPECT_TRUE(std::filesystem::exists(enabledLink));
+    EXPECT_TRUE(eventually([&] { return statusManual(); }, 8s)) << "keeps the fans safe";
+
+    setControl("{}");
+    ASSERT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
+    EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
+    EXPECT_FALSE(std::filesystem::exists(installedDaemon));
+}
+
+// The settings belong to whoever asked for the install, are readable by all and writable by the
+// owner alone; a shared folder of an earlier version and another account's file are taken over.
+TEST_F(PackagingTest, InstallHandsTheSettingsToTheInstallingAccount) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to other accounts";
+    startSim();
+    const std::filesystem::path folder = configFile.parent_path();
+    setConfig(R"({"boost":0.5})");
+    std::filesystem::permissions(folder, std::filesystem::perms(01777));
+    ASSERT_EQ(::chown(configFile.c_str(), 2, 2), 0);
+    const std::filesystem::path legacyUnit =
+        root / "etc/systemd/system/com.tarnwick.helper.service";
+    replaceText(legacyUnit, "[Service]\n");
+    const auto owner = [](const std::filesystem::path& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_uid) : -1;
+    };
+    for (const auto& [variable, uid] : {std::pair{"PKEXEC_UID", 65534}, {"SUDO_UID", 1}}) {
+        ASSERT_EQ(runScript("install.sh", {std::string(variable) + "=" + std::to_string(uid)}), 0)
+            << readText(scriptLog);
+        EXPECT_EQ(owner(folder), uid) << variable;
+        EXPECT_EQ(owner(configFile), uid) << variable;
+        EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms(0755));
+        EXPECT_EQ(std::filesystem::status(configFile).permissions(), std::filesystem::perms(0644));
+    }
+    EXPECT_EQ(Config::decode(readText(configFile))->boost, 0.5) << "the settings stay";
+    EXPECT_FALSE(std::filesystem::exists(legacyUnit)) << "the unit's former name goes";
+    ASSERT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
+}
+
 TEST_F(PackagingTest, UninstallWithNothingInstalledSucceeds) {
     EXPECT_EQ(runScript("uninstall.sh"), 0) << readText(scriptLog);
 }
@@ -842,7 +901,7 @@ TEST_F(PackagingTest, UninstallWithNothingInstalledSucceeds) {
 TEST_F(PackagingTest, MissingBundledDaemonIsReported) {
     const std::filesystem::path bundle = scratch.path() / "bundle";
     std::filesystem::create_directories(bundle);
-    for (const char* name : {"install.sh", "tarnwickd-common.sh", "com.tarnwick.helper.service"}) {
+    for (const char* name : {"install.sh", "tarnwickd-common.sh", "tarnwickd.service"}) {
         std::filesystem::copy(libexecDir / name, bundle / name);
     }
     Child child({"/bin/sh", (bundle / "install.sh").string()}, {"TARNWICK_ROOT=" + root.string()},

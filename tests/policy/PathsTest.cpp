@@ -18,9 +18,10 @@ TEST(Paths, RealMachineLocations) {
     EXPECT_EQ(Paths::statusDir(), "/run/tarnwick");
     EXPECT_EQ(Paths::status(), "/run/tarnwick/status.json");
     EXPECT_EQ(Paths::measurements(), "/run/tarnwick/measurements.json");
-    EXPECT_EQ(Paths::daemonLabel, "com.tarnwick.helper");
+    EXPECT_EQ(Paths::daemonLabel, "tarnwickd");
     EXPECT_EQ(Paths::daemonBinary(), "/usr/local/sbin/tarnwickd");
-    EXPECT_EQ(Paths::daemonPlist(), "/etc/systemd/system/com.tarnwick.helper.service");
+    EXPECT_EQ(Paths::daemonPlist(),
+              "/etc/systemd/system/multi-user.target.wants/tarnwickd.service");
 
     if (saved) ::setenv("TARNWICK_ROOT", saved->c_str(), 1);
     Paths::reload();
@@ -32,7 +33,8 @@ TEST(Paths, EverythingMovesUnderTheSandboxRoot) {
     EXPECT_EQ(Paths::config(), root.path() / "var/lib/tarnwick/config.json");
     EXPECT_EQ(Paths::status(), root.path() / "run/tarnwick/status.json");
     EXPECT_EQ(Paths::daemonBinary(), root.path() / "usr/local/sbin/tarnwickd");
-    EXPECT_EQ(Paths::daemonPlist(), root.path() / "etc/systemd/system/com.tarnwick.helper.service");
+    EXPECT_EQ(Paths::daemonPlist(),
+              root.path() / "etc/systemd/system/multi-user.target.wants/tarnwickd.service");
 }
 
 TEST(Paths, ReferencesFollowAReload) {

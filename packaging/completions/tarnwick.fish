@@ -1,0 +1,21 @@
+# fish completion for tarnwick: its commands, their options and the settings of "set".
+set -l commands status set
+complete -c tarnwick -f
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -a status -d 'temperatures, fans and who drives them'
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -a set -d 'change a fan setting'
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -l show-panel -d 'open the panel after launch'
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -l no-fans -d 'behave as on a machine without fans'
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -l demo -x -a 'warm hot' -d 'fixed demonstration temperatures'
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -l snapshot -r -F -d 'render the panel to a PNG picture'
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -l about -d 'with --snapshot: the about view'
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -l expand-menu-bar -d 'with --snapshot: menu-bar settings open'
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -l history -x -d 'with --snapshot: poll first for SECONDS'
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -l diagnostics -d 'print the diagnostics report'
+complete -c tarnwick -n "not __fish_seen_subcommand_from $commands" -l version -d 'print the version'
+complete -c tarnwick -s h -l help -d 'print the help'
+complete -c tarnwick -n "__fish_seen_subcommand_from status" -l json -d 'one JSON object'
+complete -c tarnwick -n "__fish_seen_subcommand_from status" -l bar -d 'one JSON line for a status bar'
+complete -c tarnwick -n "__fish_seen_subcommand_from status" -l prometheus -d 'the Prometheus text format'
+complete -c tarnwick -n "__fish_seen_subcommand_from status" -l watch -x -d 'repeat every SECONDS'
+complete -c tarnwick -n "__fish_seen_subcommand_from set; and not contains -- (commandline -opc)[-1] boost manual target battery charger-only" -a 'boost manual auto battery target charger-only'
+complete -c tarnwick -n "__fish_seen_subcommand_from set; and contains -- (commandline -opc)[-1] battery charger-only" -a 'on off'
