@@ -128,7 +128,8 @@ wait_gone() {
 
 # The last line the daemon logged, for messages.
 last_log_line() {
-    if [ -f "$log_file" ]; then tail -n 1 -- "$log_file"; fi
+    # Without the journal priority the daemon puts in front of each line ("<3>").
+    if [ -f "$log_file" ]; then tail -n 1 -- "$log_file" | sed 's/^<[0-7]>//'; fi
 }
 
 # Set by the stops below when the daemon said, as its exit status 3 and last line, that a fan did

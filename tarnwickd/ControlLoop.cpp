@@ -84,7 +84,9 @@ std::string wholeSecondsText(std::chrono::nanoseconds duration) {
 ControlLoop::ControlLoop(Machine& machine, Clock& clock, std::ostream& log)
     : machine_(machine), clock_(clock), log_(log) {}
 
-void ControlLoop::logLine(const std::string& line) { log_ << line << '\n' << std::flush; }
+void ControlLoop::logLine(Log::Priority priority, const std::string& text) {
+    Log::line(log_, priority, text);
+}
 
 bool ControlLoop::handBack(const std::vector<int64_t>& indices, bool retry) {
     written_ = false;
@@ -100,7 +102,7 @@ bool ControlLoop::handBack(const std::vector<int64_t>& indices, bool retry) {
         return true;
     }
     if (drive_ != Drive::handingBack)
-        logLine("tarnwickd: " + stuckText() + "; keeping the safety speed");
+        logLine(Log::Priority::error, stuckText() + "; keeping the safety speed");
     drive_ = Drive::handingBack;
     return false;
 }
@@ -147,20 +149,22 @@ bool ControlLoop::awake() {
             saveStatus(Status{0, false, 0, std::string(Platform::baselineName), std::nullopt});
             return false;
         }
-        logLine("tarnwickd: no wake within " + wholeSecondsText(sleepPauseLimit) +
-                " s, starting afresh");
+        logLine(Log::Priority::info,
+                "no wake within " + wholeSecondsText(sleepPauseLimit) + " s, starting afresh");
         startAfresh();
     } else if (const auto slept = missedSleep()) {
         // Firmware may have reset the fans, or kept them at a speed chosen for the old heat.
         if (drive_ != Drive::system) handBackAll();
-        logLine("tarnwickd: missed a sleep of " + wholeSecondsText(*slept) + " s, starting afresh");
+        logLine(Log::Priority::info,
+                "missed a sleep of " + wholeSecondsText(*slept) + " s, starting afresh");
         startAfresh();
     }
     return true;
 }
 
 void ControlLoop::silentPass(const Readings& raw) {
-    if (!fansUnreadable_) logLine("tarnwickd: cannot read the fans; keeping the present state");
+    if (!fansUnreadable_)
+        logLine(Log::Priority::error, "cannot read the fans; keeping the present state");
     fansUnreadable_ = true;
     smoother_.apply(raw);
     saveStatus(Status{0, manual(), manual() ? target_ : 0,
@@ -170,16 +174,17 @@ void ControlLoop::silentPass(const Readings& raw) {
 
 void ControlLoop::noteScan(const Fans::Scan& scan) {
     if (!scan.countRead && !countUnread_) {
-        logLine("tarnwickd: cannot read the fan count; going on with the " +
-                std::to_string(scan.fans.size()) + " fans known");
+        logLine(Log::Priority::warning, "cannot read the fan count; going on with the " +
+                                            std::to_string(scan.fans.size()) + " fans known");
     } else if (scan.countRead && countUnread_) {
-        logLine("tarnwickd: the fan count reads again");
+        logLine(Log::Priority::info, "the fan count reads again");
     }
     countUnread_ = !scan.countRead;
     if (scan.unknownModes != unknownModes_) {
-        logLine(scan.unknownModes.empty()
-                    ? "tarnwickd: the fan modes read again"
-                    : "tarnwickd: cannot read the mode of " + fansText(scan.unknownModes));
+        logLine(scan.unknownModes.empty() ? Log::Priority::info : Log::Priority::warning,
+                scan.unknownModes.empty()
+                    ? "the fan modes read again"
+                    : "cannot read the mode of " + fansText(scan.unknownModes));
     }
     unknownModes_ = scan.unknownModes;
 }
@@ -190,7 +195,7 @@ void ControlLoop::pass() {
     std::string settingsProblem;
     const Config config = machine_.loadConfig(settingsProblem);
     if (settingsProblem != settingsProblem_ && !settingsProblem.empty()) {
-        logLine("tarnwickd: " + settingsProblem + "; using the defaults");
+        logLine(Log::Priority::warning, settingsProblem + "; using the defaults");
     }
     settingsProblem_ = settingsProblem;
     const Readings raw = machine_.readings();
@@ -213,13 +218,25 @@ void ControlLoop::pass() {
     if (fansUnreadable_ && drive_ == Drive::daemon && scan.unknownModes.empty() &&
         std::all_of(judged.begin(), judged.end(), [](const Fan& fan) { return fan.mode == 0; })) {
         drive_ = Drive::system;
-        logLine(
-            "tarnwickd: the fans came back in automatic mode, as after a sleep; starting afresh");
+        logLine(Log::Priority::info,
+                "the fans came back in automatic mode, as after a sleep; starting afresh");
         startAfresh();
     }
     fansUnreadable_ = false;
-    const Readings readings = smoother_.apply(raw);
+    Readings readings = smoother_.apply(raw);
     machine_.publish(Measurements{clock_.wall(), raw, scan.fans, power});
+    // A chip temperature that stops arriving lives on in the smoother: neither the curve nor the
+    // status may use it, and the safety speed goes to full speed.
+    const bool chip = hasChipTemperature(raw);
+    if (chip && chipLost_) logLine(Log::Priority::info, "chip temperature back");
+    if (!chip && chipSeen_ && !chipLost_) {
+        logLine(Log::Priority::error,
+                "no chip temperature: every chip sensor stopped answering; fans the daemon holds "
+                "run at full speed");
+    }
+    chipLost_ = !chip && chipSeen_;
+    chipSeen_ = chipSeen_ || chip;
+    if (!chip) readings.cpu = readings.gpu = readings.die = std::nullopt;
 
     const auto common = commonRange(scan.fans);
     if (!common) {
@@ -243,10 +260,7 @@ void ControlLoop::pass() {
 
     const Demand demand = Curve::demand(config, readings, power, range.min, range.max);
     const auto now = clock_.monotonic();
-    // A chip temperature that stops arriving lives on in the smoother; the safety speed must not
-    // trust it, so it goes to full speed as soon as no chip sensor answers.
-    const std::optional<double> hottest =
-        hasChipTemperature(raw) ? readings.hottest() : std::nullopt;
+    const std::optional<double> hottest = readings.hottest();
     const double safety =
         hottest ? range.min + (range.max - range.min) * Curve::safetyFraction(*hottest) : range.max;
 
@@ -258,6 +272,8 @@ void ControlLoop::pass() {
         error = stuckText();
     } else if (drive_ == Drive::system && retryAt_ && now < *retryAt_) {
         error = "fan speed writes failed; the system drives the fans";
+    } else if (!error && chipLost_) {
+        error = "no chip temperature";
     } else if (!error && !scan.unknownModes.empty()) {
         error = "cannot read the mode of " + fansText(scan.unknownModes);
     } else if (!error && !scan.countRead) {
@@ -290,7 +306,7 @@ std::optional<std::string> ControlLoop::checkOverride(const std::vector<Fan>& ju
     if (drive_ == Drive::daemon && written_) {
         overridden = overrides_.check(judged, target_);
         if (overridden && overrides_.count(now) == OverrideWatch::Action::stepBack) {
-            logLine("tarnwickd: overridden (" + *overridden + "), stepping back");
+            logLine(Log::Priority::warning, "overridden (" + *overridden + "), stepping back");
             steppedBack_ = StepBack{now, *overridden};
             // The fans still at the daemon's speed must not stay in manual with nobody driving
             // them. The taken fan may well read back manual, held by its new owner: that is no
@@ -299,7 +315,7 @@ std::optional<std::string> ControlLoop::checkOverride(const std::vector<Fan>& ju
             drive_ = Drive::system;
             stuck_.clear();
         } else if (overridden) {
-            logLine("tarnwickd: overridden (" + *overridden + "), asserting again");
+            logLine(Log::Priority::warning, "overridden (" + *overridden + "), asserting again");
         }
     }
     written_ = false;
@@ -319,7 +335,7 @@ void ControlLoop::watchFans(const Fans::Scan& scan, const std::vector<Fan>& judg
         // Only fans whose mode reads manual are written back; a fan whose mode cannot be read is
         // left in manual at the safety speed until it can be.
         if (handBack(stuck_, true)) {
-            logLine("tarnwickd: back to " + std::string(Platform::baselineName));
+            logLine(Log::Priority::info, "back to " + std::string(Platform::baselineName));
         }
         return;
     }
@@ -333,10 +349,11 @@ void ControlLoop::watchFans(const Fans::Scan& scan, const std::vector<Fan>& judg
             const auto fan = std::find_if(judged.begin(), judged.end(),
                                           [&](const Fan& f) { return f.index == held.front(); });
             const std::string what = OverrideWatch::setTo(*fan);
-            logLine("tarnwickd: overridden (" + what + "), stepping back");
+            logLine(Log::Priority::warning, "overridden (" + what + "), stepping back");
             steppedBack_ = StepBack{now, what};
         } else {
-            logLine("tarnwickd: a fan was in manual control with no owner; handing it back");
+            logLine(Log::Priority::warning,
+                    "a fan was in manual control with no owner; handing it back");
             handBack(held);
         }
         return;
@@ -351,8 +368,9 @@ void ControlLoop::watchFans(const Fans::Scan& scan, const std::vector<Fan>& judg
         }
     }
     if (slow.empty()) return;
-    logLine("tarnwickd: " + fansText(slow) + " below the safety speed and its mode unreadable; " +
-            "holding it at the safety speed");
+    logLine(Log::Priority::warning, fansText(slow) +
+                                        " below the safety speed and its mode unreadable; " +
+                                        "holding it at the safety speed");
     drive_ = Drive::handingBack;
     stuck_ = slow;
     target_ = greaterOf(meanActual(scan.fans), 0);
@@ -370,9 +388,10 @@ void ControlLoop::decide(const Config& config, const Demand& demand, const std::
             overrides_.reset();
             target_ = greaterOf(systemSpeed, range.min);
             quietSince_.reset();
-            logLine("tarnwickd: manual (" + demand.reason + ", want " + wholeRPMText(demand.rpm) +
-                    ", " + std::string(Platform::baselineName) + " " + wholeRPMText(systemSpeed) +
-                    ")");
+            logLine(Log::Priority::info, "manual (" + demand.reason + ", want " +
+                                             wholeRPMText(demand.rpm) + ", " +
+                                             std::string(Platform::baselineName) + " " +
+                                             wholeRPMText(systemSpeed) + ")");
         }
     } else if (drive_ == Drive::daemon) {
         if (config.manualMode || demand.rpm >= range.min + quietMargin) {
@@ -381,7 +400,7 @@ void ControlLoop::decide(const Config& config, const Demand& demand, const std::
             // Monotonic time: a wall-clock step must neither hold the fans nor release them early.
             if (!quietSince_) quietSince_ = now;
             if (now - *quietSince_ > quietPeriod && handBackAll()) {
-                logLine("tarnwickd: back to " + std::string(Platform::baselineName));
+                logLine(Log::Priority::info, "back to " + std::string(Platform::baselineName));
             }
         }
     }
@@ -414,8 +433,9 @@ std::optional<std::string> ControlLoop::driveFans(const Fans::Scan& scan, const 
     if (drive_ == Drive::daemon && ++failedWrites_ >= failedWritesLimit) {
         failedWrites_ = 0;
         retryAt_ = now + retryAfterFailedWrites;
-        logLine("tarnwickd: fan speed writes failed " + std::to_string(failedWritesLimit) +
-                " passes in a row; handing the fans back to the system");
+        logLine(Log::Priority::error, "fan speed writes failed " +
+                                          std::to_string(failedWritesLimit) +
+                                          " passes in a row; handing the fans back to the system");
         handBackAll();
     }
     return "SMC write failed";
@@ -427,12 +447,12 @@ void ControlLoop::sleep() {
         // A fan left in manual must not sit at a low speed through the sleep and the wake: the
         // passes go on holding it at the safety speed.
         if (drive_ == Drive::handingBack) {
-            logLine("tarnwickd: " + stuckText() + "; not pausing for sleep");
+            logLine(Log::Priority::error, stuckText() + "; not pausing for sleep");
             saveStatus(Status{0, true, target_, "handing back", stuckText()});
             return;
         }
         sleptAt_ = clock_.sinceBoot();
-        logLine("tarnwickd: paused for sleep");
+        logLine(Log::Priority::info, "paused for sleep");
     }
     sleepingSince_ = clock_.monotonic();
     saveStatus(Status{0, false, 0, std::string(Platform::baselineName), std::nullopt});
@@ -440,8 +460,9 @@ void ControlLoop::sleep() {
 
 void ControlLoop::wake() {
     if (sleepingSince_) {
-        logLine("tarnwickd: awake after " + wholeSecondsText(clock_.sinceBoot() - sleptAt_) +
-                " s, starting afresh");
+        logLine(Log::Priority::info, "awake after " +
+                                         wholeSecondsText(clock_.sinceBoot() - sleptAt_) +
+                                         " s, starting afresh");
     } else if (drive_ != Drive::system) {
         // A wake without its sleep: the firmware may have reset the fans all the same.
         handBackAll();

@@ -14,6 +14,7 @@
 
 #include "FanCore/Sensors/ReadingsSmoother.h"
 #include "tarnwickd/Clock.h"
+#include "tarnwickd/Log.h"
 #include "tarnwickd/Machine.h"
 #include "tarnwickd/OverrideWatch.h"
 
@@ -82,7 +83,7 @@ class ControlLoop {
         double max;
     };
 
-    void logLine(const std::string& line);
+    void logLine(Log::Priority priority, const std::string& text);
     // Lets go of the fans at `indices` (see Machine::handBack); false (and Drive::handingBack,
     // with those that stay in stuck_) when a fan does not read back automatic.
     bool handBack(const std::vector<int64_t>& indices, bool retry = false);
@@ -126,6 +127,8 @@ class ControlLoop {
     std::vector<int64_t> stuck_;         // while handing back: fans not yet automatic
     std::vector<int64_t> unknownModes_;  // fans whose mode the last scan could not read
     bool countUnread_ = false;           // the last scan could not read the fan count
+    bool chipSeen_ = false;              // a chip temperature has been read since the start
+    bool chipLost_ = false;              // ... and none is read now
     std::string settingsProblem_;        // why the settings file could not be used
     double target_ = 0;
     std::optional<std::chrono::steady_clock::time_point> quietSince_;

@@ -10,11 +10,13 @@
 #include <system_error>
 
 #include "CSMC/deadline.h"
+#include "CSMC/linux/sandbox_root.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/SMC/SMC.h"
 #include "tarnwickd/Clock.h"
 #include "tarnwickd/ControlLoop.h"
 #include "tarnwickd/InstanceLock.h"
+#include "tarnwickd/Log.h"
 #include "tarnwickd/Notifier.h"
 #include "tarnwickd/SmcMachine.h"
 #include "tarnwickd/StopSignals.h"
@@ -30,15 +32,26 @@ void makeStatusFolder(const std::filesystem::path& folder) {
     ::mkdir(folder.c_str(), 0755);
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && ::unlink(folder.c_str()) == 0 && ::mkdir(folder.c_str(), 0755) == 0) {
-        std::cout << "tarnwickd: " << folder.string() << " was not a folder; replaced it\n"
-                  << std::flush;
+        Log::line(std::cout, Log::Priority::warning,
+                  folder.string() + " was not a folder; replaced it");
         fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     if (fd < 0) return;  // the lock then says why the daemon cannot go on
     if (::fchmod(fd, 0755) != 0) {
-        std::cout << "tarnwickd: cannot set the mode of " << folder.string() << "\n" << std::flush;
+        Log::line(std::cout, Log::Priority::warning, "cannot set the mode of " + folder.string());
     }
     ::close(fd);
+}
+
+// Opens the SMC. Early after boot its driver may still be loading, so on the real machine the
+// daemon waits up to half a minute for it then; false when there is none (or a stop came).
+bool openSmc() {
+    using namespace std::chrono_literals;
+    const bool booting = SandboxRoot::root() == "/" && SystemClock().sinceBoot() < 2min;
+    for (int waited = 0;; ++waited) {
+        if (SMC::open()) return true;
+        if (!booting || waited >= 30 || StopSignals::isStop(StopSignals::wait(1s))) return false;
+    }
 }
 
 // Runs `work` with SMC exchanges cut off after `limit` (or at once when a stop is pending).
@@ -60,15 +73,15 @@ int run() {
     // instead of killing the process half-way.
     const StopSignals signals;
 
-    if (!SMC::open()) {
-        std::cout << "tarnwickd: cannot open SMC\n" << std::flush;
+    if (!openSmc()) {
+        Log::line(std::cout, Log::Priority::error, "cannot open SMC");
         return 1;
     }
     makeStatusFolder(Paths::statusDir());
     // Before any fan is written: a second daemon's start would hand the first one's fans back.
     const InstanceLock lock(Paths::daemonLock());
     if (!lock.held()) {
-        std::cout << "tarnwickd: " << lock.problem() << "\n" << std::flush;
+        Log::line(std::cout, Log::Priority::error, lock.problem());
         return 1;
     }
     SmcDeadline::setStop(&StopSignals::pending);
@@ -81,9 +94,10 @@ int run() {
         loop.start();
         return 0;
     });
-    std::cout << "tarnwickd: started, " << machine.knownFans().size() << " fans\n" << std::flush;
+    Log::line(std::cout, Log::Priority::info,
+              "started, " + std::to_string(machine.knownFans().size()) + " fans");
     if (const std::string blocked = machine.controlBlocked(); !blocked.empty()) {
-        std::cout << "tarnwickd: read-only, " << blocked << "\n" << std::flush;
+        Log::line(std::cout, Log::Priority::warning, "read-only, " + blocked);
     }
 
     const Notifier notifier;
@@ -107,8 +121,8 @@ int run() {
     // The stop signal has been taken; a second one must not cut the hand-back short.
     SmcDeadline::setStop(nullptr);
     if (withDeadline(stopDeadline, [&] { return loop.stop(); })) return 0;
-    std::cout << "tarnwickd: stopped, but a fan did not return to automatic control\n"
-              << std::flush;
+    Log::line(std::cout, Log::Priority::error,
+              "stopped, but a fan did not return to automatic control");
     return 3;
 }
 

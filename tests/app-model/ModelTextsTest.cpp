@@ -118,6 +118,10 @@ TEST_F(ModelTexts, StatusWithNaNStampIsNotRunning) {
     model.setStatus(status);
     EXPECT_FALSE(model.helperRunning());
     EXPECT_EQ(model.modeLine(), QStringLiteral("fan control not running"));
+    Fan left = fan(2000);
+    left.mode = 1;
+    model.setFans({fan(2000), left});
+    EXPECT_EQ(model.modeLine(), QStringLiteral("fan control not running \u00b7 fans left manual"));
 }
 
 struct LevelCase {

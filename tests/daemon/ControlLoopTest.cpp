@@ -8,6 +8,7 @@
 
 #include "FanCore/Policy/Platform.h"
 #include "daemon/FakeMachine.h"
+#include "daemon/LogText.h"
 #include "support/CaseName.h"
 #include "tarnwickd/ControlLoop.h"
 #include "tarnwickd/OverrideWatch.h"
@@ -47,7 +48,7 @@ class ControlLoopTest : public ::testing::Test {
 
     std::vector<std::string> logLines() const {
         std::vector<std::string> lines;
-        std::istringstream in(log.str());
+        std::istringstream in(withoutPriorities(log.str()));
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
@@ -112,7 +113,8 @@ TEST_P(TakeOverMarginTest, DemandMustExceedSystemSpeedByMoreThan150) {
     EXPECT_EQ(loop.manual(), c.takesOver);
     EXPECT_EQ(machine.manualWrites.empty(), !c.takesOver);
     if (c.takesOver) {
-        EXPECT_EQ(log.str(), "tarnwickd: manual (chip 60 \u00b0C, want 2551, firmware 2400)\n");
+        EXPECT_EQ(withoutPriorities(log.str()),
+                  "tarnwickd: manual (chip 60 \u00b0C, want 2551, firmware 2400)\n");
     } else {
         EXPECT_TRUE(log.str().empty());
     }
@@ -133,7 +135,8 @@ TEST_F(ControlLoopTest, ManualModeTakesOverBelowSystemSpeed) {
     machine.config.manualRPM = 1500;
     passes(3);
     EXPECT_TRUE(loop.manual());
-    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 1500, firmware 3000)\n");
+    EXPECT_EQ(withoutPriorities(log.str()),
+              "tarnwickd: manual (manual, want 1500, firmware 3000)\n");
     EXPECT_EQ(writesFrom(0), (std::vector<double>{2700, 2400, 2100}));
     EXPECT_EQ(machine.lastStatus().reason, "manual");
 }
@@ -184,6 +187,14 @@ TEST_F(ControlLoopTest, LostChipTemperaturesRampToMaximum) {
     passes(9);
     EXPECT_EQ(writesFrom(before),
               (std::vector<double>{2400, 2800, 3200, 3600, 4000, 4400, 4800, 5000, 5000}));
+    EXPECT_EQ(machine.lastStatus().error, "no chip temperature");
+    machine.raw.cpu = 50;
+    passes(2);
+    EXPECT_EQ(machine.lastStatus().error, std::nullopt);
+    const std::vector<std::string> lines = logLines();
+    ASSERT_EQ(lines.size(), 3u) << "the loss and its end, once each";
+    EXPECT_TRUE(lines[1].starts_with("tarnwickd: no chip temperature")) << lines[1];
+    EXPECT_EQ(lines[2], "tarnwickd: chip temperature back");
 }
 
 TEST_F(ControlLoopTest, UsesCommonRangeOfAllFans) {
@@ -192,7 +203,8 @@ TEST_F(ControlLoopTest, UsesCommonRangeOfAllFans) {
     machine.config.manualMode = true;
     machine.config.manualRPM = 10000;
     passes(1);
-    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 4800, firmware 2000)\n");
+    EXPECT_EQ(withoutPriorities(log.str()),
+              "tarnwickd: manual (manual, want 4800, firmware 2000)\n");
 }
 
 TEST_F(ControlLoopTest, SystemSpeedIsMeanOfActualSpeeds) {
@@ -201,14 +213,16 @@ TEST_F(ControlLoopTest, SystemSpeedIsMeanOfActualSpeeds) {
     machine.raw.cpu = 50;
     machine.config.manualMode = true;
     passes(1);
-    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 2500, firmware 2000)\n");
+    EXPECT_EQ(withoutPriorities(log.str()),
+              "tarnwickd: manual (manual, want 2500, firmware 2000)\n");
 }
 
 TEST_F(ControlLoopTest, NonFiniteSystemSpeedPrintsAndStartsFromMinimum) {
     machineAt(kNaN, 1200, 5000, 50);
     machine.config.manualMode = true;
     passes(2);
-    EXPECT_EQ(log.str(), "tarnwickd: manual (manual, want 2500, firmware nan)\n");
+    EXPECT_EQ(withoutPriorities(log.str()),
+              "tarnwickd: manual (manual, want 2500, firmware nan)\n");
     EXPECT_EQ(writesFrom(0), (std::vector<double>{1600, 2000}));
 }
 
@@ -353,8 +367,9 @@ TEST_F(ControlLoopTest, StartHandsBackAndHoldsAFanLeftManual) {
     passes(1);
     EXPECT_EQ(machine.fanList[1].target, 4240);
     EXPECT_EQ(machine.lastStatus().reason, "handing back");
-    EXPECT_EQ(logLines().front(),
-              "tarnwickd: fan 1 did not return to automatic control; keeping the safety speed");
+    EXPECT_EQ(
+        log.str(),
+        "<3>tarnwickd: fan 1 did not return to automatic control; keeping the safety speed\n");
 }
 
 TEST_F(ControlLoopTest, SettingsThatCannotBeReadAreReportedOnce) {

@@ -12,6 +12,7 @@
 
 #include "FanCore/Policy/Config.h"
 #include "FanCore/Policy/Paths.h"
+#include "daemon/LogText.h"
 #include "daemon/ProcessSupport.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -122,13 +123,13 @@ class DaemonProcessTest : public ::testing::Test {
 TEST_F(DaemonProcessTest, WithoutSmcPrintsOneLineAndCreatesNothing) {
     auto daemon = startDaemon();
     EXPECT_TRUE(exitedWith(daemon->wait(10s), 1));
-    EXPECT_EQ(readText(daemonLog), "tarnwickd: cannot open SMC\n");
+    EXPECT_EQ(readText(daemonLog), "<3>tarnwickd: cannot open SMC\n");
     EXPECT_TRUE(std::filesystem::is_empty(root));
 }
 
 TEST_F(DaemonProcessTest, TakesOverAndReportsInStatus) {
     auto daemon = driving();
-    const std::string log = readText(daemonLog);
+    const std::string log = withoutPriorities(readText(daemonLog));
     EXPECT_TRUE(log.starts_with("tarnwickd: started, 2 fans\ntarnwickd: manual (chip ")) << log;
     EXPECT_NE(log.find(", want 5779, firmware "), std::string::npos) << log;
     const auto s = status();
@@ -235,7 +236,7 @@ TEST_F(DaemonProcessTest, FailingTargetWritesHandTheFansBackUntilWritesSucceedAg
     setControl("{}");
     EXPECT_TRUE(eventually([&] { return statusManual() && !status()->contains("error"); }, 30s));
     EXPECT_TRUE(eventually([&] { return fansInMode(1); }, 3s));
-    const std::string log = readText(daemonLog);
+    const std::string log = withoutPriorities(readText(daemonLog));
     EXPECT_NE(log.find("tarnwickd: fan speed writes failed 3 passes in a row; handing the fans "
                        "back to the system\n"),
               std::string::npos)
@@ -491,7 +492,7 @@ TEST_F(DaemonProcessTest, AFanLeftInManualIsHandedBackAndKeptSafeUntilItGoes) {
     setControl(R"({"load":1,"ambient":35})");
     EXPECT_TRUE(eventually([&] { return status() && !statusManual() && fansInMode(0); }, 8s))
         << readText(daemonLog);
-    const std::string log = readText(daemonLog);
+    const std::string log = withoutPriorities(readText(daemonLog));
     EXPECT_NE(log.find("a fan was in manual control with no owner"), std::string::npos) << log;
     daemon->signal(SIGTERM);
     EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
@@ -526,8 +527,9 @@ TEST_F(DaemonProcessTest, ASecondDaemonLeavesTheFirstAlone) {
     auto daemon = driving();
     auto second = startDaemon();
     EXPECT_TRUE(exitedWith(second->wait(5s), 1));
-    EXPECT_NE(readText(daemonLog).find("tarnwickd: another tarnwickd is running"),
-              std::string::npos);
+    EXPECT_NE(
+        withoutPriorities(readText(daemonLog)).find("tarnwickd: another tarnwickd is running"),
+        std::string::npos);
     std::this_thread::sleep_for(500ms);
     EXPECT_TRUE(daemon->running());
     EXPECT_TRUE(fansInMode(1));
@@ -563,7 +565,7 @@ TEST_F(DaemonProcessTest, SecondWriterTakingAFanIsReportedAndNotFought) {
     std::this_thread::sleep_for(4s);
     EXPECT_EQ(simState()["exchanges"]["write"], writes) << "no write fight";
     EXPECT_TRUE(steppedBack());
-    const std::string log = readText(daemonLog);
+    const std::string log = withoutPriorities(readText(daemonLog));
     EXPECT_NE(log.find("tarnwickd: overridden (fan 1 set to 2000 rpm), stepping back\n"),
               std::string::npos)
         << log;
@@ -628,7 +630,7 @@ TEST_F(DaemonProcessTest, FanlessMachineReportsNoFans) {
         },
         10s))
         << readText(daemonLog);
-    EXPECT_EQ(readText(daemonLog), "tarnwickd: started, 0 fans\n");
+    EXPECT_EQ(readText(daemonLog), "<6>tarnwickd: started, 0 fans\n");
     daemon->signal(SIGTERM);
     EXPECT_TRUE(exitedWith(daemon->wait(3s), 0));
 }
@@ -766,7 +768,7 @@ TEST_F(PackagingTest, InstallTwiceThenUninstallLeavesNothing) {
         EXPECT_FALSE(std::filesystem::exists(path)) << path;
     }
     EXPECT_TRUE(eventually([&] { return fansInMode(0); }, 2s));
-    const std::string log = readText(root / "var/log/tarnwickd.log");
+    const std::string log = withoutPriorities(readText(root / "var/log/tarnwickd.log"));
     EXPECT_EQ(log, "tarnwickd: started, 2 fans\ntarnwickd: started, 2 fans\n");
 }
 
@@ -789,7 +791,7 @@ TEST_F(PackagingTest, SleepHookHandsBackBeforeTheSleepAndTheWakeStartsAfresh) {
     ASSERT_EQ(runHook("post"), 0) << readText(scriptLog);
     EXPECT_TRUE(eventually([&] { return statusManual() && fansInMode(1); }, 5s))
         << "taken again: the curve still asks for full speed";
-    const std::string log = readText(root / "var/log/tarnwickd.log");
+    const std::string log = withoutPriorities(readText(root / "var/log/tarnwickd.log"));
     EXPECT_NE(log.find("tarnwickd: paused for sleep\ntarnwickd: awake after "), std::string::npos)
         << log;
 }
@@ -931,7 +933,8 @@ class DriverLayoutTest : public DaemonProcessTest {
 
 TEST_F(DriverLayoutTest, TakesOverAndHandsBackOnStopAndTheDriverRulesHold) {
     auto daemon = driving();
-    EXPECT_TRUE(readText(daemonLog).starts_with("tarnwickd: started, 2 fans\ntarnwickd: manual ("))
+    EXPECT_TRUE(withoutPriorities(readText(daemonLog))
+                    .starts_with("tarnwickd: started, 2 fans\ntarnwickd: manual ("))
         << readText(daemonLog);
     daemon->signal(SIGTERM);
     EXPECT_TRUE(exitedWith(daemon->wait(3s), 0)) << readText(daemonLog);
@@ -967,7 +970,7 @@ TEST_F(DriverLayoutTest, WithoutTheModuleOptionRunsReadOnlyAndSaysHowToAllowCont
     EXPECT_TRUE(eventually([&] { return status() && status()->value("error", "") == why; }, 10s))
         << readText(daemonLog);
     EXPECT_FALSE(statusManual());
-    EXPECT_NE(readText(daemonLog).find("tarnwickd: read-only, " + why), std::string::npos);
+    EXPECT_NE(readText(daemonLog).find("<4>tarnwickd: read-only, " + why), std::string::npos);
     const json state = simState();
     EXPECT_TRUE(state["writes"].empty());
     EXPECT_TRUE(state["driver"]["writes"].empty());
