@@ -12,12 +12,13 @@ std::string SimControlFile::refresh(SimMachine& machine) {
         lastError_ = error;
         return error + "; keeping the previous control";
     }
-    if (!first_ && text == last_ && lastError_.empty()) return {};
+    if (!first_ && text == last_ && lastError_.empty() && !rejected_) return {};
     first_ = false;
     last_ = text;
 
     const SimControl defaults = SimControl::defaults(machine.profile());
     if (!text) {
+        rejected_.reset();
         machine.setControl(defaults);
         lastError_.clear();
         return {};
@@ -26,6 +27,13 @@ std::string SimControlFile::refresh(SimMachine& machine) {
     std::string problem = parsed.control ? machine.setControl(*parsed.control) : parsed.error;
     if (problem.empty()) {
         lastError_.clear();
+        rejected_.reset();
+        return {};
+    }
+    // A shell's `>` or an editor saving in place leaves the file empty or half written for a
+    // moment; a content is only called wrong when the next tick still finds it unchanged.
+    if (rejected_ != text) {
+        rejected_ = text;
         return {};
     }
     problem = path_.string() + ": " + problem;

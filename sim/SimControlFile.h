@@ -18,7 +18,7 @@ class SimControlFile {
 
     // Applies the file's current content to `machine` when it changed since the last call.
     // Returns a message (naming the file and the problem) the first time a given content is
-    // rejected, and an empty text otherwise, so that callers report each problem once.
+    // rejected on two calls in a row, and an empty text otherwise, so that callers report each problem once.
     std::string refresh(SimMachine& machine);
 
   private:
@@ -26,4 +26,5 @@ class SimControlFile {
     bool first_ = true;
     std::optional<std::string> last_;  // the content last seen; none while the file is missing
     std::string lastError_;
+    std::optional<std::string> rejected_;  // a content rejected once, not yet reported
 };

@@ -105,6 +105,7 @@ TEST_F(SimControlFileTest, MalformedFileKeepsThePreviousControlAndIsReportedOnce
     for (const char* bad : {R"({"load": 0.6, )", R"({"pin": {"NOPE": 1}})",
                             R"({"hid": {"no such sensor": 50}})", R"({"pin": {"RPlt": 1}})"}) {
         write(bad);
+        EXPECT_EQ(file.refresh(machine), "") << "a writer may not be done yet: " << bad;
         const std::string first = file.refresh(machine);
         EXPECT_NE(first.find("control.json: "), std::string::npos) << bad;
         EXPECT_NE(first.find("keeping the previous control"), std::string::npos) << first;
