@@ -376,7 +376,7 @@ void Model::runPrivileged(const QString& script) {
     if (runningScript_) return;
     const std::optional<QString> path = Installer::resourcePath(bundleDir_, script);
     if (!path) {
-        setHelperMessage(script + QStringLiteral(" is missing from the app bundle"));
+        setHelperMessage(script + QStringLiteral(" is missing from ") + bundleDir_);
         return;
     }
     assign(runningScript_, script);
