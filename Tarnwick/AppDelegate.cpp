@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "Tarnwick/alerts/Notifier.h"
+#include "Tarnwick/alerts/DesktopNotifier.h"
 #include "Tarnwick/panel/PanelPlacement.h"
 #include "Tarnwick/panel/PanelWindow.h"
 #include "Tarnwick/panel/PopoverView.h"
@@ -31,7 +31,7 @@ AppDelegate::AppDelegate(AppDelegateOptions options)
         // The release of the grab has to reach the X server before the prompt asks for it.
         QGuiApplication::sync();
     });
-    notifier_ = new Notifier(
+    notifier_ = new DesktopNotifier(
         [this](const Alert& alert) { statusItem_->showMessage(alert.title, alert.body); }, this);
     alerts_.setSettings(model_->alerts());
     connect(model_.get(), &Model::refreshed, this, &AppDelegate::checkAlerts);

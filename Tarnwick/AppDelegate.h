@@ -16,7 +16,7 @@
 #include "Tarnwick/tray/TrayAppearance.h"
 #include "Tarnwick/tray/TrayHost.h"
 
-class Notifier;
+class DesktopNotifier;
 class PanelWindow;
 class QMenu;
 class PopoverView;
@@ -34,7 +34,7 @@ struct AppDelegateOptions {
     // Whether Qt can show a tray icon; QSystemTrayIcon::isSystemTrayAvailable() when empty.
     std::function<bool()> trayAvailable;
     std::function<std::chrono::steady_clock::time_point()> clock;  // steady_clock::now
-    // Where alerts go; a Notifier (desktop notifications, else the tray's message) when empty.
+    // Where alerts go; a DesktopNotifier (else the tray's message) when empty.
     std::function<void(const Alert&)> alert;
 };
 
@@ -98,7 +98,7 @@ class AppDelegate : public QObject {
     AppDelegateOptions options_;
     std::unique_ptr<Model> model_;
     StatusItem* statusItem_ = nullptr;
-    Notifier* notifier_ = nullptr;
+    DesktopNotifier* notifier_ = nullptr;
     AlertMonitor alerts_;
     PanelWindow* panel_ = nullptr;
     PopoverView* view_ = nullptr;

@@ -17,7 +17,7 @@
 #include "tarnwickd/ControlLoop.h"
 #include "tarnwickd/InstanceLock.h"
 #include "tarnwickd/Log.h"
-#include "tarnwickd/Notifier.h"
+#include "tarnwickd/ServiceNotifier.h"
 #include "tarnwickd/SmcMachine.h"
 #include "tarnwickd/StopSignals.h"
 
@@ -100,7 +100,7 @@ int run() {
         Log::line(std::cout, Log::Priority::warning, "read-only, " + blocked);
     }
 
-    const Notifier notifier;
+    const ServiceNotifier notifier;
     notifier.send("READY=1");
 
     int signal = StopSignals::wait(std::chrono::seconds::zero());

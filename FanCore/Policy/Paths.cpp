@@ -16,7 +16,7 @@ struct Locations {
     std::filesystem::path daemonLock;
     std::filesystem::path knownFans;
     std::filesystem::path daemonBinary;
-    std::filesystem::path daemonPlist;
+    std::filesystem::path daemonUnitLink;
 };
 
 Locations compute() {
@@ -29,8 +29,8 @@ Locations compute() {
     locations.daemonLock = locations.statusDir / "tarnwickd.lock";
     locations.knownFans = locations.statusDir / "fans";
     locations.daemonBinary = SandboxRoot::under("/usr/local/sbin/tarnwickd");
-    locations.daemonPlist = SandboxRoot::under("/etc/systemd/system/multi-user.target.wants/" +
-                                               std::string(daemonLabel) + ".service");
+    locations.daemonUnitLink = SandboxRoot::under("/etc/systemd/system/multi-user.target.wants/" +
+                                                  std::string(daemonLabel) + ".service");
     return locations;
 }
 
@@ -50,7 +50,7 @@ const std::filesystem::path& measurements() { return stored().measurements; }
 const std::filesystem::path& daemonLock() { return stored().daemonLock; }
 const std::filesystem::path& knownFans() { return stored().knownFans; }
 const std::filesystem::path& daemonBinary() { return stored().daemonBinary; }
-const std::filesystem::path& daemonPlist() { return stored().daemonPlist; }
+const std::filesystem::path& daemonUnitLink() { return stored().daemonUnitLink; }
 
 void reload() {
     SandboxRoot::reload();

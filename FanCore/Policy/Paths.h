@@ -25,7 +25,7 @@ inline constexpr std::string_view daemonLabel = "tarnwickd";
 const std::filesystem::path& daemonBinary();
 // /etc/systemd/system/multi-user.target.wants/tarnwickd.service, the link that enabling the unit
 // makes: it exists (and leads to the unit) exactly while fan control is installed.
-const std::filesystem::path& daemonPlist();
+const std::filesystem::path& daemonUnitLink();
 
 // Test seam: recomputes every location from the current TARNWICK_ROOT.
 void reload();

@@ -8,20 +8,12 @@
 
 namespace Platform {
 
-#ifdef __APPLE__
-inline constexpr std::string_view osName = "macOS";
-#else
 inline constexpr std::string_view osName = "Linux";
-#endif
 
 // Who runs the fans when the daemon does not: every text, log line and status names the baseline
 // this way. Under Linux on Mac hardware the machine's own curve lives in its firmware, not in the
 // operating system.
-#ifdef __APPLE__
-inline constexpr std::string_view baselineName = "macOS";
-#else
 inline constexpr std::string_view baselineName = "firmware";
-#endif
 
 // Major, minor and patch of the running system (the kernel release on Linux); zeros when unknown.
 std::array<int, 3> osVersion();

@@ -132,7 +132,7 @@ int run(const QStringList& words) {
         return Usage::misused(kCommand, checked.error());
     }
     std::error_code error;
-    const bool installed = std::filesystem::exists(Paths::daemonPlist(), error);
+    const bool installed = std::filesystem::exists(Paths::daemonUnitLink(), error);
     const auto saved = Config::update(
         [&](const Config& current) { return apply(current, words).value_or(current); });
     if (!saved) {

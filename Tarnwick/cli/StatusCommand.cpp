@@ -62,8 +62,8 @@ std::expected<Options, QString> parse(const QStringList& words) {
     }
     if (options.format == Format::prometheus && options.watchSeconds) {
         return std::unexpected(QStringLiteral(
-            "--prometheus prints once; a timer runs it for the textfile collector (see the "
-            "README)"));
+            "--prometheus prints once; a timer runs it for the textfile collector (see "
+            "docs/command-line.md)"));
     }
     return options;
 }

@@ -20,7 +20,7 @@ QString driver(const Model& model);
 // One line per reading, per fan, for who drives them and for the settings.
 QStringList lines(const Model& model);
 
-// The JSON object described in the README, compact, without a final newline.
+// The JSON object described in docs/command-line.md, compact, without a final newline.
 QByteArray json(const Model& model);
 
 // {"text", "tooltip", "class", "percentage"} for a status bar's custom module, compact.

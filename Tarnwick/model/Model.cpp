@@ -359,11 +359,11 @@ void Model::refresh() {
     }
 
     std::error_code error;
-    const bool installed = std::filesystem::exists(Paths::daemonPlist(), error);
+    const bool installed = std::filesystem::exists(Paths::daemonUnitLink(), error);
     setHelperInstalled(installed);
     setHelperOutdated(installed &&
-                      installedDaemon_.differs(InstalledDaemon::executableOf(Paths::daemonPlist()),
-                                               bundledHelper()));
+                      installedDaemon_.differs(
+                          InstalledDaemon::executableOf(Paths::daemonUnitLink()), bundledHelper()));
 
     // Recorded without a change signal: every refresh ends in refreshed(), which the chart follows.
     history_.record(now(), readings_.hottest(), fans_, daemonDriving());
@@ -376,7 +376,7 @@ void Model::runPrivileged(const QString& script) {
     if (runningScript_) return;
     const std::optional<QString> path = Installer::resourcePath(bundleDir_, script);
     if (!path) {
-        setHelperMessage(script + QStringLiteral(" is missing from the app bundle"));
+        setHelperMessage(script + QStringLiteral(" is missing from ") + bundleDir_);
         return;
     }
     assign(runningScript_, script);

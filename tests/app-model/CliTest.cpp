@@ -283,7 +283,7 @@ TEST_F(Cli, StatusWithoutAFanControllerSaysWhatItLookedFor) {
 }
 
 TEST_F(Cli, JsonBarAndPrometheusFollowTheirFormats) {
-    writeFile(Paths::daemonPlist(), "[Unit]\n");  // installed but not running
+    writeFile(Paths::daemonUnitLink(), "[Unit]\n");  // installed but not running
     ASSERT_EQ(run({"set", "boost", "60%"}).exit, 0);
     const Outcome json = run({"status", "--json"});
     ASSERT_EQ(json.exit, 0) << json.errors.toStdString();

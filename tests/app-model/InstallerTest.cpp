@@ -115,7 +115,7 @@ TEST_F(RunPrivileged, MissingScriptSaysSoAndSchedulesNothing) {
     };
     auto model = makeModel();
     model->runPrivileged("uninstall.sh");
-    EXPECT_EQ(model->helperMessage(), QString("uninstall.sh is missing from the app bundle"));
+    EXPECT_EQ(model->helperMessage(), "uninstall.sh is missing from " + model->bundleDir());
     EXPECT_EQ(runs, 0);
     EXPECT_FALSE(waitFor([&] { return refreshes > 0; }, 600));
 }
@@ -124,7 +124,7 @@ TEST_F(RunPrivileged, NamesCannotReachOutOfTheBundle) {
     writeFile(sandbox.path("install.sh"), "#!/bin/bash\n");
     auto model = makeModel();
     model->runPrivileged("../install.sh");
-    EXPECT_EQ(model->helperMessage(), QString("../install.sh is missing from the app bundle"));
+    EXPECT_EQ(model->helperMessage(), "../install.sh is missing from " + model->bundleDir());
 }
 
 TEST_F(RunPrivileged, CancelClearsAnEarlierMessageAndStillRefreshes) {
@@ -176,7 +176,7 @@ TEST_F(RunPrivileged, SuccessfulInstallShowsAtTheDelayedRefresh) {
     model->runPrivileged("install.sh");
     ASSERT_TRUE(finished(*model));
     EXPECT_FALSE(model->helperMessage().has_value());
-    EXPECT_TRUE(std::filesystem::exists(Paths::daemonPlist()));
+    EXPECT_TRUE(std::filesystem::exists(Paths::daemonUnitLink()));
     EXPECT_FALSE(model->helperInstalled());  // not until the delayed pass
     ASSERT_TRUE(waitFor([&] { return refreshes == 1; }, 3000));
     EXPECT_TRUE(model->helperInstalled());

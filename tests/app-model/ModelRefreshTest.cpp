@@ -26,8 +26,8 @@ enum class Binary { missing, same, oneByteDifferent, longer, directory };
 
 struct OutdatedCase {
     const char* name;
-    bool plist;
-    bool bundled;  // the bundle carries "tarnwickd"
+    bool unitLink;  // the unit is enabled
+    bool bundled;   // the bundle carries "tarnwickd"
     Binary installed;
     bool expectInstalled;
     bool expectOutdated;
@@ -40,7 +40,7 @@ class Outdated : public ::testing::TestWithParam<OutdatedCase> {
 
 TEST_P(Outdated, ComparesInstalledWithBundledBytes) {
     const OutdatedCase& c = GetParam();
-    if (c.plist) writeFile(Paths::daemonPlist(), "[Unit]\n");
+    if (c.unitLink) writeFile(Paths::daemonUnitLink(), "[Unit]\n");
     if (c.bundled) writeFile(sandbox.bundle() + "/tarnwickd", kDaemon);
     const QString binary = QString::fromStdString(Paths::daemonBinary().string());
     switch (c.installed) {
@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Refresh, BundledCopyIsReadOnce) {
     AppSandbox sandbox;
-    writeFile(Paths::daemonPlist(), "[Unit]\n");
+    writeFile(Paths::daemonUnitLink(), "[Unit]\n");
     writeFile(sandbox.bundle() + "/tarnwickd", kDaemon);
     writeFile(Paths::daemonBinary(), kDaemon);
     Model model{sandbox.options()};
@@ -101,8 +101,8 @@ TEST(Refresh, TheDaemonTheUnitRunsIsTheOneCompared) {
     const std::filesystem::path unit =
         SandboxRoot::under("/usr/lib/systemd/system/tarnwickd.service");
     writeFile(unit, "[Service]\nExecStart=/usr/libexec/tarnwick/tarnwickd\n");
-    std::filesystem::create_directories(Paths::daemonPlist().parent_path());
-    std::filesystem::create_symlink(unit, Paths::daemonPlist());
+    std::filesystem::create_directories(Paths::daemonUnitLink().parent_path());
+    std::filesystem::create_symlink(unit, Paths::daemonUnitLink());
     writeFile(SandboxRoot::under("/usr/libexec/tarnwick/tarnwickd"), kDaemon);
     writeFile(sandbox.bundle() + "/tarnwickd", kDaemon);
     Model model{sandbox.options()};

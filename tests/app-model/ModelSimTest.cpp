@@ -82,7 +82,7 @@ TEST_F(SimulatedMac, ModelSeesFansAndTemperatures) {
 
 TEST_F(SimulatedMac, NoFansWhateverTheDaemonDoes) {
     start("mbp14-m3pro");
-    writeFile(Paths::daemonPlist(), "[Unit]\n");
+    writeFile(Paths::daemonUnitLink(), "[Unit]\n");
     Status status;
     status.updated = sandbox.now;
     status.manual = true;

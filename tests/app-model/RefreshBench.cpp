@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     const QString bundle = dir.filePath("bundle");
     if (!write(bundle + "/tarnwickd", daemon) ||
         !write(QString::fromStdString(Paths::daemonBinary().string()), daemon) ||
-        !write(QString::fromStdString(Paths::daemonPlist().string()), "[Unit]\n")) {
+        !write(QString::fromStdString(Paths::daemonUnitLink().string()), "[Unit]\n")) {
         std::fprintf(stderr, "cannot write the sandbox files\n");
         return 1;
     }

@@ -645,9 +645,9 @@ TEST(GearMenu, InstallItemsHandTheScriptToTheModel) {
     panel.model.setHelperInstalled(true);
     panel.settle();
     ASSERT_TRUE(panel.view.footer()->trigger(QStringLiteral("uninstall fan control…")));
-    EXPECT_EQ(
-        panel.model.helperMessage(),
-        std::optional<QString>(QStringLiteral("uninstall.sh is missing from the app bundle")));
+    EXPECT_EQ(panel.model.helperMessage(),
+              std::optional<QString>(QStringLiteral("uninstall.sh is missing from ") +
+                                     panel.model.bundleDir()));
 }
 
 TEST(GearMenu, QuitEndsTheEventLoop) {

@@ -282,12 +282,12 @@ TEST(InstallButtons, HandTheScriptToTheModel) {
     Panel panel;
     panel.model.setFans({makeFan(0, 2000)});
     panel.settle();
-    // The bundle has no scripts: the model says so at once, and the panel shows it in red.
+    // The scripts' folder has no scripts: the model says so at once, and the panel shows it in red.
     panel.view.fans()->installButton()->click();
     panel.settle();
     ASSERT_TRUE(panel.model.helperMessage().has_value());
     EXPECT_EQ(*panel.model.helperMessage(),
-              QStringLiteral("install.sh is missing from the app bundle"));
+              QStringLiteral("install.sh is missing from ") + panel.model.bundleDir());
     const Text* message = panel.view.fans()->messageText();
     EXPECT_TRUE(message->isVisible());
     EXPECT_EQ(message->text(), *panel.model.helperMessage());

@@ -12,8 +12,8 @@ namespace {
 
 constexpr double ratio = 8;  // pixels per point in the pictures the tests read
 
-// Alpha of the picture at point (x, y) measured from the bottom-left corner, y up, as the
-// drawings are specified.
+// Alpha of the picture at point (x, y) measured from the bottom-left corner, y up, the way the
+// coordinates below are written.
 int alphaAt(const QImage& image, double x, double yUp, double height) {
     const QPoint pixel(static_cast<int>(x * ratio), static_cast<int>((height - yUp) * ratio));
     return qAlpha(image.pixel(pixel));
@@ -33,7 +33,7 @@ struct SizeCase {
 
 class StatusImageSize : public ::testing::TestWithParam<SizeCase> {};
 
-TEST_P(StatusImageSize, HasTheSpecifiedPointSize) {
+TEST_P(StatusImageSize, IsAsLargeAsItsParts) {
     uiApplication();
     const SizeCase& c = GetParam();
     const StatusImage::Image image = StatusImage::make(c.icon, c.level, std::nullopt);

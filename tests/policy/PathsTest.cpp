@@ -20,7 +20,7 @@ TEST(Paths, RealMachineLocations) {
     EXPECT_EQ(Paths::measurements(), "/run/tarnwick/measurements.json");
     EXPECT_EQ(Paths::daemonLabel, "tarnwickd");
     EXPECT_EQ(Paths::daemonBinary(), "/usr/local/sbin/tarnwickd");
-    EXPECT_EQ(Paths::daemonPlist(),
+    EXPECT_EQ(Paths::daemonUnitLink(),
               "/etc/systemd/system/multi-user.target.wants/tarnwickd.service");
 
     if (saved) ::setenv("TARNWICK_ROOT", saved->c_str(), 1);
@@ -33,7 +33,7 @@ TEST(Paths, EverythingMovesUnderTheSandboxRoot) {
     EXPECT_EQ(Paths::config(), root.path() / "var/lib/tarnwick/config.json");
     EXPECT_EQ(Paths::status(), root.path() / "run/tarnwick/status.json");
     EXPECT_EQ(Paths::daemonBinary(), root.path() / "usr/local/sbin/tarnwickd");
-    EXPECT_EQ(Paths::daemonPlist(),
+    EXPECT_EQ(Paths::daemonUnitLink(),
               root.path() / "etc/systemd/system/multi-user.target.wants/tarnwickd.service");
 }
 

@@ -30,14 +30,14 @@ TEST(Status, Decode) {
          R"({"updated":1733700000.5,"manual":true,"targetRPM":2400,"reason":"chip 80 °C",)"
          R"("error":"SMC write failed"})",
          Status{1733700000.5, true, 2400, "chip 80 °C", "SMC write failed"}},
-        {"without error", R"({"updated":1,"manual":false,"targetRPM":0,"reason":"macOS"})",
-         Status{1, false, 0, "macOS", std::nullopt}},
+        {"without error", R"({"updated":1,"manual":false,"targetRPM":0,"reason":"Linux"})",
+         Status{1, false, 0, "Linux", std::nullopt}},
         {"error null",
-         R"({"updated":1,"manual":false,"targetRPM":0,"reason":"macOS","error":null})",
-         Status{1, false, 0, "macOS", std::nullopt}},
+         R"({"updated":1,"manual":false,"targetRPM":0,"reason":"Linux","error":null})",
+         Status{1, false, 0, "Linux", std::nullopt}},
         {"unknown member ignored",
-         R"({"updated":1,"manual":false,"targetRPM":0,"reason":"macOS","pid":42})",
-         Status{1, false, 0, "macOS", std::nullopt}},
+         R"({"updated":1,"manual":false,"targetRPM":0,"reason":"Linux","pid":42})",
+         Status{1, false, 0, "Linux", std::nullopt}},
         {"driver",
          R"({"updated":1,"manual":false,"targetRPM":0,"reason":"sleep","driver":"sleeping"})",
          Status{1, false, 0, "sleep", std::nullopt, Driver::sleeping}},
@@ -47,24 +47,24 @@ TEST(Status, Decode) {
         {"driver as number", R"({"updated":1,"manual":true,"targetRPM":9,"reason":"x","driver":1})",
          std::nullopt},
         {"without reason", R"({"updated":1,"manual":false,"targetRPM":0})", std::nullopt},
-        {"without updated", R"({"manual":false,"targetRPM":0,"reason":"macOS"})", std::nullopt},
-        {"without manual", R"({"updated":1,"targetRPM":0,"reason":"macOS"})", std::nullopt},
-        {"without targetRPM", R"({"updated":1,"manual":false,"reason":"macOS"})", std::nullopt},
+        {"without updated", R"({"manual":false,"targetRPM":0,"reason":"Linux"})", std::nullopt},
+        {"without manual", R"({"updated":1,"targetRPM":0,"reason":"Linux"})", std::nullopt},
+        {"without targetRPM", R"({"updated":1,"manual":false,"reason":"Linux"})", std::nullopt},
         {"reason null", R"({"updated":1,"manual":false,"targetRPM":0,"reason":null})",
          std::nullopt},
-        {"updated as text", R"({"updated":"1","manual":false,"targetRPM":0,"reason":"macOS"})",
+        {"updated as text", R"({"updated":"1","manual":false,"targetRPM":0,"reason":"Linux"})",
          std::nullopt},
-        {"manual as number", R"({"updated":1,"manual":0,"targetRPM":0,"reason":"macOS"})",
+        {"manual as number", R"({"updated":1,"manual":0,"targetRPM":0,"reason":"Linux"})",
          std::nullopt},
-        {"targetRPM null", R"({"updated":1,"manual":false,"targetRPM":null,"reason":"macOS"})",
+        {"targetRPM null", R"({"updated":1,"manual":false,"targetRPM":null,"reason":"Linux"})",
          std::nullopt},
         {"error as number",
-         R"({"updated":1,"manual":false,"targetRPM":0,"reason":"macOS","error":3})", std::nullopt},
+         R"({"updated":1,"manual":false,"targetRPM":0,"reason":"Linux","error":3})", std::nullopt},
         {"updated beyond a double",
-         R"({"updated":1e999,"manual":false,"targetRPM":0,"reason":"macOS"})", std::nullopt},
+         R"({"updated":1e999,"manual":false,"targetRPM":0,"reason":"Linux"})", std::nullopt},
         {"not JSON", "manual", std::nullopt},
         {"empty", "", std::nullopt},
-        {"array", R"([1,true,0,"macOS"])", std::nullopt},
+        {"array", R"([1,true,0,"Linux"])", std::nullopt},
     };
     for (const DecodeCase& c : cases) {
         EXPECT_EQ(Status::decode(c.text), c.expected) << c.name;
@@ -72,7 +72,7 @@ TEST(Status, Decode) {
 }
 
 TEST(Status, Freshness) {
-    const Status status{1000, false, 0, "macOS", std::nullopt};
+    const Status status{1000, false, 0, "Linux", std::nullopt};
     EXPECT_TRUE(status.isFresh(1000 + 9.9));
     EXPECT_FALSE(status.isFresh(1000 + 10));
     EXPECT_FALSE(status.isFresh(1000 + 3600));
@@ -80,19 +80,19 @@ TEST(Status, Freshness) {
     EXPECT_TRUE(status.isFresh(995)) << "a wall clock a little behind the daemon's";
     EXPECT_FALSE(status.isFresh(400)) << "a time stamp far in the future is not fresh for ever";
 
-    const Status broken{nan, false, 0, "macOS", std::nullopt};
+    const Status broken{nan, false, 0, "Linux", std::nullopt};
     EXPECT_FALSE(broken.isFresh(1000));
 }
 
 TEST(Status, FreshnessUsesTheWallClock) {
     const double now = wallClockNow();
-    EXPECT_TRUE((Status{now - 1, false, 0, "macOS", std::nullopt}.isFresh()));
-    EXPECT_FALSE((Status{now - 60, false, 0, "macOS", std::nullopt}.isFresh()));
+    EXPECT_TRUE((Status{now - 1, false, 0, "Linux", std::nullopt}.isFresh()));
+    EXPECT_FALSE((Status{now - 60, false, 0, "Linux", std::nullopt}.isFresh()));
 }
 
 TEST(Status, SaveAndLoadRoundTrip) {
     const Status cases[] = {
-        {1733700000.123456, false, 0, "macOS", std::nullopt},
+        {1733700000.123456, false, 0, "Linux", std::nullopt},
         {1733700001.987654321, true, 2875.5, "battery 35.0 °C", "SMC write failed"},
         {wallClockNow(), true, 1800, "ramping down", std::nullopt},
         {1733700002, true, 2400, "fan 1 set to automatic", std::nullopt, Driver::overridden},
@@ -113,14 +113,14 @@ TEST(Status, SaveReplacesAnOlderStatus) {
     const PolicyRoot root;
     std::filesystem::create_directories(Paths::statusDir());
     ASSERT_TRUE((Status{1, true, 3000, "manual", std::nullopt}.save().has_value()));
-    const Status newer{2, false, 0, "macOS", "No fans found"};
+    const Status newer{2, false, 0, "Linux", "No fans found"};
     ASSERT_TRUE(newer.save().has_value());
     EXPECT_EQ(Status::load(), newer);
 }
 
 TEST(Status, SaveWithoutTheFolderFails) {
     const PolicyRoot root;
-    const auto saved = Status{1, false, 0, "macOS", std::nullopt}.save();
+    const auto saved = Status{1, false, 0, "Linux", std::nullopt}.save();
     ASSERT_FALSE(saved.has_value());
     EXPECT_NE(saved.error().find(Paths::status().string()), std::string::npos) << saved.error();
     EXPECT_NE(saved.error().find("No such file or directory"), std::string::npos) << saved.error();
@@ -130,7 +130,7 @@ TEST(Status, SaveWithoutTheFolderFails) {
 TEST(Status, SaveRefusesWhatItCouldNotReadBack) {
     const PolicyRoot root;
     std::filesystem::create_directories(Paths::statusDir());
-    EXPECT_FALSE((Status{nan, false, 0, "macOS", std::nullopt}.save().has_value()));
+    EXPECT_FALSE((Status{nan, false, 0, "Linux", std::nullopt}.save().has_value()));
     EXPECT_FALSE((Status{1, true, nan, "manual", std::nullopt}.save().has_value()));
     EXPECT_FALSE(std::filesystem::exists(Paths::status()));
 }
@@ -140,7 +140,7 @@ TEST(Status, LoadOfAMissingOrUnsafeFileIsAbsent) {
     EXPECT_EQ(Status::load(), std::nullopt);
     std::filesystem::create_directories(Paths::statusDir());
     writeText(root.path() / "elsewhere.json",
-              R"({"updated":1,"manual":false,"targetRPM":0,"reason":"macOS"})");
+              R"({"updated":1,"manual":false,"targetRPM":0,"reason":"Linux"})");
     std::filesystem::create_symlink(root.path() / "elsewhere.json", Paths::status());
     EXPECT_EQ(Status::load(), std::nullopt);
 }

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tarnwickd/Notifier.h"
+#include "tarnwickd/ServiceNotifier.h"
 
 namespace {
 
@@ -51,12 +51,12 @@ std::filesystem::path freshDir() {
     return ::mkdtemp(pattern.data());
 }
 
-TEST(Notifier, SendsDatagramsToPathSocket) {
+TEST(ServiceNotifier, SendsDatagramsToPathSocket) {
     const auto dir = freshDir();
     const std::string path = (dir / "notify").string();
     const Listener listener(path);
     ASSERT_TRUE(listener.bound());
-    const Notifier notifier(path);
+    const ServiceNotifier notifier(path);
     EXPECT_TRUE(notifier.send("READY=1"));
     EXPECT_TRUE(notifier.send("WATCHDOG=1"));
     EXPECT_EQ(listener.receive(), "READY=1");
@@ -64,29 +64,29 @@ TEST(Notifier, SendsDatagramsToPathSocket) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(Notifier, SendsToAbstractNameGivenWithAt) {
+TEST(ServiceNotifier, SendsToAbstractNameGivenWithAt) {
     const std::string name = "@tarnwick-notify-test-" + std::to_string(::getpid());
     const Listener listener(name);
     ASSERT_TRUE(listener.bound());
-    const Notifier notifier(name);
+    const ServiceNotifier notifier(name);
     EXPECT_TRUE(notifier.send("WATCHDOG=1"));
     EXPECT_EQ(listener.receive(), "WATCHDOG=1");
 }
 
-TEST(Notifier, WithoutUsableAddressDoesNothing) {
+TEST(ServiceNotifier, WithoutUsableAddressDoesNothing) {
     ::unsetenv("NOTIFY_SOCKET");
     for (const std::string& address : {std::string(), std::string("relative/socket"),
                                        std::string("@"), std::string("/"), std::string(200, '/')}) {
-        const Notifier notifier(address);
+        const ServiceNotifier notifier(address);
         EXPECT_FALSE(notifier.enabled()) << address;
         EXPECT_FALSE(notifier.send("READY=1")) << address;
     }
-    EXPECT_FALSE(Notifier().enabled());
+    EXPECT_FALSE(ServiceNotifier().enabled());
 }
 
-TEST(Notifier, MissingListenerFailsWithoutBlocking) {
+TEST(ServiceNotifier, MissingListenerFailsWithoutBlocking) {
     const auto dir = freshDir();
-    const Notifier notifier((dir / "nobody").string());
+    const ServiceNotifier notifier((dir / "nobody").string());
     EXPECT_TRUE(notifier.enabled());
     EXPECT_FALSE(notifier.send("WATCHDOG=1"));
     std::filesystem::remove_all(dir);

@@ -1,4 +1,4 @@
-#include "tarnwickd/Notifier.h"
+#include "tarnwickd/ServiceNotifier.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -17,9 +17,9 @@ std::string_view environmentAddress() {
 
 }  // namespace
 
-Notifier::Notifier() : Notifier(environmentAddress()) {}
+ServiceNotifier::ServiceNotifier() : ServiceNotifier(environmentAddress()) {}
 
-Notifier::Notifier(std::string_view address) {
+ServiceNotifier::ServiceNotifier(std::string_view address) {
     // Only absolute paths and abstract names are socket addresses the manager hands out.
     if (address.size() < 2 || (address.front() != '/' && address.front() != '@')) return;
     if (address.size() > sizeof(sockaddr_un::sun_path)) return;
@@ -28,11 +28,11 @@ Notifier::Notifier(std::string_view address) {
     fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 }
 
-Notifier::~Notifier() {
+ServiceNotifier::~ServiceNotifier() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool Notifier::send(std::string_view message) const {
+bool ServiceNotifier::send(std::string_view message) const {
     if (fd_ < 0) return false;
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;

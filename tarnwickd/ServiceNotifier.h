@@ -6,15 +6,15 @@
 #include <string>
 #include <string_view>
 
-class Notifier {
+class ServiceNotifier {
   public:
     // Uses $NOTIFY_SOCKET; without it, or with an unusable value, every send does nothing.
-    Notifier();
+    ServiceNotifier();
     // Uses `address` as $NOTIFY_SOCKET would be used; an empty address disables the notifier.
-    explicit Notifier(std::string_view address);
-    ~Notifier();
-    Notifier(const Notifier&) = delete;
-    Notifier& operator=(const Notifier&) = delete;
+    explicit ServiceNotifier(std::string_view address);
+    ~ServiceNotifier();
+    ServiceNotifier(const ServiceNotifier&) = delete;
+    ServiceNotifier& operator=(const ServiceNotifier&) = delete;
 
     // Sends one message such as "READY=1" or "WATCHDOG=1" without blocking; false when disabled
     // or the datagram could not be sent.

@@ -1,4 +1,4 @@
-#include "Tarnwick/alerts/Notifier.h"
+#include "Tarnwick/alerts/DesktopNotifier.h"
 
 #include <utility>
 
@@ -10,10 +10,10 @@
 #include <QVariantMap>
 #endif
 
-Notifier::Notifier(Fallback fallback, QObject* parent)
+DesktopNotifier::DesktopNotifier(Fallback fallback, QObject* parent)
     : QObject(parent), fallback_(std::move(fallback)) {}
 
-void Notifier::show(const Alert& alert) {
+void DesktopNotifier::show(const Alert& alert) {
 #ifdef TARNWICK_HAVE_DBUS
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {

@@ -10,13 +10,13 @@
 
 #include "Tarnwick/alerts/AlertMonitor.h"
 
-class Notifier : public QObject {
+class DesktopNotifier : public QObject {
     Q_OBJECT
 
   public:
     using Fallback = std::function<void(const Alert& alert)>;
 
-    explicit Notifier(Fallback fallback, QObject* parent = nullptr);
+    explicit DesktopNotifier(Fallback fallback, QObject* parent = nullptr);
 
     // Sends `alert` without blocking; the fallback shows it when the bus or the service fails.
     void show(const Alert& alert);
