@@ -164,7 +164,7 @@ void AppDelegate::privilegedRunSettled() {
     if (!message) return;
     // A failure is never left for the next opening to tell: the panel that closed for the
     // prompt opens again with the message, and without an open panel the desktop says it.
-    if (fromPanel && (panel_->isWindow() || statusItem_->hasTrayIcon())) {
+    if (fromPanel) {
         QTimer::singleShot(0, this, &AppDelegate::showPanel);
         return;
     }
