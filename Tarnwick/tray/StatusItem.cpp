@@ -109,6 +109,14 @@ QString iconTitle(const StatusButton& button) {
     return button.title.trimmed().section(QLatin1Char(' '), 0, 0);
 }
 
+// What `title` may shrink to before the number itself would: the number without its sign ("62°"
+// gives "62"); empty when nothing follows the digits.
+QString withoutSign(const QString& title) {
+    qsizetype end = title.size();
+    while (end > 0 && !title[end - 1].isDigit()) --end;
+    return end == title.size() ? QString() : title.left(end);
+}
+
 QFont trayFont(int pixelSize) {
     QFont font = Theme::font(Theme::TextStyle::body, true);
     font.setBold(true);
@@ -191,12 +199,23 @@ QImage withHalo(const QImage& layer, const QColor& color, int radius) {
     return out;
 }
 
+// The title as the icon shows it alone, at the largest font that fits `side` with readable
+// digits: the whole number, else the number without its sign; absent when neither fits.
+std::optional<TitleLine> loneTitle(const StatusButton& button, int side) {
+    const QString title = iconTitle(button);
+    for (const QString& text : {title, withoutSign(title)}) {
+        if (text.isEmpty()) continue;
+        const std::optional<QFont> font =
+            fittingFont(text, side - 2, side * loneShare, readableDigits(side));
+        if (font) return TitleLine{*font, text, (side + inkHeight(*font, text)) / 2};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool titleFitsIcon(const StatusButton& button, int side) {
-    const QString title = iconTitle(button);
-    if (title.isEmpty()) return false;
-    return fittingFont(title, side - 2, side * loneShare, readableDigits(side)).has_value();
+    return loneTitle(button, side).has_value();
 }
 
 QImage trayPicture(const StatusButton& button, int side, PanelTone tone) {
@@ -208,14 +227,13 @@ QImage trayPicture(const StatusButton& button, int side, PanelTone tone) {
         QPainter painter(&picture);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QString title = iconTitle(button);
         const double width = side - 2;  // room for the plate's edges
         const double smallest = readableDigits(side);
         // A number too low to read at a glance helps no one: it takes the whole square, the
         // image giving way, and where it does not fit even so the image stays alone.
-        const std::optional<QFont> alone =
-            title.isEmpty() ? std::nullopt : fittingFont(title, width, side * loneShare, smallest);
+        const std::optional<TitleLine> alone = loneTitle(button, side);
         if (alone) {
+            const QString& title = alone->text;
             const QString unit = button.title.trimmed().section(QLatin1Char(' '), 1, 1);
             const std::optional<QFont> unitFont =
                 unit.isEmpty() ? std::nullopt
@@ -230,11 +248,11 @@ QImage trayPicture(const StatusButton& button, int side, PanelTone tone) {
                 lines.push_back({*number, title, bottom - unitHeight - gap});
                 lines.push_back({*unitFont, unit, bottom});
             } else {
-                lines.push_back({*alone, title, (side + inkHeight(*alone, title)) / 2});
+                lines.push_back(*alone);
             }
         } else if (button.image) {
             drawImage(painter, *button.image, QRectF(0, 0, side, side), tone);
-        } else if (!title.isEmpty()) {
+        } else if (!iconTitle(button).isEmpty()) {
             // A speed too long for a small slot: the fan stands in, the tooltip has the number.
             drawImage(painter, StatusImage::make(true, std::nullopt, button.titleColor),
                       QRectF(0, 0, side, side), tone);

@@ -420,9 +420,10 @@ INSTANTIATE_TEST_SUITE_P(
     Sizes, TrayTitleFit,
     ::testing::Values(FitCase{"TemperatureUnderThermometer", true, " 62°", 22, true},
                       FitCase{"FourDigitsTooLowAt22", true, " 2350 rpm", 22, false},
-                      FitCase{"SpeedTakesTheLargeIcon", true, " 2350 rpm", 48, true},
+                      FitCase{"FourDigitsNeverFitASquare", true, " 2350 rpm", 48, false},
+                      FitCase{"DegreeSignGivesWayAt16", true, " 62°", 16, true},
                       FitCase{"LongNumberDoesNotFitSmallIcon", true, " 123456", 16, false},
-                      FitCase{"TitleAlone", false, "2350", 22, true},
+                      FitCase{"TitleAlone", false, "62°", 22, true},
                       FitCase{"NoTitle", true, "", 22, false}),
     CaseName());
 
