@@ -18,10 +18,25 @@ FittingScrollArea::FittingScrollArea(int contentWidth, int minimumHeight, QWidge
     setFocusPolicy(Qt::NoFocus);
     // A control reached with the keyboard scrolls into view.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-        if (now != nullptr && widget() != nullptr && widget()->isAncestorOf(now)) {
-            ensureWidgetVisible(now, 0, 8);
-        }
+        if (now != nullptr && widget() != nullptr && widget()->isAncestorOf(now))
+            bringIntoView(now);
     });
+}
+
+void FittingScrollArea::bringIntoView(QWidget* child) {
+    constexpr int margin = 8;
+    if (child->height() + 2 * margin > viewport()->height()) {
+        // Taller than the view: its top (a section's header) comes first, not its middle.
+        verticalScrollBar()->setValue(child->mapTo(widget(), QPoint()).y() - margin);
+    } else {
+        ensureWidgetVisible(child, 0, margin);
+    }
+}
+
+bool FittingScrollArea::focusNextPrevChild(bool next) {
+    // The focus change has brought the new control into view already; QScrollArea's own step
+    // would centre it again, and a tall section with its header out of view.
+    return QWidget::focusNextPrevChild(next);
 }
 
 QSize FittingScrollArea::sizeHint() const {
@@ -56,8 +71,11 @@ bool FittingScrollArea::eventFilter(QObject* watched, QEvent* event) {
         updateGeometry();
     }
     if (event->type() == QEvent::Wheel) {
+        // The area's own scroll bars pass their wheel events through here too; only the content's
+        // sliders give theirs away.
         auto* slider = qobject_cast<QAbstractSlider*>(watched);
-        if (slider != nullptr && !slider->hasFocus()) {
+        if (slider != nullptr && !slider->hasFocus() && widget() != nullptr &&
+            widget()->isAncestorOf(slider)) {
             event->ignore();
             return true;
         }

@@ -26,8 +26,13 @@ class FittingScrollArea : public QScrollArea {
     // Moves by `pages` viewport heights (negative: up); false when it was already at that end.
     bool scrollPages(int pages);
 
+    // Scrolls `child` (inside the content) into view, or its top where it is taller than the
+    // view.
+    void bringIntoView(QWidget* child);
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
   private:
     int contentWidth_;

@@ -1,5 +1,7 @@
+#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -12,6 +14,8 @@
 #include <QWheelEvent>
 
 #include "FanCore/Diagnostics/Diagnostics.h"
+#include "FanCore/Policy/Measurements.h"
+#include "FanCore/Policy/Paths.h"
 #include "FanCore/Sensors/Sensors.h"
 #include "Tarnwick/AppDelegate.h"
 #include "Tarnwick/Snapshot.h"
@@ -37,9 +41,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// The area a 1366x768 screen at scale 2 leaves under a 30-pixel bar, less the height the desktop
-// fonts add to the panel over the test fonts: the panel scrolls as it does there.
-const QRect laptopAtScale2(0, 15, 683, 220);
+// The area a 1366x768 screen at scale 2 leaves under a 30-pixel bar, in logical pixels.
+const QRect laptopAtScale2(0, 15, 683, 369);
 
 // A launched shell whose clock the test moves by hand.
 struct Shell {
@@ -61,6 +64,18 @@ struct Shell {
     ~Shell() { delegate->hidePanel(); }
 
     bool open() const { return delegate->panel()->isVisible(); }
+
+    // A two-fan laptop with every sensor and a battery, as the daemon publishes it, so that the
+    // refresh of each opening keeps the whole panel for the next five seconds.
+    void measureLaptop() {
+        std::filesystem::create_directories(Paths::statusDir());
+        const Measurements laptop{static_cast<double>(QDateTime::currentSecsSinceEpoch()),
+                                  {61.5, 58, 63, 41, 33, 45, 38, 31},
+                                  {makeFan(0, 2000), makeFan(1, 2100)},
+                                  {true, true, 80}};
+        ASSERT_TRUE(laptop.save().has_value());
+        delegate->model().refresh();
+    }
 
     UiSandbox sandbox;
     std::chrono::steady_clock::time_point now{std::chrono::seconds(1000)};
@@ -213,7 +228,7 @@ TEST(PanelAnchor, PanelStaysPutWhileASliderIsDragged) {
 TEST(PanelLayoutLoop, NoLayoutWorkWhileNothingChangesOnALaptopScreen) {
     Shell shell({QStringLiteral("tarnwick"), QStringLiteral("--expand-menu-bar")}, true,
                 laptopAtScale2);
-    shell.delegate->model().setFans({makeFan(0, 2000), makeFan(1, 2100)});
+    shell.measureLaptop();
     for (const bool open : {false, true}) {
         if (open) shell.delegate->showPanel();
         QTest::qWait(300);
@@ -225,11 +240,9 @@ TEST(PanelLayoutLoop, NoLayoutWorkWhileNothingChangesOnALaptopScreen) {
     }
 }
 
-// Disabled: on the off-screen platform the Temperatures header already shows at the start; the
-// cause is not found yet.
-TEST(PanelScroll, DISABLED_WheelAndTabReachTheTemperaturesAtScale2) {
+TEST(PanelScroll, WheelAndTabReachTheTemperaturesAtScale2) {
     Shell shell({QStringLiteral("tarnwick")}, true, laptopAtScale2);
-    shell.delegate->model().setFans({makeFan(0, 2000), makeFan(1, 2100)});
+    shell.measureLaptop();
     shell.delegate->showPanel();
     QTest::qWait(200);
     PopoverView* view = shell.delegate->view();
@@ -241,21 +254,29 @@ TEST(PanelScroll, DISABLED_WheelAndTabReachTheTemperaturesAtScale2) {
     ASSERT_FALSE(inView(view, temperatures))
         << view->height() << " " << view->scrollArea()->viewport()->height() << " "
         << temperatures->mapTo(view->scrollArea()->viewport(), QPoint()).y();
-    // The wheel over the strength slider scrolls the page and leaves the setting alone.
+    // The pointer rests in the middle of the scrolling part, first over the strength slider; the
+    // wheel goes to whatever passes under it, as the window system's own (spontaneous) events do.
     QSlider* slider = view->controls()->strengthSlider()->slider();
     const int strength = slider->value();
+    QWidget* port = view->scrollArea()->viewport();
+    QScrollBar* bar = view->scrollArea()->verticalScrollBar();
+    bar->setValue(slider->mapTo(view->scrollArea()->widget(), slider->rect().center()).y() -
+                  port->height() / 2);
+    const QPoint pointer = port->mapTo(view, port->rect().center());
+    ASSERT_EQ(view->childAt(pointer), slider);
     for (int turn = 0; turn < 20 && !inView(view, temperatures); ++turn) {
-        const QPoint at(slider->width() / 2, slider->height() / 2);
-        QWheelEvent wheel(at, slider->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+        QWidget* under = view->childAt(pointer);
+        const QPoint at = under->mapFrom(view, pointer);
+        QWheelEvent wheel(at, under->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
                           Qt::NoScrollPhase, false);
-        QApplication::sendEvent(slider, &wheel);
-        QApplication::processEvents();
+        QSpontaneKeyEvent::setSpontaneous(&wheel);
+        qApp->notify(under, &wheel);
     }
     EXPECT_TRUE(inView(view, temperatures));
     EXPECT_EQ(slider->value(), strength);
 
     // Tab goes top to bottom, each control coming into view, the temperatures on the way.
-    view->scrollArea()->verticalScrollBar()->setValue(0);
+    bar->setValue(0);
     view->fans()->installButton()->setFocus();
     bool seen = false;
     QWidget* previous = nullptr;
@@ -265,12 +286,14 @@ TEST(PanelScroll, DISABLED_WheelAndTabReachTheTemperaturesAtScale2) {
         QWidget* focused = QApplication::focusWidget();
         ASSERT_NE(focused, nullptr);
         if (previous != nullptr) {
-            EXPECT_GE(focused->mapTo(view, QPoint()).y(), previous->mapTo(view, QPoint()).y())
+            EXPECT_GE(focused->mapTo(view, focused->rect().center()).y(),
+                      previous->mapTo(view, previous->rect().center()).y())
                 << focused->metaObject()->className();
         }
         previous = focused;
         if (view->scrollArea()->widget()->isAncestorOf(focused)) {
-            EXPECT_TRUE(inView(view, focused)) << focused->metaObject()->className();
+            EXPECT_TRUE(inView(view, focused) || focused->height() > port->height())
+                << focused->metaObject()->className();
         }
         seen = seen || inView(view, temperatures);
     }

@@ -1,5 +1,6 @@
 #include "Tarnwick/panel/views/TempsSection.h"
 
+#include <QPainter>
 #include <QVBoxLayout>
 
 #include "Tarnwick/model/Model.h"
@@ -12,12 +13,16 @@ constexpr Limits ssdLimits{60, 70};
 constexpr Limits ambientLimits{55, 65};
 }  // namespace
 
-TempsSection::TempsSection(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
+TempsSection::TempsSection(Model& model, QWidget* parent)
+    : QWidget(parent),
+      model_(model),
+      header_(new Text(QStringLiteral("Temperatures"), Theme::TextStyle::headline, Tone::primary,
+                       this)) {
+    setFocusPolicy(Qt::TabFocus);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(5);
-    layout->addWidget(
-        new Text(QStringLiteral("Temperatures"), Theme::TextStyle::headline, Tone::primary, this));
+    layout->addWidget(header_);
     const std::array<Limits, 7> limits{chipLimits,    chipLimits,    batteryLimits, ssdLimits,
                                        ambientLimits, ambientLimits, ambientLimits};
     for (std::size_t i = 0; i < rows_.size(); ++i) {
@@ -39,4 +44,24 @@ void TempsSection::sync() {
     rows_[4]->set(QStringLiteral("wifi"), QStringLiteral("Wi\u2011Fi"), r.wifi);
     rows_[5]->set(QStringLiteral("wind"), QStringLiteral("internal air"), r.airflow);
     rows_[6]->set(QStringLiteral("hand.raised"), QStringLiteral("palm rest"), r.palmRest);
+}
+
+void TempsSection::paintEvent(QPaintEvent*) {
+    if (!hasFocus()) return;
+    // The header is flush with the panel's other headers, so the focus shows as an accent line
+    // under its text rather than a ring that would crowd it.
+    QPainter painter(this);
+    const QRect header = header_->geometry();
+    const int width = header_->fontMetrics().horizontalAdvance(header_->text());
+    painter.fillRect(QRect(header.left(), header.bottom() + 1, width, 2), Theme::accent(palette()));
+}
+
+void TempsSection::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void TempsSection::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
