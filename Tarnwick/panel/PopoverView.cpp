@@ -9,6 +9,7 @@
 
 #include "Tarnwick/model/Model.h"
 #include "Tarnwick/panel/GlassVeil.h"
+#include "Tarnwick/panel/PanelAccessibility.h"
 #include "Tarnwick/panel/views/BatterySection.h"
 #include "Tarnwick/panel/views/ControlSection.h"
 #include "Tarnwick/panel/views/FansSection.h"
@@ -21,6 +22,7 @@
 
 PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent)
     : QWidget(parent),
+      accessible_((PanelAccessibility::install(), true)),
       model_(model),
       veil_(new GlassVeil(this)),
       fans_(new FansSection(model, this)),

@@ -69,6 +69,9 @@ class PopoverView : public QWidget {
     void scheduleSync(bool animated);
     void orderTabChain();
 
+    // Qt keeps the first accessible interface it makes for a widget (a name set in a
+    // constructor makes one): the panel's own interfaces are installed before any child exists.
+    bool accessible_;
     Model& model_;
     GlassVeil* veil_;
     FansSection* fans_;

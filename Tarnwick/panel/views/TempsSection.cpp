@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "Tarnwick/model/Model.h"
 #include "Tarnwick/panel/views/TempRow.h"
@@ -19,6 +20,7 @@ TempsSection::TempsSection(Model& model, QWidget* parent)
       header_(new Text(QStringLiteral("Temperatures"), Theme::TextStyle::headline, Tone::primary,
                        this)) {
     setFocusPolicy(Qt::TabFocus);
+    setAccessibleName(header_->text());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(5);
@@ -53,7 +55,9 @@ void TempsSection::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect header = header_->geometry();
     const int width = header_->fontMetrics().horizontalAdvance(header_->text());
-    painter.fillRect(QRect(header.left(), header.bottom() + 1, width, 2), Theme::accent(palette()));
+    // Under the header, or at its foot where no row follows.
+    const int y = std::min(header.bottom() + 1, height() - 2);
+    painter.fillRect(QRect(header.left(), y, width, 2), Theme::accent(palette()));
 }
 
 void TempsSection::focusInEvent(QFocusEvent* event) {
