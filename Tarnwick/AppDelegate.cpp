@@ -122,6 +122,8 @@ void AppDelegate::createTrayIcon(const TrayHost::Hosts& hosts) {
 
 void AppDelegate::buildTrayMenu() {
     trayMenu_ = new QMenu;
+    // The title sway finds the menu's window by.
+    trayMenu_->setWindowTitle(QStringLiteral("tarnwick menu"));
     trayMenu_->addAction(QStringLiteral("open tarnwick"), this, &AppDelegate::showPanel);
     trayMenu_->addAction(QStringLiteral("copy diagnostics"), this,
                          [this] { Footer::copyDiagnostics(*model_); });
@@ -133,7 +135,18 @@ void AppDelegate::buildTrayMenu() {
 void AppDelegate::showTrayMenu() {
     // Hosts that show the exported menu themselves never ask; the others get it at their click.
     if (trayKind_ != TrayKind::statusNotifier || trayMenu_ == nullptr) return;
-    trayMenu_->popup(HostClick::nearPointer(QCursor::pos()).value_or(QCursor::pos()));
+    const std::optional<SwayPlacement::Areas> bar =
+        QGuiApplication::platformName().startsWith(QLatin1String("wayland"))
+            ? SwayPlacement::areas()
+            : std::nullopt;
+    if (!bar) {
+        trayMenu_->popup(HostClick::nearPointer(QCursor::pos()).value_or(QCursor::pos()));
+        return;
+    }
+    // Without a parent window the menu is a window of its own, which sway would centre.
+    const QPoint at = PanelPlacement::atBar(trayMenu_->sizeHint(), bar->output, bar->usable);
+    trayMenu_->popup(at);
+    placeOnCompositor(trayMenu_, at, 10);
 }
 
 void AppDelegate::watchScreens() {
@@ -267,11 +280,14 @@ void AppDelegate::layoutPanel() {
     if (panel_->pos() != at) panel_->move(at);
 }
 
-void AppDelegate::placeOnCompositor(int tries) {
-    if (!barAreas_ || !panel_->isVisible()) return;
+void AppDelegate::placeOnCompositor(QWidget* window, QPoint at, int tries) {
+    if (!window->isVisible()) return;
     // The window is mapped a moment after show(); sway finds it from then on.
-    if (SwayPlacement::move(panel_->windowTitle(), panel_->pos()) || tries <= 1) return;
-    QTimer::singleShot(50, this, [this, tries] { placeOnCompositor(tries - 1); });
+    if (SwayPlacement::move(window->windowTitle(), at) || tries <= 1) return;
+    QPointer<QWidget> later(window);
+    QTimer::singleShot(50, this, [this, later, at, tries] {
+        if (later) placeOnCompositor(later, at, tries - 1);
+    });
 }
 
 void AppDelegate::showPanel() {
@@ -291,7 +307,11 @@ void AppDelegate::showPanel() {
     panel_->show();
     panel_->raise();
     panel_->activateWindow();
-    if (barAreas_) QTimer::singleShot(0, this, [this] { placeOnCompositor(10); });
+    if (barAreas_) {
+        QTimer::singleShot(0, this, [this] {
+            if (barAreas_) placeOnCompositor(panel_, panel_->pos(), 10);
+        });
+    }
     // The ordinary window closes only when the user closes it.
     if (!monitoring_ && !panel_->isWindow()) {
         qApp->installEventFilter(this);

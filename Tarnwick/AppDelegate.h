@@ -21,6 +21,7 @@
 class Notifier;
 class PanelWindow;
 class QMenu;
+class QWidget;
 class PopoverView;
 class StatusItem;
 
@@ -108,9 +109,9 @@ class AppDelegate : public QObject {
     void privilegedRunSettled();
     // The screen area the panel may cover around `probe`.
     QRect availableArea(QPoint probe) const;
-    // Where the compositor alone can place windows: asks it (on sway) to move the panel, up to
-    // `tries` times while the window is not mapped yet.
-    void placeOnCompositor(int tries);
+    // Where the compositor alone can place windows: asks it (on sway) to move `window` to `at`,
+    // up to `tries` times while the window is not mapped yet.
+    void placeOnCompositor(QWidget* window, QPoint at, int tries);
     std::chrono::steady_clock::time_point now() const;
 
     AppDelegateOptions options_;

@@ -77,7 +77,8 @@ std::optional<Areas> areas() {
 
 bool move(const QString& title, QPoint at) {
     const QString command =
-        QStringLiteral("[pid=%1 title=\"^%2$\"] floating enable, move absolute position %3 %4")
+        QStringLiteral(
+            "[pid=%1 title=\"^%2$\"] floating enable, border none, move absolute position %3 %4")
             .arg(QCoreApplication::applicationPid())
             .arg(title)
             .arg(at.x())
