@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "Tarnwick/model/Model.h"
@@ -167,6 +169,11 @@ void PopoverView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void PopoverView::wheelEvent(QWheelEvent* event) {
+    // A wheel over the fans or the footer, which stay put, scrolls the middle.
+    QApplication::sendEvent(scroll_->verticalScrollBar(), event);
 }
 
 void PopoverView::resizeEvent(QResizeEvent* event) {

@@ -64,6 +64,7 @@ class PopoverView : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     void scheduleSync(bool animated);

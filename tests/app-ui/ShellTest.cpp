@@ -263,17 +263,22 @@ TEST(PanelScroll, WheelAndTabReachTheTemperaturesAtScale2) {
     bar->setValue(slider->mapTo(view->scrollArea()->widget(), slider->rect().center()).y() -
                   port->height() / 2);
     const QPoint pointer = port->mapTo(view, port->rect().center());
-    ASSERT_EQ(view->childAt(pointer), slider);
-    for (int turn = 0; turn < 20 && !inView(view, temperatures); ++turn) {
-        QWidget* under = view->childAt(pointer);
-        const QPoint at = under->mapFrom(view, pointer);
+    auto wheelAt = [view](QPoint point) {
+        QWidget* under = view->childAt(point);
+        const QPoint at = under->mapFrom(view, point);
         QWheelEvent wheel(at, under->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
                           Qt::NoScrollPhase, false);
         QSpontaneKeyEvent::setSpontaneous(&wheel);
         qApp->notify(under, &wheel);
-    }
+    };
+    ASSERT_EQ(view->childAt(pointer), slider);
+    for (int turn = 0; turn < 20 && !inView(view, temperatures); ++turn) wheelAt(pointer);
     EXPECT_TRUE(inView(view, temperatures));
     EXPECT_EQ(slider->value(), strength);
+    // Over the fans, which stay put, the wheel scrolls the middle too.
+    bar->setValue(0);
+    wheelAt(view->fans()->mapTo(view, view->fans()->rect().center()));
+    EXPECT_GT(bar->value(), 0);
 
     // Tab goes top to bottom, each control coming into view, the temperatures on the way.
     bar->setValue(0);
