@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QRect>
 #include <QStringList>
 #include <chrono>
 #include <functional>
@@ -13,12 +14,14 @@
 
 #include "Tarnwick/alerts/AlertMonitor.h"
 #include "Tarnwick/model/Model.h"
+#include "Tarnwick/panel/SwayPlacement.h"
 #include "Tarnwick/tray/TrayAppearance.h"
 #include "Tarnwick/tray/TrayHost.h"
 
 class DesktopNotifier;
 class PanelWindow;
 class QMenu;
+class QWidget;
 class PopoverView;
 class StatusItem;
 
@@ -34,7 +37,10 @@ struct AppDelegateOptions {
     // Whether Qt can show a tray icon; QSystemTrayIcon::isSystemTrayAvailable() when empty.
     std::function<bool()> trayAvailable;
     std::function<std::chrono::steady_clock::time_point()> clock;  // steady_clock::now
-    // Where alerts go; a DesktopNotifier (else the tray's message) when empty.
+    // The screen area the panel may cover; worked out from the screens when empty (tests stand
+    // in a laptop's screen for the off-screen platform's).
+    std::function<QRect()> availableArea;
+    // Where alerts go; a DesktopNotifier (desktop notifications, else the tray's message) when empty.
     std::function<void(const Alert&)> alert;
 };
 
@@ -70,6 +76,9 @@ class AppDelegate : public QObject {
     // Feeds the latest poll to the alert monitor and shows what it decides.
     void checkAlerts();
 
+    // How often layoutPanel() has run; what an idle application should not increase.
+    int layoutPasses() const { return layoutPasses_; }
+
     Model& model() { return *model_; }
     PanelWindow* panel() const { return panel_; }
     PopoverView* view() const { return view_; }
@@ -93,6 +102,16 @@ class AppDelegate : public QObject {
     void watchTray();
     void createTrayIcon(const TrayHost::Hosts& hosts);
     void buildTrayMenu();
+    void showTrayMenu();
+    void scheduleLayout();
+    void watchScreens();
+    void privilegedRunStarting();
+    void privilegedRunSettled();
+    // The screen area the panel may cover around `probe`.
+    QRect availableArea(QPoint probe) const;
+    // Where the compositor alone can place windows: asks it (on sway) to move `window` to `at`,
+    // up to `tries` times while the window is not mapped yet.
+    void placeOnCompositor(QWidget* window, QPoint at, int tries);
     std::chrono::steady_clock::time_point now() const;
 
     AppDelegateOptions options_;
@@ -103,9 +122,15 @@ class AppDelegate : public QObject {
     PanelWindow* panel_ = nullptr;
     PopoverView* view_ = nullptr;
     bool monitoring_ = false;
-    // Where the cursor was when the panel opened: the anchor while it stays open, so that a
-    // change of content does not move the panel away from under the pointer.
+    // Where the cursor (or the tray host's click) was when the panel opened; the anchor of its
+    // first placement when the tray icon's geometry is unknown.
     std::optional<QPoint> cursorAtOpen_;
+    // The compositor's bar areas, asked once per opening where the compositor places windows.
+    std::optional<SwayPlacement::Areas> barAreas_;
+    int layoutPasses_ = 0;
+    bool layoutQueued_ = false;
+    // A privileged script is running that the panel was open for (it closed for the prompt).
+    std::optional<bool> scriptFromOpenPanel_;
     std::optional<std::chrono::steady_clock::time_point> lastHide_;
     // A mouse button is down in the panel, and a layout waits for its release.
     bool dragging_ = false;

@@ -9,6 +9,7 @@
 #include "FanCore/Sensors/Sensors.h"
 #include "Tarnwick/AppDelegate.h"
 #include "Tarnwick/AppIcon.h"
+#include "Tarnwick/SingleInstance.h"
 #include "Tarnwick/Snapshot.h"
 #include "Tarnwick/cli/CommandLine.h"
 #include "Tarnwick/cli/Usage.h"
@@ -51,6 +52,17 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
+    // A second start opens the running application's panel instead of adding a second icon.
+    std::optional<SingleInstance> instance;
+    if (!snapshot) {
+        instance.emplace();
+        if (!instance->primary()) {
+            if (instance->handOver()) return 0;
+            std::fputs("tarnwick: another tarnwick is running but does not answer\n", stderr);
+            return 1;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnwick"));
     QApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
@@ -77,7 +89,8 @@ int main(int argc, char** argv) {
                      Qt::QueuedConnection);
     QObject::connect(
         &delegate, &AppDelegate::restartRequested, &app,
-        [&arguments] {
+        [&arguments, &instance] {
+            instance->release();
             std::fputs("tarnwick: the tray host changed; starting again to show the icon there\n",
                        stderr);
             QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments.mid(1));
@@ -85,6 +98,8 @@ int main(int argc, char** argv) {
         },
         Qt::QueuedConnection);
     delegate.applicationDidFinishLaunching();
+    QObject::connect(&*instance, &SingleInstance::requested, &delegate, &AppDelegate::showPanel);
+    instance->listen();
     app.exec();
     return 0;
 }

@@ -14,7 +14,9 @@
 #include "FanCore/Policy/Records.h"
 #include "Tarnwick/alerts/AlertSettings.h"
 
-enum class AlertKind { chipHot, chipNormal, fanFailure, controlStopped };
+// installFailed comes from the shell, not the monitor: a privileged script failed while no panel
+// was open to say so.
+enum class AlertKind { chipHot, chipNormal, fanFailure, controlStopped, installFailed };
 
 struct Alert {
     AlertKind kind;

@@ -34,4 +34,20 @@ QPoint topLeft(QSize size, std::optional<QRect> anchor, QPoint cursor, QRect ava
     return {x, y};
 }
 
+QPoint keptOpen(QRect current, QSize size, QRect available) {
+    if (available.isEmpty()) return current.topLeft();
+    const int areaBottom = available.y() + available.height();
+    const int y = std::max(available.y(), std::min(current.y(), areaBottom - size.height()));
+    return {current.x(), y};
+}
+
+QPoint atBar(QSize size, QRect output, QRect usable) {
+    const int usableRight = usable.x() + usable.width();
+    const int x = std::max(usable.x() + margin, usableRight - size.width() - margin);
+    const bool barAtBottom =
+        usable.y() == output.y() && usable.y() + usable.height() < output.y() + output.height();
+    if (barAtBottom) return {x, usable.y() + usable.height() - gap - size.height()};
+    return {x, usable.y() + gap};
+}
+
 }  // namespace PanelPlacement

@@ -2,13 +2,16 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QScrollArea>
+#include <QKeyEvent>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "Tarnwick/model/Model.h"
 #include "Tarnwick/panel/GlassVeil.h"
+#include "Tarnwick/panel/PanelAccessibility.h"
 #include "Tarnwick/panel/views/BatterySection.h"
 #include "Tarnwick/panel/views/ControlSection.h"
 #include "Tarnwick/panel/views/FansSection.h"
@@ -17,9 +20,11 @@
 #include "Tarnwick/panel/views/MenuBarSection.h"
 #include "Tarnwick/panel/views/TempsSection.h"
 #include "Tarnwick/widgets/Divider.h"
+#include "Tarnwick/widgets/FittingScrollArea.h"
 
 PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent)
     : QWidget(parent),
+      accessible_((PanelAccessibility::install(), true)),
       model_(model),
       veil_(new GlassVeil(this)),
       fans_(new FansSection(model, this)),
@@ -29,7 +34,7 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
       temps_(new TempsSection(model, this)),
       menuBar_(new MenuBarSection(model, showMenuBarSettings, this)),
       footer_(new Footer(model, this)),
-      scroll_(new QScrollArea(this)),
+      scroll_(new FittingScrollArea(panelWidth, minimumMiddleHeight, this)),
       middle_(new QWidget) {
     setFixedWidth(panelWidth);
     auto* layout = new QVBoxLayout(this);
@@ -64,11 +69,7 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
     divider(middle);
     middle->addWidget(menuBar_);
     scroll_->setWidget(middle_);
-    middle_->installEventFilter(this);
-    scroll_->setWidgetResizable(true);
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll_->guardSliders();
     scroll_->viewport()->setAutoFillBackground(false);
     scroll_->setStyleSheet(QStringLiteral(
         "QScrollArea { background: transparent; }"
@@ -87,10 +88,12 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
     layout->addLayout(footerBox);
     veil_->lower();
 
-    // A control reached with the keyboard scrolls into view.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-        if (now != nullptr && middle_->isAncestorOf(now)) scroll_->ensureWidgetVisible(now, 0, 8);
-    });
+    // Only the middle gives way when the panel is capped; the fans and the footer keep their
+    // height.
+    for (QWidget* kept : {static_cast<QWidget*>(fans_), static_cast<QWidget*>(footer_)}) {
+        kept->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+    orderTabChain();
 
     connect(&model_, &Model::changed, this, [this] { scheduleSync(false); });
     connect(&model_, &Model::fansChanged, this, [this](bool animated) { scheduleSync(animated); });
@@ -134,24 +137,43 @@ void PopoverView::sync() {
 
 QSize PopoverView::fittingSize(int maxHeight) {
     if (syncPending_) sync();
-    // The scrolling middle is measured at its natural height first, then given what is left.
-    QLayout* inner = middle_->layout();
-    inner->activate();
-    const int middleHeight = inner->hasHeightForWidth() ? inner->totalHeightForWidth(panelWidth)
-                                                        : inner->totalSizeHint().height();
-    auto total = [this](int middle) {
-        scroll_->setFixedHeight(middle);
-        QLayout* box = layout();
-        box->activate();
-        return box->hasHeightForWidth() ? box->totalHeightForWidth(panelWidth)
-                                        : box->totalSizeHint().height();
-    };
-    int height = total(middleHeight);
-    if (height > maxHeight) {
-        const int squeezed = std::max(minimumMiddleHeight, middleHeight - (height - maxHeight));
-        height = total(std::min(squeezed, middleHeight));
+    // Read from the layouts' size hints only: measuring must not resize anything, or the resize
+    // would report a change of content and the panel would be measured again, for ever.
+    QLayout* box = layout();
+    const int natural = box->hasHeightForWidth() ? box->totalHeightForWidth(panelWidth)
+                                                 : box->totalSizeHint().height();
+    if (natural <= maxHeight) return {panelWidth, natural};
+    const int middle = scroll_->sizeHint().height();
+    const int squeezed =
+        std::max(std::min(minimumMiddleHeight, middle), middle - (natural - maxHeight));
+    return {panelWidth, natural - middle + squeezed};
+}
+
+void PopoverView::orderTabChain() {
+    // The footer is built before the middle moves into its scroll area, which would put it
+    // before the middle's controls; the chain follows the panel from top to bottom instead.
+    QList<QWidget*> chain;
+    for (QWidget* part : {static_cast<QWidget*>(fans_), middle_, static_cast<QWidget*>(footer_)}) {
+        for (QWidget* w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+            if ((w->focusPolicy() & Qt::TabFocus) != 0 && part->isAncestorOf(w)) chain << w;
+        }
     }
-    return {panelWidth, height};
+    for (qsizetype i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+}
+
+void PopoverView::keyPressEvent(QKeyEvent* event) {
+    // Keys no control took: the page keys scroll the middle.
+    if (event->key() == Qt::Key_PageDown || event->key() == Qt::Key_PageUp) {
+        scroll_->scrollPages(event->key() == Qt::Key_PageDown ? 1 : -1);
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void PopoverView::wheelEvent(QWheelEvent* event) {
+    // A wheel over the fans or the footer, which stay put, scrolls the middle.
+    QApplication::sendEvent(scroll_->verticalScrollBar(), event);
 }
 
 void PopoverView::resizeEvent(QResizeEvent* event) {
@@ -163,10 +185,4 @@ bool PopoverView::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::LayoutRequest) emit contentResized();
     return handled;
-}
-
-bool PopoverView::eventFilter(QObject* watched, QEvent* event) {
-    // The scrolling middle changes its own size without the panel's layout seeing it.
-    if (watched == middle_ && event->type() == QEvent::LayoutRequest) emit contentResized();
-    return QWidget::eventFilter(watched, event);
 }

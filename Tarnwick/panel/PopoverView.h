@@ -16,7 +16,7 @@ class TempsSection;
 class MenuBarSection;
 class Footer;
 class GlassVeil;
-class QScrollArea;
+class FittingScrollArea;
 
 class PopoverView : public QWidget {
     Q_OBJECT
@@ -39,12 +39,12 @@ class PopoverView : public QWidget {
     static constexpr int minimumMiddleHeight = 60;
 
     // The size the content needs at the panel's fixed width, after any pending re-read; taller
-    // than `maxHeight` only when even a middle of minimumMiddleHeight does not fit. Sizes the
-    // scrolling middle to match, so call it before showing the content at the returned size.
+    // than `maxHeight` only when even a middle of minimumMiddleHeight does not fit. Resizes
+    // nothing: shown at the returned size, the content gives the scrolling middle what is left.
     QSize fittingSize(int maxHeight = QWIDGETSIZE_MAX);
 
     // The sections between the fans and the footer, which scroll when the panel is capped.
-    QScrollArea* scrollArea() const { return scroll_; }
+    FittingScrollArea* scrollArea() const { return scroll_; }
 
     FansSection* fans() const { return fans_; }
     HistoryChart* history() const { return history_; }
@@ -63,11 +63,16 @@ class PopoverView : public QWidget {
   protected:
     void resizeEvent(QResizeEvent* event) override;
     bool event(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     void scheduleSync(bool animated);
+    void orderTabChain();
 
+    // Qt keeps the first accessible interface it makes for a widget (a name set in a
+    // constructor makes one): the panel's own interfaces are installed before any child exists.
+    bool accessible_;
     Model& model_;
     GlassVeil* veil_;
     FansSection* fans_;
@@ -77,7 +82,7 @@ class PopoverView : public QWidget {
     TempsSection* temps_;
     MenuBarSection* menuBar_;
     Footer* footer_;
-    QScrollArea* scroll_;
+    FittingScrollArea* scroll_;
     QWidget* middle_;
     QList<QWidget*> dividers_;
     QWidget* batteryDivider_;

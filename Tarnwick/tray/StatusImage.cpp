@@ -51,12 +51,12 @@ void drawSymbol(QPainter& painter, const QString& name, double pointSize, QPoint
                    color);
 }
 
-// The track and the filled arc of the gauge, in the gauge's own 22-point square.
-void drawRing(QPainter& painter, double f, const QColor& c) {
+// The track (in `trackColor`) and the filled arc (in `c`) of the gauge, in its own 22-point square.
+void drawRing(QPainter& painter, double f, const QColor& c, const QColor& trackColor) {
     const QPointF centre(ringCentreX, gaugeSide - ringCentreYUp);
     const QRectF ring(centre.x() - ringRadius, centre.y() - ringRadius, 2 * ringRadius,
                       2 * ringRadius);
-    QPen pen(withOpacity(c, faintOpacity), ringWidth, Qt::SolidLine, Qt::RoundCap);
+    QPen pen(trackColor, ringWidth, Qt::SolidLine, Qt::RoundCap);
     painter.setBrush(Qt::NoBrush);
 
     // Qt's arc angles run counter-clockwise on screen, as the drawing's own do; a negative
@@ -83,7 +83,8 @@ QString colorName(const std::optional<QColor>& color) {
 
 // The five bars filling `box` from its left edge, heights rising evenly to the full height,
 // on whole pixels so that their edges stay sharp.
-void drawSquareBars(QPainter& painter, const QRectF& box, int level, const QColor& c) {
+void drawSquareBars(QPainter& painter, const QRectF& box, int level,
+                    const StatusImage::SquareInk& ink) {
     const double side = box.height();
     const double width = std::max(2.0, std::round(box.width() * squareBarWidth));
     const double pitch = (box.width() - width) / 4;
@@ -92,7 +93,7 @@ void drawSquareBars(QPainter& painter, const QRectF& box, int level, const QColo
         const double height = std::round(side * k / 5);
         const QRectF bar(std::round(box.left() + (k - 1) * pitch), box.bottom() - height, width,
                          height);
-        painter.setBrush(level >= k ? c : withOpacity(c, faintOpacity));
+        painter.setBrush(level >= k ? ink.full : ink.faint);
         painter.drawRoundedRect(bar, 1, 1);
     }
 }
@@ -127,16 +128,16 @@ Image make(bool icon, std::optional<int> level, std::optional<QColor> color) {
     image.color = color;
     image.identity =
         QStringLiteral("make %1 %2 %3").arg(icon).arg(level ? *level : -1).arg(colorName(color));
-    image.drawSquare = [icon, level](QPainter& painter, const QRectF& box, const QColor& ink) {
+    image.drawSquare = [icon, level](QPainter& painter, const QRectF& box, const SquareInk& ink) {
         if (!level) {
-            Symbols::paint(painter, QStringLiteral("fan.bold"), box, ink);
+            Symbols::paint(painter, QStringLiteral("fan.bold"), box, ink.full);
             return;
         }
         drawSquareBars(painter, box, *level, ink);
         if (icon) {
             const double fan = box.width() * squareFanShare;
             Symbols::paint(painter, QStringLiteral("fan.bold"),
-                           QRectF(box.left(), box.top(), fan, fan), ink);
+                           QRectF(box.left(), box.top(), fan, fan), ink.full);
         }
     };
     image.draw = [c, icon, level, iconWidth, gap](QPainter& painter) {
@@ -167,21 +168,21 @@ Image gauge(double fraction, std::optional<QColor> color) {
     image.identity = QStringLiteral("gauge %1 %2")
                          .arg(std::round(f * fractionSteps) / fractionSteps)
                          .arg(colorName(color));
-    image.drawSquare = [f](QPainter& painter, const QRectF& box, const QColor& ink) {
+    image.drawSquare = [f](QPainter& painter, const QRectF& box, const SquareInk& ink) {
         const double scale = box.width() / gaugeSide;
         painter.save();
         painter.translate(box.topLeft());
         painter.scale(scale, scale);
-        drawRing(painter, f, ink);
+        drawRing(painter, f, ink.full, ink.faint);
         painter.restore();
         const double fan = box.width() * gaugeFanShare;
         const QPointF centre =
             box.topLeft() + QPointF(ringCentreX, gaugeSide - ringCentreYUp) * scale;
         Symbols::paint(painter, QStringLiteral("fan.fill"),
-                       QRectF(centre.x() - fan / 2, centre.y() - fan / 2, fan, fan), ink);
+                       QRectF(centre.x() - fan / 2, centre.y() - fan / 2, fan, fan), ink.full);
     };
     image.draw = [c, f](QPainter& painter) {
-        drawRing(painter, f, c);
+        drawRing(painter, f, c, withOpacity(c, faintOpacity));
         drawSymbol(painter, QStringLiteral("fan.fill"), 8,
                    QPointF(ringCentreX, gaugeSide - ringCentreYUp), c);
     };
@@ -201,8 +202,8 @@ std::optional<Image> thermometer(std::optional<QColor> color) {
     image.draw = [name, c, side](QPainter& painter) {
         Symbols::paint(painter, name, QRectF(0, 0, side, side), c);
     };
-    image.drawSquare = [](QPainter& painter, const QRectF& box, const QColor& ink) {
-        Symbols::paint(painter, QStringLiteral("thermometer.medium.bold"), box, ink);
+    image.drawSquare = [](QPainter& painter, const QRectF& box, const SquareInk& ink) {
+        Symbols::paint(painter, QStringLiteral("thermometer.medium.bold"), box, ink.full);
     };
     return image;
 }

@@ -14,14 +14,21 @@
 
 namespace StatusImage {
 
+// The two colours of a tray picture: `full` for what is lit, `faint` for the unlit parts (the
+// gauge's empty track, the bars above the level), each legible on the panel by itself.
+struct SquareInk {
+    QColor full;
+    QColor faint;
+};
+
 struct Image {
     QSizeF size;                          // points
     bool isTemplate = false;              // drawn in black, to be tinted by whoever shows it
     std::function<void(QPainter&)> draw;  // paints into (0, 0, size), y growing downwards
     std::optional<QColor> color;          // the colour it was made with; absent for a template
     // The same picture redesigned for a square tray slot: fills the square `box` (pixels) in
-    // `color`, with glyph weights and proportions that stay legible from 16 pixels up.
-    std::function<void(QPainter& painter, const QRectF& box, const QColor& color)> drawSquare;
+    // `ink`, with glyph weights and proportions that stay legible from 16 pixels up.
+    std::function<void(QPainter& painter, const QRectF& box, const SquareInk& ink)> drawSquare;
     // What the picture shows; two pictures with the same identity look the same.
     QString identity;
 

@@ -96,19 +96,25 @@ StatusButton statusButtonFor(const Model& model) {
 
 namespace {
 
-constexpr double titleShare = 0.34;   // of the side: the digits' height under an image
-constexpr double unitShare = 0.3;     // of the side: the unit's height under a lone number
-constexpr double loneShare = 0.6;     // of the side: a lone number's height
-constexpr double smallestDigits = 5;  // pixels of digit height: anything lower is unreadable
+constexpr double unitShare = 0.3;  // of the side: the unit's height under a lone number
+constexpr double loneShare = 0.6;  // of the side: a lone number's height
+// Digits at least 9 pixels tall in a 22-pixel icon, and as much of other sides: lower ones cannot
+// be read at a glance, so the glyph or the unit gives way first and then the number.
+constexpr double readableDigitShare = 9.0 / 22.0;
+
+double readableDigits(double side) { return std::round(side * readableDigitShare); }
 
 // The number the icon has room for; the unit follows it only without an image.
 QString iconTitle(const StatusButton& button) {
     return button.title.trimmed().section(QLatin1Char(' '), 0, 0);
 }
 
-QString iconUnit(const StatusButton& button) {
-    if (button.image) return {};
-    return button.title.trimmed().section(QLatin1Char(' '), 1, 1);
+// What `title` may shrink to before the number itself would: the number without its sign ("62°"
+// gives "62"); empty when nothing follows the digits.
+QString withoutSign(const QString& title) {
+    qsizetype end = title.size();
+    while (end > 0 && !title[end - 1].isDigit()) --end;
+    return end == title.size() ? QString() : title.left(end);
 }
 
 QFont trayFont(int pixelSize) {
@@ -122,13 +128,14 @@ QFont trayFont(int pixelSize) {
 }
 
 // The largest font at which `text` fits `width` with its ink at most `height` pixels tall;
-// absent when even the smallest readable size does not fit.
-std::optional<QFont> fittingFont(const QString& text, double width, double height) {
+// absent when it fits only with its ink lower than `smallest` pixels.
+std::optional<QFont> fittingFont(const QString& text, double width, double height,
+                                 double smallest) {
     for (int size = static_cast<int>(std::ceil(height * 2)); size >= 1; --size) {
         const QFont font = trayFont(size);
         const QFontMetricsF metrics(font);
         const QRectF ink = metrics.tightBoundingRect(text);
-        if (ink.height() < smallestDigits) return std::nullopt;
+        if (ink.height() < smallest) return std::nullopt;
         if (ink.height() <= height && metrics.horizontalAdvance(text) <= width) return font;
     }
     return std::nullopt;
@@ -169,7 +176,7 @@ void drawImage(QPainter& painter, const StatusImage::Image& image, const QRectF&
     if (!image.drawSquare) return;
     const QColor color =
         image.color ? TrayColors::legible(*image.color, tone) : TrayColors::glyph(tone);
-    image.drawSquare(painter, box, color);
+    image.drawSquare(painter, box, {color, TrayColors::faint(tone)});
 }
 
 // Everything drawn in `layer` gets an outline of `color` under it, `radius` pixels wide.
@@ -192,12 +199,23 @@ QImage withHalo(const QImage& layer, const QColor& color, int radius) {
     return out;
 }
 
+// The title as the icon shows it alone, at the largest font that fits `side` with readable
+// digits: the whole number, else the number without its sign; absent when neither fits.
+std::optional<TitleLine> loneTitle(const StatusButton& button, int side) {
+    const QString title = iconTitle(button);
+    for (const QString& text : {title, withoutSign(title)}) {
+        if (text.isEmpty()) continue;
+        const std::optional<QFont> font =
+            fittingFont(text, side - 2, side * loneShare, readableDigits(side));
+        if (font) return TitleLine{*font, text, (side + inkHeight(*font, text)) / 2};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool titleFitsIcon(const StatusButton& button, int side) {
-    const QString title = iconTitle(button);
-    if (title.isEmpty()) return false;
-    return fittingFont(title, side - 2, side * (button.image ? titleShare : loneShare)).has_value();
+    return loneTitle(button, side).has_value();
 }
 
 QImage trayPicture(const StatusButton& button, int side, PanelTone tone) {
@@ -209,42 +227,35 @@ QImage trayPicture(const StatusButton& button, int side, PanelTone tone) {
         QPainter painter(&picture);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QString title = iconTitle(button);
         const double width = side - 2;  // room for the plate's edges
-        const std::optional<QFont> font = title.isEmpty() ? std::nullopt
-                                          : button.image
-                                              ? fittingFont(title, width, side * titleShare)
-                                              : fittingFont(title, width, side * loneShare);
-        if (!button.image && !font) {
-            // A speed too long for a small slot: the fan stands in, the tooltip has the number.
-            if (!title.isEmpty()) {
-                drawImage(painter, StatusImage::make(true, std::nullopt, button.titleColor),
-                          QRectF(0, 0, side, side), tone);
-            }
-        } else if (button.image && !font) {
-            drawImage(painter, *button.image, QRectF(0, 0, side, side), tone);
-        } else if (button.image) {
-            const double textHeight = inkHeight(*font, title) + (halo ? 1 : 0);
-            const double gap = std::max(1.0, std::round(side / 16.0)) + (halo ? 1 : 0);
-            const double imageSide = side - textHeight - gap;
-            drawImage(painter, *button.image,
-                      QRectF((side - imageSide) / 2, 0, imageSide, imageSide), tone);
-            lines.push_back({*font, title, side - (halo ? 1.0 : 0.0)});
-        } else {
-            const QString unit = iconUnit(button);
+        const double smallest = readableDigits(side);
+        // A number too low to read at a glance helps no one: it takes the whole square, the
+        // image giving way, and where it does not fit even so the image stays alone.
+        const std::optional<TitleLine> alone = loneTitle(button, side);
+        if (alone) {
+            const QString& title = alone->text;
+            const QString unit = button.title.trimmed().section(QLatin1Char(' '), 1, 1);
             const std::optional<QFont> unitFont =
-                unit.isEmpty() ? std::nullopt : fittingFont(unit, width, side * unitShare);
+                unit.isEmpty() ? std::nullopt
+                               : fittingFont(unit, width, side * unitShare, smallest / 2);
             const double bottom = side - (halo ? 1.0 : 0.0);
             const double unitHeight = unitFont ? inkHeight(*unitFont, unit) : 0;
             const double gap = std::max(2.0, std::round(side / 8.0));
             const std::optional<QFont> number =
-                unitFont ? fittingFont(title, width, bottom - unitHeight - gap) : std::nullopt;
+                unitFont ? fittingFont(title, width, bottom - unitHeight - gap, smallest)
+                         : std::nullopt;
             if (number) {
                 lines.push_back({*number, title, bottom - unitHeight - gap});
                 lines.push_back({*unitFont, unit, bottom});
             } else {
-                lines.push_back({*font, title, (side + inkHeight(*font, title)) / 2});
+                lines.push_back(*alone);
             }
+        } else if (button.image) {
+            drawImage(painter, *button.image, QRectF(0, 0, side, side), tone);
+        } else if (!iconTitle(button).isEmpty()) {
+            // A speed too long for a small slot: the fan stands in, the tooltip has the number.
+            drawImage(painter, StatusImage::make(true, std::nullopt, button.titleColor),
+                      QRectF(0, 0, side, side), tone);
         }
     }
     if (halo) picture = withHalo(picture, *halo, 1);
@@ -271,6 +282,8 @@ void StatusItem::createTrayIcon() {
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
                     emit activated();
+                } else if (reason == QSystemTrayIcon::Context) {
+                    emit contextMenuRequested();
                 }
             });
     // A host that finds no menu keeps asking for one; every icon gets it before it shows.

@@ -59,15 +59,15 @@ StatusButton statusButtonFor(const Model& model);
 // fans), rounded as the title rounds them.
 QString statusFigures(std::optional<double> hottest, const std::vector<double>& fanSpeeds);
 
-// The tray's one square picture of `button` at `side` pixels for a panel of `tone`: the image
-// alone when the title does not fit at a readable size, else the image over the title (never
-// overlapping), or the title alone (with the unit under the number when there is room).
+// The tray's one square picture of `button` at `side` pixels for a panel of `tone`: the title's
+// number alone (the unit under it when there is room, its sign such as "°" dropped when only
+// then it fits) where its digits fit at least 9 pixels tall per 22 of the side, else the image
+// alone.
 // Templates and uncoloured titles take the tone's glyph colour, warning colours are shaded to
 // stay legible on it, and a panel of unknown tone gets an outline around everything.
 QImage trayPicture(const StatusButton& button, int side, PanelTone tone);
 
-// Whether the title (its number) fits into a tray icon of `side` pixels together with the image
-// `button` carries.
+// Whether the title's number fits into a tray icon of `side` pixels at a readable height.
 bool titleFitsIcon(const StatusButton& button, int side);
 
 // The tooltip: "tarnwick", then the figures on a line of their own.
@@ -107,6 +107,9 @@ class StatusItem : public QObject {
   signals:
     // The icon was clicked (left button) or chosen from the keyboard.
     void activated();
+    // The host asked for the icon's menu (a right click where the host does not show the menu
+    // itself).
+    void contextMenuRequested();
 
   private:
     void apply();

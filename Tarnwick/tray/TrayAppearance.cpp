@@ -127,6 +127,12 @@ QColor glyph(PanelTone tone) {
     return tone == PanelTone::light ? QColor(20, 20, 20) : QColor(255, 255, 255);
 }
 
+QColor faint(PanelTone tone) {
+    // Light panels run from white down to mid greys (#d0d0d0), dark ones up to #3c3c3c; an
+    // unknown panel gets the dark panel's grey inside the dark outline.
+    return tone == PanelTone::light ? QColor(110, 110, 110) : QColor(140, 140, 140);
+}
+
 std::optional<QColor> halo(PanelTone tone) {
     if (tone != PanelTone::unknown) return std::nullopt;
     return QColor(0, 0, 0, 230);

@@ -40,6 +40,10 @@ double contrast(const QColor& a, const QColor& b);
 
 // The colour of template glyphs and uncoloured text on a panel of `tone`.
 QColor glyph(PanelTone tone);
+// The colour of unlit parts (a gauge's empty track, bars above the level) on a panel of `tone`:
+// 3:1 against every panel the tone may mean and apart from glyph(tone), so that the empty part
+// reads as empty rather than vanishing.
+QColor faint(PanelTone tone);
 // The outline drawn around everything on a panel of unknown tone; absent when the tone is known.
 std::optional<QColor> halo(PanelTone tone);
 

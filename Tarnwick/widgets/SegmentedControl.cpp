@@ -1,5 +1,6 @@
 #include "Tarnwick/widgets/SegmentedControl.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -26,6 +27,16 @@ void SegmentedControl::setSelected(int index) {
     if (index == selected_) return;
     selected_ = index;
     update();
+    if (QAccessible::isActive() && index >= 0 && index < count()) {
+        QAccessibleEvent event(this, QAccessible::Selection);
+        event.setChild(index);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void SegmentedControl::choose(int index) {
+    setSelected(index);
+    emit activated(index);
 }
 
 int SegmentedControl::segmentWidth() const {
@@ -79,8 +90,7 @@ void SegmentedControl::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     for (int i = 0; i < count(); ++i) {
         if (segmentRect(i).contains(event->position().toPoint())) {
-            setSelected(i);
-            emit activated(i);
+            choose(i);
             return;
         }
     }
@@ -94,6 +104,5 @@ void SegmentedControl::keyPressEvent(QKeyEvent* event) {
         QWidget::keyPressEvent(event);
         return;
     }
-    setSelected(next);
-    emit activated(next);
+    choose(next);
 }

@@ -16,6 +16,8 @@ class SegmentedControl : public QWidget {
     int selected() const { return selected_; }
     // Shows `index` as chosen without emitting activated(); out-of-range indexes show none.
     void setSelected(int index);
+    // As a click on segment `index`: shows it as chosen and emits activated().
+    void choose(int index);
 
     // The rectangle of segment `index`, in this widget's coordinates.
     QRect segmentRect(int index) const;

@@ -1,5 +1,6 @@
 #include "Tarnwick/widgets/Stepper.h"
 
+#include <QAccessible>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -132,6 +133,10 @@ void Stepper::changeEvent(QEvent* event) {
 }
 
 void Stepper::refresh() {
+    if (QAccessible::isActive() && title_->text() != titleFor_(value_)) {
+        QAccessibleValueChangeEvent event(this, value_);
+        QAccessible::updateAccessibility(&event);
+    }
     title_->setText(titleFor_(value_));
     title_->setTone(isEnabled() ? Tone::primary : Tone::tertiary);
     arrows_->update();

@@ -17,6 +17,9 @@ class Stepper : public QWidget {
             QWidget* parent = nullptr);
 
     double value() const { return value_; }
+    double minimum() const { return minimum_; }
+    double maximum() const { return maximum_; }
+    double step() const { return step_; }
     // Shows `value` (also one outside the range, unchanged) without emitting valueChanged().
     void setValue(double value);
 

@@ -32,6 +32,8 @@ const char* kindName(AlertKind kind) {
             return "fan";
         case AlertKind::controlStopped:
             return "stopped";
+        case AlertKind::installFailed:
+            return "install";
     }
     return "?";
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QMenu>
@@ -17,11 +18,13 @@
 #include "Tarnwick/panel/PopoverView.h"
 #include "Tarnwick/panel/views/BatterySection.h"
 #include "Tarnwick/panel/views/ControlSection.h"
+#include "Tarnwick/panel/views/FansSection.h"
 #include "Tarnwick/panel/views/Footer.h"
 #include "Tarnwick/panel/views/MenuBarSection.h"
 #include "Tarnwick/panel/views/TempRow.h"
 #include "Tarnwick/panel/views/TempsSection.h"
 #include "Tarnwick/widgets/LabeledSlider.h"
+#include "Tarnwick/widgets/ProminentButton.h"
 #include "Tarnwick/widgets/SegmentedControl.h"
 #include "Tarnwick/widgets/Stepper.h"
 #include "Tarnwick/widgets/Switch.h"
@@ -674,3 +677,87 @@ TEST(Footer, LaunchAtLoginFollowsTheAutostartEntry) {
 }
 
 }  // namespace
+
+// Accessibility.
+
+struct RoleCase {
+    std::string name;
+    std::function<QWidget*(const PopoverView&)> control;
+    QAccessible::Role role;
+    QString label;
+};
+
+class AccessibleControl : public ::testing::TestWithParam<RoleCase> {};
+
+TEST_P(AccessibleControl, HasItsRoleAndName) {
+    Panel panel;
+    panel.model.setReadings(Model::demoReadings(QStringLiteral("hot")));
+    panel.settle();
+    const QAccessibleInterface* control =
+        QAccessible::queryAccessibleInterface(GetParam().control(panel.view));
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->role(), GetParam().role);
+    EXPECT_EQ(control->text(QAccessible::Name), GetParam().label);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Panel, AccessibleControl,
+    ::testing::Values(RoleCase{"ModePicker", [](auto& v) { return v.controls()->picker(); },
+                               QAccessible::PageTabList, "fan control mode"},
+                      RoleCase{"TargetStepper",
+                               [](auto& v) { return v.battery()->targetStepper(); },
+                               QAccessible::SpinBox, "keep battery below"},
+                      RoleCase{"Temperatures", [](auto& v) { return v.temps(); }, QAccessible::List,
+                               "Temperatures"},
+                      RoleCase{"TempRow", [](auto& v) { return v.temps()->rows()[0]; },
+                               QAccessible::ListItem, "CPU 97.4 °C"},
+                      RoleCase{"TrayDisclosure", [](auto& v) { return v.menuBar()->header(); },
+                               QAccessible::Button, "Tray icon"},
+                      RoleCase{"Gear", [](auto& v) { return v.footer()->gearButton(); },
+                               QAccessible::ButtonMenu, "more"}),
+    CaseName());
+
+// Segments, stepper and disclosure act through their accessible actions as a click does.
+TEST(AccessibleControl, ActionsChangeWhatTheControlShows) {
+    Panel panel;
+    panel.setConfig([](Config& c) { c.batteryCooling = true; });
+    auto of = [](QWidget* control) { return QAccessible::queryAccessibleInterface(control); };
+    QAccessibleInterface* manual = of(panel.view.controls()->picker())->child(1);
+    ASSERT_NE(manual, nullptr);
+    EXPECT_EQ(manual->text(QAccessible::Name), "manual");
+    manual->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(panel.model.config().manualMode);
+    EXPECT_TRUE(manual->state().selected);
+    QAccessibleInterface* stepper = of(panel.view.battery()->targetStepper());
+    const double target = panel.model.config().batteryTarget;
+    EXPECT_EQ(stepper->valueInterface()->currentValue().toDouble(), target);
+    stepper->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
+    EXPECT_EQ(panel.model.config().batteryTarget, target + 1);
+    QAccessibleInterface* header = of(panel.view.menuBar()->header());
+    EXPECT_TRUE(header->state().expanded);
+    header->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_FALSE(panel.view.menuBar()->isExpanded());
+    EXPECT_TRUE(header->state().collapsed);
+}
+
+// Every stop of the Tab order has a name and a role a screen reader can announce, and looks
+// different while it has the focus.
+TEST(AccessibleControl, EveryTabStopIsNamedAndShowsItsFocus) {
+    Panel panel;
+    panel.setConfig([](Config& c) { c.batteryCooling = true; });
+    QApplication::setActiveWindow(&panel.view);
+    QWidget* control = panel.view.fans()->installButton();
+    control->setFocus(Qt::TabFocusReason);
+    std::set<QWidget*> seen;
+    while (control != nullptr && seen.insert(control).second) {
+        const QAccessibleInterface* named = QAccessible::queryAccessibleInterface(control);
+        const char* kind = control->metaObject()->className();
+        EXPECT_FALSE(named->text(QAccessible::Name).isEmpty()) << kind;
+        EXPECT_NE(named->role(), QAccessible::Client) << kind;
+        const QImage focused = control->grab().toImage();
+        QTest::keyClick(control, Qt::Key_Tab);
+        EXPECT_NE(control->grab().toImage(), focused) << kind << " shows no focus";
+        control = QApplication::focusWidget();
+    }
+    EXPECT_GE(seen.size(), 13u);  // every control but the disabled "show rpm"
+}

@@ -16,6 +16,7 @@
 #include "Tarnwick/panel/views/MenuBarSection.h"
 #include "Tarnwick/panel/views/TempsSection.h"
 #include "Tarnwick/widgets/ElidedText.h"
+#include "Tarnwick/widgets/FittingScrollArea.h"
 #include "Tarnwick/widgets/ProminentButton.h"
 #include "Tarnwick/widgets/Text.h"
 #include "UiTest.h"

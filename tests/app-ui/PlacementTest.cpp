@@ -74,4 +74,20 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"NoScreen", {330, 400}, QRect(1340, 0, 22, 24), {}, QRect(), {1186, 30}}),
     CaseName());
 
+// An open panel whose content grows or shrinks keeps its top edge while it fits; the
+// compositor-placed one sits in the trays' corner on the bar's side.
+TEST(Placement, OpenPanelKeepsItsTopAndBarSideCornersFollowTheBar) {
+    const QRect bottomBar(0, 0, 1366, 738);
+    EXPECT_EQ(PanelPlacement::keptOpen(QRect(500, 400, 330, 300), {330, 313}, bottomBar),
+              QPoint(500, 400));
+    EXPECT_EQ(PanelPlacement::keptOpen(QRect(500, 400, 330, 300), {330, 400}, bottomBar),
+              QPoint(500, 338));
+    EXPECT_EQ(PanelPlacement::keptOpen(QRect(500, 30, 330, 300), {330, 900}, laptop),
+              QPoint(500, 24));
+    const QRect output(0, 0, 1366, 768);
+    EXPECT_EQ(PanelPlacement::atBar({330, 600}, output, QRect(0, 30, 1366, 738)), QPoint(1028, 36));
+    EXPECT_EQ(PanelPlacement::atBar({330, 600}, output, bottomBar), QPoint(1028, 132));
+    EXPECT_EQ(PanelPlacement::atBar({330, 600}, output, output), QPoint(1028, 6));
+}
+
 }  // namespace

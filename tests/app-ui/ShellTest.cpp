@@ -1,14 +1,21 @@
+#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QProcess>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
+#include <QToolButton>
+#include <QWheelEvent>
 
 #include "FanCore/Diagnostics/Diagnostics.h"
+#include "FanCore/Policy/Measurements.h"
+#include "FanCore/Policy/Paths.h"
 #include "FanCore/Sensors/Sensors.h"
 #include "Tarnwick/AppDelegate.h"
 #include "Tarnwick/Snapshot.h"
@@ -18,22 +25,34 @@
 #include "Tarnwick/panel/PanelWindow.h"
 #include "Tarnwick/panel/PopoverView.h"
 #include "Tarnwick/panel/views/ControlSection.h"
+#include "Tarnwick/panel/views/FansSection.h"
+#include "Tarnwick/panel/views/Footer.h"
 #include "Tarnwick/panel/views/MenuBarSection.h"
 #include "Tarnwick/tray/StatusItem.h"
 #include "Tarnwick/tray/TrayHost.h"
+#include "Tarnwick/widgets/FittingScrollArea.h"
 #include "Tarnwick/widgets/LabeledSlider.h"
+#include "Tarnwick/widgets/ProminentButton.h"
 #include "Tarnwick/widgets/SegmentedControl.h"
+#include "Tarnwick/widgets/Text.h"
 #include "UiTest.h"
 
 namespace {
 
 using std::chrono::milliseconds;
 
+// The area a 1366x768 screen at scale 2 leaves under a 30-pixel bar, in logical pixels.
+const QRect laptopAtScale2(0, 15, 683, 369);
+
 // A launched shell whose clock the test moves by hand.
 struct Shell {
-    // `tray`: whether Qt sees a tray once the (immediate) wait for a tray host has given up.
-    explicit Shell(QStringList arguments = {QStringLiteral("tarnwick")}, bool tray = true) {
+    // `tray`: whether Qt sees a tray once the (immediate) wait for a tray host has given up;
+    // `screen`: the area the panel may cover, the off-screen platform's when empty.
+    explicit Shell(QStringList arguments = {QStringLiteral("tarnwick")}, bool tray = true,
+                   QRect screen = {}) {
         AppDelegateOptions options;
+        if (!screen.isEmpty()) options.availableArea = [screen] { return screen; };
+        options.alert = [this](const Alert& alert) { alerts << alert.title + "|" + alert.body; };
         options.arguments = arguments;
         options.model = sandbox.options(arguments);
         options.trayWait = milliseconds(0);
@@ -46,10 +65,29 @@ struct Shell {
 
     bool open() const { return delegate->panel()->isVisible(); }
 
+    // A two-fan laptop with every sensor and a battery, as the daemon publishes it, so that the
+    // refresh of each opening keeps the whole panel for the next five seconds.
+    void measureLaptop() {
+        std::filesystem::create_directories(Paths::statusDir());
+        const Measurements laptop{static_cast<double>(QDateTime::currentSecsSinceEpoch()),
+                                  {61.5, 58, 63, 41, 33, 45, 38, 31},
+                                  {makeFan(0, 2000), makeFan(1, 2100)},
+                                  {true, true, 80}};
+        ASSERT_TRUE(laptop.save().has_value());
+        delegate->model().refresh();
+    }
+
     UiSandbox sandbox;
     std::chrono::steady_clock::time_point now{std::chrono::seconds(1000)};
+    QStringList alerts;
     std::unique_ptr<AppDelegate> delegate;
 };
+
+// Whether all of `widget` shows in the panel's scrolling middle.
+bool inView(const PopoverView* view, const QWidget* widget) {
+    const QWidget* port = view->scrollArea()->viewport();
+    return port->rect().contains(QRect(widget->mapTo(port, QPoint(0, 0)), widget->size()));
+}
 
 TEST(PanelToggle, OpensAndClosesButNotRightAfterAClose) {
     Shell shell;
@@ -185,6 +223,108 @@ TEST(PanelAnchor, PanelStaysPutWhileASliderIsDragged) {
     EXPECT_EQ(panel->geometry(), before);
     QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(4, slider->height() / 2));
     EXPECT_TRUE(waitFor([&] { return panel->height() < before.height(); }, 2000));
+}
+
+TEST(PanelLayoutLoop, NoLayoutWorkWhileNothingChangesOnALaptopScreen) {
+    Shell shell({QStringLiteral("tarnwick"), QStringLiteral("--expand-menu-bar")}, true,
+                laptopAtScale2);
+    shell.measureLaptop();
+    for (const bool open : {false, true}) {
+        if (open) shell.delegate->showPanel();
+        QTest::qWait(300);
+        ASSERT_LT(shell.delegate->panel()->height(),
+                  shell.delegate->view()->fittingSize().height());
+        const int before = shell.delegate->layoutPasses();
+        QTest::qWait(2000);
+        EXPECT_LE(shell.delegate->layoutPasses() - before, 3) << (open ? "open" : "closed");
+    }
+}
+
+TEST(PanelScroll, WheelAndTabReachTheTemperaturesAtScale2) {
+    Shell shell({QStringLiteral("tarnwick")}, true, laptopAtScale2);
+    shell.measureLaptop();
+    shell.delegate->showPanel();
+    QTest::qWait(200);
+    PopoverView* view = shell.delegate->view();
+    const QWidget* temperatures = nullptr;
+    for (const Text* text : view->findChildren<Text*>()) {
+        if (text->text() == QStringLiteral("Temperatures")) temperatures = text;
+    }
+    ASSERT_NE(temperatures, nullptr);
+    ASSERT_FALSE(inView(view, temperatures));
+    // The pointer rests in the middle of the scrolling part, first over the strength slider; the
+    // wheel goes to whatever passes under it, as the window system's own (spontaneous) events do.
+    QSlider* slider = view->controls()->strengthSlider()->slider();
+    const int strength = slider->value();
+    QWidget* port = view->scrollArea()->viewport();
+    QScrollBar* bar = view->scrollArea()->verticalScrollBar();
+    bar->setValue(slider->mapTo(view->scrollArea()->widget(), slider->rect().center()).y() -
+                  port->height() / 2);
+    const QPoint pointer = port->mapTo(view, port->rect().center());
+    auto wheelAt = [view](QPoint point) {
+        QWidget* under = view->childAt(point);
+        const QPoint at = under->mapFrom(view, point);
+        QWheelEvent wheel(at, under->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&wheel);
+        qApp->notify(under, &wheel);
+    };
+    ASSERT_EQ(view->childAt(pointer), slider);
+    for (int turn = 0; turn < 20 && !inView(view, temperatures); ++turn) wheelAt(pointer);
+    EXPECT_TRUE(inView(view, temperatures));
+    EXPECT_EQ(slider->value(), strength);
+    // Over the fans, which stay put, the wheel scrolls the middle too.
+    bar->setValue(0);
+    wheelAt(view->fans()->mapTo(view, view->fans()->rect().center()));
+    EXPECT_GT(bar->value(), 0);
+
+    // Tab goes top to bottom, each control coming into view, the temperatures on the way.
+    bar->setValue(0);
+    view->fans()->installButton()->setFocus();
+    bool seen = false;
+    QWidget* previous = nullptr;
+    for (int step = 0; step < 20 && QApplication::focusWidget() != view->footer()->gearButton();
+         ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        if (previous != nullptr) {
+            EXPECT_GE(focused->mapTo(view, focused->rect().center()).y(),
+                      previous->mapTo(view, previous->rect().center()).y())
+                << focused->metaObject()->className();
+        }
+        previous = focused;
+        if (view->scrollArea()->widget()->isAncestorOf(focused)) {
+            EXPECT_TRUE(inView(view, focused) || focused->height() > port->height())
+                << focused->metaObject()->className();
+        }
+        seen = seen || inView(view, temperatures);
+    }
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(QApplication::focusWidget(), view->footer()->gearButton());
+    // Page Up from the footer scrolls the middle back.
+    const int bottom = view->scrollArea()->verticalScrollBar()->value();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp);
+    EXPECT_LT(view->scrollArea()->verticalScrollBar()->value(), bottom);
+}
+
+TEST(PanelPrompt, AFailedInstallReopensThePanelOrAlerts) {
+    for (const bool open : {true, false}) {
+        Shell shell;
+        QFile script(shell.sandbox.path("bundle/install.sh"));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("echo 'install.sh: no room' >&2; exit 3\n");
+        script.close();
+        if (open) shell.delegate->showPanel();
+        shell.delegate->model().runPrivileged(QStringLiteral("install.sh"));
+        EXPECT_FALSE(shell.open());
+        ASSERT_TRUE(waitFor([&] { return !shell.delegate->model().runningScript(); }, 5000));
+        QTest::qWait(50);
+        EXPECT_EQ(shell.open(), open);
+        EXPECT_EQ(shell.alerts,
+                  open ? QStringList() : QStringList{"fan control was not installed|no room"});
+        EXPECT_EQ(shell.delegate->view()->fans()->messageText()->isVisible(), open);
+    }
 }
 
 TEST(PanelPrompt, OpenPopUpClosesBeforeAPrivilegedScriptStarts) {

@@ -360,6 +360,15 @@ TEST(TrayPicture, DigitsNeverTouchTheGlyph) {
     }
 }
 
+TEST(TrayPicture, UnlitPartsReachThreeToOneOnTheirPanels) {
+    for (const QColor dark : {QColor(0, 0, 0), QColor(0x1e1e1e), QColor(0x3c3c3c)}) {
+        EXPECT_GE(TrayColors::contrast(TrayColors::faint(PanelTone::dark), dark), 3);
+    }
+    for (const QColor light : {QColor(255, 255, 255), QColor(0xeeeeee), QColor(0xd0d0d0)}) {
+        EXPECT_GE(TrayColors::contrast(TrayColors::faint(PanelTone::light), light), 3);
+    }
+}
+
 TEST(TrayPicture, WarningColoursKeepTheirHueAndReachThreeToOne) {
     for (const QColor warning : {StatusColors::yellow, StatusColors::red}) {
         for (const PanelTone tone : {PanelTone::light, PanelTone::dark, PanelTone::unknown}) {
@@ -395,14 +404,26 @@ TEST_P(TrayTitleFit, TitleGoesIntoTheIconWhereItFits) {
     untitled.title.clear();
     const QImage picture = trayPicture(button, c.side, PanelTone::light);
     EXPECT_EQ(picture != trayPicture(untitled, c.side, PanelTone::light), c.fits);
+    // A number that shows is never shrunk below 9 pixels per 22 of the side.
+    int top = c.side, bottom = -1;
+    for (int y = 0; y < c.side; ++y) {
+        for (int x = 0; x < c.side; ++x) {
+            if (qAlpha(picture.pixel(x, y)) > 0) top = std::min(top, y), bottom = y;
+        }
+    }
+    if (c.fits) {
+        EXPECT_GE(bottom - top + 1, std::round(c.side * 9.0 / 22.0));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, TrayTitleFit,
     ::testing::Values(FitCase{"TemperatureUnderThermometer", true, " 62°", 22, true},
-                      FitCase{"SpeedUnderFan", true, " 2350 rpm", 22, true},
+                      FitCase{"FourDigitsTooLowAt22", true, " 2350 rpm", 22, false},
+                      FitCase{"FourDigitsNeverFitASquare", true, " 2350 rpm", 48, false},
+                      FitCase{"DegreeSignGivesWayAt16", true, " 62°", 16, true},
                       FitCase{"LongNumberDoesNotFitSmallIcon", true, " 123456", 16, false},
-                      FitCase{"TitleAlone", false, "2350", 22, true},
+                      FitCase{"TitleAlone", false, "62°", 22, true},
                       FitCase{"NoTitle", true, "", 22, false}),
     CaseName());
 

@@ -90,13 +90,17 @@ class TrayOnX : public ::testing::Test {
         std::filesystem::create_directories(root);
         std::vector<std::string> arguments{appPath.string(), "--demo", "hot"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
-        std::vector<std::string> environment{
-            "DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb", "TARNWICK_ROOT=" + root.string(),
-            "XDG_CONFIG_HOME=" + (scratch_.path() / "config").string(),
-            "DBUS_SESSION_BUS_ADDRESS=disabled:"};
+        std::vector<std::string> environment = appEnvironment();
         if (trayWaitMs)
             environment.push_back("TARNWICK_TRAY_WAIT_MS=" + std::to_string(*trayWaitMs));
         app_ = std::make_unique<e2e::Child>(arguments, environment, scratch_.path() / "app.log");
+    }
+
+    std::vector<std::string> appEnvironment() const {
+        return {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb",
+                "TARNWICK_ROOT=" + (scratch_.path() / "root").string(),
+                "XDG_CONFIG_HOME=" + (scratch_.path() / "config").string(),
+                "DBUS_SESSION_BUS_ADDRESS=disabled:"};
     }
 
     std::string x(const std::string& arguments) const {
@@ -187,6 +191,24 @@ TEST_F(TrayOnX, IconDocksAndThePanelOpensUnderIt) {
     EXPECT_TRUE(e2e::eventually([&] { return !panelOpen(); }, 5s));
     std::this_thread::sleep_for(500ms);
     EXPECT_FALSE(panelOpen());
+}
+
+// A second start, with or without --show-panel, opens the running one's panel and ends.
+TEST_F(TrayOnX, SecondLaunchOpensTheRunningOnesPanel) {
+    startApp();
+    ASSERT_TRUE(e2e::eventually([&] { return hostLog().find("docked") != std::string::npos; }, 30s))
+        << e2e::readText(scratch_.path() / "app.log");
+    for (const std::vector<std::string>& secondArgv :
+         {std::vector<std::string>{appPath.string()}, {appPath.string(), "--show-panel"}}) {
+        e2e::Child second(secondArgv, appEnvironment(), scratch_.path() / "second.log");
+        EXPECT_TRUE(e2e::exitedWith(second.wait(20s), 0))
+            << e2e::readText(scratch_.path() / "second.log");
+        EXPECT_TRUE(e2e::eventually([&] { return panelOpen(); }, 10s)) << secondArgv.size();
+        x("xdotool key Escape");
+        EXPECT_TRUE(e2e::eventually([&] { return !panelOpen(); }, 5s));
+        std::this_thread::sleep_for(400ms);
+    }
+    EXPECT_TRUE(app_->running());
 }
 
 // Started before the desktop's tray: the icon still appears once the tray does.

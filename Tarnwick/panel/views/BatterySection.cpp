@@ -20,6 +20,7 @@ BatterySection::BatterySection(Model& model, QWidget* parent)
           [](double value) { return QString::asprintf("%.0f", value) + QStringLiteral(" °C"); },
           targetRow_)),
       charger_(new QCheckBox(QStringLiteral("only while the charger is connected"), this)) {
+    target_->setAccessibleName(QStringLiteral("keep battery below"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);

@@ -75,6 +75,11 @@ ControlSection::ControlSection(Model& model, QWidget* parent)
     autoLayout->addWidget(strength_);
     // Arrow keys in steps of 5 %, Page Up/Down of 25 %.
     strength_->setSteps(strengthPositions / 20, strengthPositions / 4);
+    // Screen readers announce the controls by these names; the labels beside them are not tied
+    // to them.
+    picker_->setAccessibleName(QStringLiteral("fan control mode"));
+    strength_->slider()->setAccessibleName(QStringLiteral("strength"));
+    speed_->slider()->setAccessibleName(QStringLiteral("fixed speed"));
     boostDetail_->setWraps(true);
     autoLayout->addWidget(boostDetail_);
 

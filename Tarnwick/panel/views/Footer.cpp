@@ -70,6 +70,7 @@ Footer::Footer(Model& model, QWidget* parent)
     gear_->installEventFilter(this);
     gear_->setCursor(Qt::PointingHandCursor);
     gear_->setToolTip(QStringLiteral("more"));
+    gear_->setAccessibleName(QStringLiteral("more"));
     layout->addWidget(gear_, 0, Qt::AlignVCenter);
     menu_->setFont(Theme::font(Theme::TextStyle::body));
     // The entries follow the installation state at the moment the menu opens.

@@ -113,6 +113,11 @@ MenuBarSection::MenuBarSection(Model& model, bool expanded, QWidget* parent)
       fanlessColorize_(checkBox(QStringLiteral("turn yellow / red when hot"), fanlessVariant_)),
       appearance_(new SegmentedControl(
           {QStringLiteral("auto"), QStringLiteral("light"), QStringLiteral("dark")}, content_)) {
+    // Named once header_ is set: the name makes the header's accessible interface, which needs
+    // to find it as this section's header.
+    header_->setAccessibleName(header_->title()->text());
+    value_->setAccessibleName(QStringLiteral("tray icon shows"));
+    appearance_->setAccessibleName(QStringLiteral("tray background"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
