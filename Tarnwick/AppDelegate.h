@@ -40,7 +40,8 @@ struct AppDelegateOptions {
     // The screen area the panel may cover; worked out from the screens when empty (tests stand
     // in a laptop's screen for the off-screen platform's).
     std::function<QRect()> availableArea;
-    // Where alerts go; a DesktopNotifier (desktop notifications, else the tray's message) when empty.
+    // Where alerts go; a DesktopNotifier (desktop notifications, else the tray's message) when
+    // empty.
     std::function<void(const Alert&)> alert;
 };
 

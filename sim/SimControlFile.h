@@ -18,7 +18,8 @@ class SimControlFile {
 
     // Applies the file's current content to `machine` when it changed since the last call.
     // Returns a message (naming the file and the problem) the first time a given content is
-    // rejected on two calls in a row, and an empty text otherwise, so that callers report each problem once.
+    // rejected on two calls in a row, and an empty text otherwise, so that callers report each
+    // problem once.
     std::string refresh(SimMachine& machine);
 
   private:
