@@ -67,22 +67,6 @@ bool waitOn(int wakeFd, double ms) {
     return ready > 0;
 }
 
-bool writeInPlace(const std::filesystem::path& path, std::string_view text, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = path.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    // Rewritten in place, not renamed: a client holding the file open must write into the file
-    // the simulator watches. Overwriting before trimming keeps every moment's text a number.
-    const bool ok =
-        ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
-        ::ftruncate(fd, static_cast<off_t>(text.size())) == 0;
-    if (!ok) error = path.string() + ": " + std::strerror(errno);
-    ::close(fd);
-    return ok;
-}
-
 }  // namespace
 
 std::filesystem::path SimAppleSmc::folder(const std::filesystem::path& root) {
@@ -128,10 +112,10 @@ bool SimAppleSmc::build(std::string& error) {
         !SimFile::replace(dir_ / "key_at_index", "0\n", error)) {
         return false;
     }
-    pipes_ = {{"key_at_index_name", Reading::keyName, {}},
-              {"key_at_index_type", Reading::keyType, {}},
-              {"key_at_index_data_length", Reading::keyLength, {}},
-              {"key_at_index_data", Reading::keyData, {}}};
+    pipes_ = {{"key_at_index_name", Reading::keyName},
+              {"key_at_index_type", Reading::keyType},
+              {"key_at_index_data_length", Reading::keyLength},
+              {"key_at_index_data", Reading::keyData}};
 
     const int fans = static_cast<int>(machine_.value("FNum").value_or(0));
     const bool modeKeys = machine_.value("F0Md").has_value();
@@ -143,15 +127,21 @@ bool SimAppleSmc::build(std::string& error) {
             label.erase(std::find(label.begin(), label.end(), '\0'), label.end());
             if (!SimFile::replace(dir_ / fanFile(fan, "label"), label + "\n", error)) return false;
         }
-        pipes_.push_back({fanFile(fan, "input"), Reading::fanSpeed, fanKey(fan, "Ac")});
-        plains_.push_back({fanFile(fan, "min"), fanKey(fan, "Mn"), fan, true, {}});
-        plains_.push_back({fanFile(fan, "max"), fanKey(fan, "Mx"), fan, false, {}});
+        const auto plain = [&](const char* file, std::string key, Shows shows, bool writable) {
+            plains_.push_back({fanFile(fan, file), std::move(key), shows, fan, writable, {}, 0});
+        };
+        plain("input", fanKey(fan, "Ac"), Shows::speed, false);
+        plain("min", fanKey(fan, "Mn"), Shows::number, true);
+        plain("max", fanKey(fan, "Mx"), Shows::number, false);
         if (machine_.value(fanKey(fan, "Sf"))) {
-            plains_.push_back({fanFile(fan, "safe"), fanKey(fan, "Sf"), fan, false, {}});
+            plain("safe", fanKey(fan, "Sf"), Shows::number, false);
         }
-        plains_.push_back({fanFile(fan, "output"), fanKey(fan, "Tg"), fan, true, {}});
-        plains_.push_back(
-            {fanFile(fan, "manual"), modeKeys ? fanKey(fan, "Md") : "FS! ", fan, true, {}});
+        plain("output", fanKey(fan, "Tg"), Shows::number, true);
+        if (modeKeys) {
+            plain("manual", fanKey(fan, "Md"), Shows::number, true);
+        } else {
+            plain("manual", "FS! ", Shows::modeBit, true);
+        }
     }
     int sensor = 0;
     for (const SimKey* key : listed) {
@@ -160,10 +150,10 @@ bool SimAppleSmc::build(std::string& error) {
         if (!SimFile::replace(dir_ / ("temp" + n + "_label"), key->name + "\n", error)) {
             return false;
         }
-        pipes_.push_back({"temp" + n + "_input", Reading::temperature, key->name});
+        plains_.push_back({"temp" + n + "_input", key->name, Shows::temperature, -1, false, {}, 0});
     }
     for (Plain& plain : plains_) {
-        if (!publishPlain(plain, error)) return false;
+        if (!publishPlain(plain, error, true)) return false;
     }
     for (const Pipe& pipe : pipes_) {
         if (::mkfifo((dir_ / pipe.file).c_str(), 0644) != 0) {
@@ -172,30 +162,57 @@ bool SimAppleSmc::build(std::string& error) {
         }
     }
     notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (notify_ < 0 || ::inotify_add_watch(notify_, dir_.c_str(), IN_CLOSE_WRITE) < 0) {
-        error = dir_.string() + ": cannot watch for writes: " + std::strerror(errno);
+    if (notify_ < 0 || ::inotify_add_watch(notify_, dir_.c_str(), IN_CLOSE_WRITE | IN_ACCESS) < 0) {
+        error = dir_.string() + ": cannot watch for reads and writes: " + std::strerror(errno);
         return false;
     }
     return true;
 }
 
-std::string SimAppleSmc::plainText(const Plain& plain) const {
-    const double value = machine_.value(plain.key).value_or(0);
-    if (plain.key == "FS! ") {
-        return std::to_string((static_cast<long long>(value) >> plain.fan) & 1) + "\n";
+std::optional<double> SimAppleSmc::readable(const std::string& key) const {
+    const SimControl& control = machine_.control();
+    if (control.faults.io || machine_.sleepLeft() > 0 || control.faults.read.contains(key)) {
+        return std::nullopt;
     }
-    return std::to_string(static_cast<long long>(value)) + "\n";
+    for (const SimKey& known : machine_.profile().keys) {
+        if (known.name != key) continue;
+        if (!known.readable || known.bytes.size() > 32) return std::nullopt;
+        return SimCodec::decode(known.type, known.bytes);
+    }
+    return std::nullopt;
 }
 
-bool SimAppleSmc::publishPlain(Plain& plain, std::string& error) {
+std::string SimAppleSmc::plainText(const Plain& plain) const {
+    switch (plain.shows) {
+        case Shows::number:
+            return std::to_string(static_cast<long long>(machine_.value(plain.key).value_or(0))) +
+                   "\n";
+        case Shows::modeBit: {
+            const auto mask = static_cast<long long>(machine_.value(plain.key).value_or(0));
+            return std::to_string((mask >> plain.fan) & 1) + "\n";
+        }
+        case Shows::speed: {
+            const std::optional<double> rpm = readable(plain.key);
+            if (!rpm) return {};
+            return std::to_string(static_cast<long long>(std::max(*rpm, 0.0))) + "\n";
+        }
+        case Shows::temperature: {
+            const std::optional<double> celsius = readable(plain.key);
+            return celsius ? std::to_string(millidegrees(*celsius)) + "\n" : std::string();
+        }
+    }
+    return {};
+}
+
+bool SimAppleSmc::publishPlain(Plain& plain, std::string& error, bool always) {
     const std::string text = plainText(plain);
-    if (text == plain.shown) return true;
-    if (!writeInPlace(dir_ / plain.file, text, error)) return false;
+    if (text == plain.shown && !always) return true;
+    if (!SimFile::rewrite(dir_ / plain.file, text, error)) return false;
     plain.shown = text;
     return true;
 }
 
-void SimAppleSmc::takeWrites() {
+void SimAppleSmc::takeEvents() {
     alignas(inotify_event) char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(notify_, buffer, sizeof buffer);
@@ -204,24 +221,44 @@ void SimAppleSmc::takeWrites() {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             if (event->len == 0) continue;
-            const std::string name(event->name);
+            const std::string_view name(event->name);
             for (Plain& plain : plains_) {
-                if (plain.writable && plain.file == name) takeWrite(plain);
+                if (plain.file != name) continue;
+                if (event->mask & IN_ACCESS) {
+                    if (plain.ownReads > 0) {
+                        --plain.ownReads;
+                    } else {
+                        countRead(plain);
+                    }
+                }
+                if ((event->mask & IN_CLOSE_WRITE) && plain.writable) takeWrite(plain);
             }
         }
     }
+}
+
+void SimAppleSmc::countRead(const Plain& plain) {
+    smc_param request{};
+    request.command = SMC_CMD_READ_BYTES;
+    request.key = SimCodec::pack(plain.key);
+    request.data_size =
+        static_cast<uint32_t>(machine_.bytes(plain.key).value_or(std::vector<uint8_t>{}).size());
+    smc_param reply{};
+    machine_.exchange(request, reply);
 }
 
 void SimAppleSmc::takeWrite(Plain& plain) {
     std::string error;
     bool missing = false;
     const std::optional<std::string> text = SimFile::read(dir_ / plain.file, 64, error, missing);
+    // Its access event is the simulator's, not a client's read.
+    if (text && !text->empty()) ++plain.ownReads;
     if (!text || *text == plain.shown) return;
     const std::optional<long long> number = parseInteger(*text);
     plain.shown = *text;
     if (number) {
         double value = static_cast<double>(*number);
-        if (plain.key == "FS! ") {
+        if (plain.shows == Shows::modeBit) {
             const auto mask = static_cast<long long>(machine_.value("FS! ").value_or(0));
             const long long bit = 1LL << plain.fan;
             value = static_cast<double>(*number != 0 ? mask | bit : mask & ~bit);
@@ -253,7 +290,7 @@ void SimAppleSmc::takeWrite(Plain& plain) {
 }
 
 bool SimAppleSmc::update(std::string& error) {
-    takeWrites();
+    takeEvents();
     for (Plain& plain : plains_) {
         if (!publishPlain(plain, error)) return false;
     }
@@ -271,48 +308,32 @@ std::optional<std::vector<uint8_t>> SimAppleSmc::readKey(uint32_t code, uint32_t
 }
 
 std::string SimAppleSmc::pipeText(const Pipe& pipe) {
-    uint32_t code = SimCodec::pack(pipe.key);
-    if (pipe.reading == Reading::keyName || pipe.reading == Reading::keyType ||
-        pipe.reading == Reading::keyLength || pipe.reading == Reading::keyData) {
-        std::string error;
-        bool missing = false;
-        const auto selected = SimFile::read(dir_ / "key_at_index", 64, error, missing);
-        const std::optional<long long> index = selected ? parseInteger(*selected) : std::nullopt;
-        if (!index || *index < 0 || *index > 0xFFFF) return {};
-        smc_param request{};
-        request.command = SMC_CMD_KEY_AT_INDEX;
-        request.index = static_cast<uint32_t>(*index);
-        smc_param reply{};
-        if (machine_.exchange(request, reply) != 0 || reply.result != 0) return {};
-        code = reply.key;
-    }
+    std::string error;
+    bool missing = false;
+    const auto selected = SimFile::read(dir_ / "key_at_index", 64, error, missing);
+    const std::optional<long long> index = selected ? parseInteger(*selected) : std::nullopt;
+    if (!index || *index < 0 || *index > 0xFFFF) return {};
     smc_param request{};
+    request.command = SMC_CMD_KEY_AT_INDEX;
+    request.index = static_cast<uint32_t>(*index);
+    smc_param reply{};
+    if (machine_.exchange(request, reply) != 0 || reply.result != 0) return {};
+    const uint32_t code = reply.key;
+    request = {};
     request.command = SMC_CMD_KEY_INFO;
     request.key = code;
     smc_param info{};
     if (machine_.exchange(request, info) != 0 || info.result != 0) return {};
-    const std::string type = SimCodec::unpack(info.data_type);
     switch (pipe.reading) {
         case Reading::keyName:
             return SimCodec::unpack(code) + "\n";
         case Reading::keyType:
-            return type + "\n";
+            return SimCodec::unpack(info.data_type) + "\n";
         case Reading::keyLength:
             return std::to_string(info.data_size) + "\n";
         case Reading::keyData: {
             const auto bytes = readKey(code, info.data_size);
             return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
-        }
-        case Reading::fanSpeed:
-        case Reading::temperature: {
-            const auto bytes = readKey(code, info.data_size);
-            const std::optional<double> value =
-                bytes ? SimCodec::decode(type, *bytes) : std::nullopt;
-            if (!value) return {};
-            if (pipe.reading == Reading::fanSpeed) {
-                return std::to_string(static_cast<long long>(std::max(*value, 0.0))) + "\n";
-            }
-            return std::to_string(millidegrees(*value)) + "\n";
         }
     }
     return {};
@@ -329,8 +350,7 @@ bool SimAppleSmc::answer(const Pipe& pipe, int wakeFd, bool& woken) {
         ::unlink(fresh.c_str());
     }
     // The driver keeps what it learnt about each key; only reading a value waits for the SMC.
-    const bool slow = pipe.reading == Reading::keyData || pipe.reading == Reading::fanSpeed ||
-                      pipe.reading == Reading::temperature;
+    const bool slow = pipe.reading == Reading::keyData;
     woken = slow && waitOn(wakeFd, machine_.control().latencyMs);
     if (!woken) {
         const std::string text = pipeText(pipe);
@@ -349,7 +369,7 @@ bool SimAppleSmc::answer(const Pipe& pipe, int wakeFd, bool& woken) {
 bool SimAppleSmc::serve(int timeoutMs, int wakeFd) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        takeWrites();
+        takeEvents();
         bool answered = false;
         for (const Pipe& pipe : pipes_) {
             bool woken = false;

@@ -5,12 +5,20 @@
 // key_at_index_{name,type,data_length,data}, fan<N>_{label,input,min,max,safe,output,manual}
 // and temp<N>_{label,input} for every listed 'T' key, in quarter degrees as the driver prints them.
 //
-// Reads that reach the SMC (key_at_index_*, fan<N>_input, temp<N>_input) are named pipes the
-// simulator answers one at a time, values each after the control's latencyMs, as the driver's lock
-// and the SMC's speed make a real machine do; a refused read answers with no text. The remaining
-// files are plain: the simulator rewrites them when the machine changes them, and writes clients
-// store in fan<N>_{min,output,manual} reach the SMC (a refused write is put back on the next
-// tick, since a plain file cannot fail the writer). Two clients reading the same pipe at the same
+// Every attribute is a regular file, as sysfs shows them: the simulator rewrites it in place when
+// the machine changes it, so a reader may keep it open and read it again at offset 0 (pread). The
+// fan and temperature attributes (fan<N>_{input,min,max,safe,output,manual}, temp<N>_input) are
+// reads of an SMC key on a real machine: each read() of one that returns text counts as one read
+// exchange, learnt from the folder's inotify access events. Two identical events in a row are
+// merged by inotify, so a client that reads one file twice before the simulator looks (two short
+// reads of one value, say) counts once. A key whose read the SMC refuses shows no text. Writes
+// clients store in fan<N>_{min,output,manual} reach the SMC (a refused write is put back within a
+// tick, since a regular file cannot fail the writer).
+//
+// key_at_index_{name,type,data_length,data} answer for the key selected by the number written to
+// key_at_index just before, so they are named pipes the simulator answers one at a time, a key's
+// data after the control's latencyMs. Regular files cannot wait: on them the SMC's time per read
+// is counted (reads x latency) rather than felt. Two clients reading the same pipe at the same
 // moment share one answer: one of them reads nothing.
 
 #include <chrono>
@@ -44,27 +52,39 @@ class SimAppleSmc : public SimSmcFront {
 
   private:
     // What a pipe answers.
-    enum class Reading { keyName, keyType, keyLength, keyData, fanSpeed, temperature };
+    enum class Reading { keyName, keyType, keyLength, keyData };
     struct Pipe {
         std::string file;
         Reading reading;
-        std::string key;  // the SMC key behind fanSpeed and temperature
     };
-    // A plain file the simulator keeps equal to an SMC key, and where client writes go.
+    // How a regular file shows its key.
+    enum class Shows {
+        number,       // the value as a whole number (fan<N>_{min,max,safe,output,manual})
+        modeBit,      // the fan's bit of the "FS! " mask
+        speed,        // fan<N>_input: nothing while the SMC refuses the read
+        temperature,  // temp<N>_input, millidegrees: nothing while the SMC refuses the read
+    };
+    // A regular file the simulator keeps equal to an SMC key; reading it reads the key, and
+    // clients' writes to a writable one go to the key.
     struct Plain {
         std::string file;
-        std::string key;  // "FS! " for a fan's bit of the mode mask
-        int fan = -1;     // the fan of a "FS! " bit
+        std::string key;
+        Shows shows = Shows::number;
+        int fan = -1;  // the fan of a mode bit
         bool writable = false;
         std::string shown;  // the text last published
+        int ownReads = 0;   // the simulator's own reads whose access events are still to come
     };
-
     SimAppleSmc(std::filesystem::path dir, SimMachine& machine);
     bool build(std::string& error);
-    bool publishPlain(Plain& plain, std::string& error);
+    bool publishPlain(Plain& plain, std::string& error, bool always = false);
     std::string plainText(const Plain& plain) const;
-    void takeWrites();
+    // The key's value when a read of it would succeed now; does not count as an exchange.
+    std::optional<double> readable(const std::string& key) const;
+    // Takes the clients' writes and counts their reads, as inotify reports them.
+    void takeEvents();
     void takeWrite(Plain& plain);
+    void countRead(const Plain& plain);
     bool answer(const Pipe& pipe, int wakeFd, bool& woken);
     std::string pipeText(const Pipe& pipe);
     std::optional<std::vector<uint8_t>> readKey(uint32_t code, uint32_t size);

@@ -99,18 +99,18 @@ bool SimMacsmcHwmon::prepare(std::string& error) {
     manual_.assign(fans, false);
     writes_.clear();
 
-    if (!SimFile::replace(module_ / "parameters/fan_control", fanControl_ ? "Y\n" : "N\n", error) ||
-        !SimFile::replace(dir_ / "name", "macsmc_hwmon\n", error, 0444)) {
+    if (!SimFile::update(module_ / "parameters/fan_control", fanControl_ ? "Y\n" : "N\n", error) ||
+        !SimFile::update(dir_ / "name", "macsmc_hwmon\n", error, 0444)) {
         return false;
     }
     for (size_t n = 0; n < labels_.size(); ++n) {
         const std::string file = "temp" + std::to_string(n + 1) + "_label";
-        if (!SimFile::replace(dir_ / file, labels_[n] + "\n", error, 0444)) return false;
+        if (!SimFile::update(dir_ / file, labels_[n] + "\n", error, 0444)) return false;
     }
     for (size_t fan = 0; fan < fans; ++fan) {
         const std::string label = fans == 1 ? "Fan" : "Fan " + std::to_string(fan + 1);
-        if (!SimFile::replace(dir_ / fanFile(static_cast<int>(fan), "label"), label + "\n", error,
-                              0444)) {
+        if (!SimFile::update(dir_ / fanFile(static_cast<int>(fan), "label"), label + "\n", error,
+                             0444)) {
             return false;
         }
     }
@@ -169,7 +169,7 @@ bool SimMacsmcHwmon::publishValues(std::string& error) {
         const double celsius = machine.value(temperatureKeys_[n]).value_or(0);
         const std::string file = "temp" + std::to_string(n + 1) + "_input";
         const auto milli = static_cast<long long>(std::llround(celsius * 1000.0));
-        if (!SimFile::replace(dir_ / file, std::to_string(milli) + "\n", error, 0444)) {
+        if (!SimFile::update(dir_ / file, std::to_string(milli) + "\n", error, 0444)) {
             return false;
         }
     }
@@ -177,10 +177,10 @@ bool SimMacsmcHwmon::publishValues(std::string& error) {
     for (size_t index = 0; index < fans.size() && index < published_.size(); ++index) {
         const SimFanState& state = fans[index];
         const int fan = state.index;
-        if (!SimFile::replace(dir_ / fanFile(fan, "input"), whole(state.actual) + "\n", error,
-                              0444) ||
-            !SimFile::replace(dir_ / fanFile(fan, "min"), whole(state.min) + "\n", error, 0444) ||
-            !SimFile::replace(dir_ / fanFile(fan, "max"), whole(state.max) + "\n", error, 0444)) {
+        if (!SimFile::update(dir_ / fanFile(fan, "input"), whole(state.actual) + "\n", error,
+                             0444) ||
+            !SimFile::update(dir_ / fanFile(fan, "min"), whole(state.min) + "\n", error, 0444) ||
+            !SimFile::update(dir_ / fanFile(fan, "max"), whole(state.max) + "\n", error, 0444)) {
             return false;
         }
         // Rewritten only when the setpoint changed, so that a client's value waits for the next
@@ -192,8 +192,8 @@ bool SimMacsmcHwmon::publishValues(std::string& error) {
         const auto now = SysfsFile::read(dir_ / fanFile(fan, "target"), 64);
         if (now && *now != seen_[index] && *now != published_[index]) continue;
         const bool writable = fanControl_ && machine.value(fanKey(fan, "Md")).has_value();
-        if (!SimFile::replace(dir_ / fanFile(fan, "target"), target, error,
-                              writable ? 0644 : 0444)) {
+        if (!SimFile::update(dir_ / fanFile(fan, "target"), target, error,
+                             writable ? 0644 : 0444)) {
             return false;
         }
         published_[index] = target;

@@ -87,13 +87,13 @@ bool SimSysfs::reregister(const SimMachine& machine, size_t index, std::string& 
     if (!wanted) return true;
     const SimHwmonChip& chip = machine.profile().hwmon[index];
     const std::filesystem::path folder = hwmonFolder(root_, *wanted);
-    if (!makeFolder(folder, error) || !SimFile::replace(folder / "name", chip.name + "\n", error)) {
+    if (!makeFolder(folder, error) || !SimFile::update(folder / "name", chip.name + "\n", error)) {
         return false;
     }
     for (size_t s = 0; s < chip.sensors.size(); ++s) {
         if (chip.sensors[s].label.empty()) continue;
         const std::string file = "temp" + std::to_string(s + 1) + "_label";
-        if (!SimFile::replace(folder / file, chip.sensors[s].label + "\n", error)) return false;
+        if (!SimFile::update(folder / file, chip.sensors[s].label + "\n", error)) return false;
     }
     registered_[index] = wanted;
     return true;
@@ -111,12 +111,12 @@ bool SimSysfs::prepare(const SimMachine& machine, std::string& error) {
         !makeFolder(root_ / "sys/class/power_supply", error)) {
         return false;
     }
-    if (!SimFile::replace(root_ / "proc/cpuinfo", cpuinfo(profile), error)) return false;
+    if (!SimFile::update(root_ / "proc/cpuinfo", cpuinfo(profile), error)) return false;
     if (!profile.model.empty()) {
         const std::filesystem::path base = root_ / "sys/firmware/devicetree/base";
         if (!makeFolder(base, error)) return false;
         // The property is a NUL-terminated string, as the kernel exposes it.
-        if (!SimFile::replace(base / "model", profile.model + std::string(1, '\0'), error)) {
+        if (!SimFile::update(base / "model", profile.model + std::string(1, '\0'), error)) {
             return false;
         }
         std::error_code code;
@@ -134,10 +134,10 @@ bool SimSysfs::prepare(const SimMachine& machine, std::string& error) {
         const std::filesystem::path charger =
             root_ / "sys/class/power_supply" / profile.battery->charger;
         if (!makeFolder(battery, error) || !makeFolder(charger, error) ||
-            !SimFile::replace(battery / "type", "Battery\n", error) ||
-            !SimFile::replace(battery / "present", "1\n", error) ||
-            !SimFile::replace(battery / "technology", "Li-poly\n", error) ||
-            !SimFile::replace(charger / "type", "Mains\n", error)) {
+            !SimFile::update(battery / "type", "Battery\n", error) ||
+            !SimFile::update(battery / "present", "1\n", error) ||
+            !SimFile::update(battery / "technology", "Li-poly\n", error) ||
+            !SimFile::update(charger / "type", "Mains\n", error)) {
             return false;
         }
     }
@@ -159,7 +159,7 @@ bool SimSysfs::update(const SimMachine& machine, std::string& error) {
             const std::string file = "temp" + std::to_string(reading.number) + "_input";
             const std::string text =
                 std::to_string(millidegrees(reading.value, reading.pinned)) + "\n";
-            if (!SimFile::replace(folder / file, text, error)) return false;
+            if (!SimFile::update(folder / file, text, error)) return false;
         }
     }
     if (profile.battery) {
@@ -168,10 +168,10 @@ bool SimSysfs::update(const SimMachine& machine, std::string& error) {
         const std::filesystem::path charger =
             root_ / "sys/class/power_supply" / profile.battery->charger;
         const auto percent = std::lround(machine.control().battery);
-        if (!SimFile::replace(battery / "capacity", std::to_string(percent) + "\n", error) ||
-            !SimFile::replace(battery / "status", batteryStatus(machine) + "\n", error) ||
-            !SimFile::replace(charger / "online", machine.control().charger ? "1\n" : "0\n",
-                              error)) {
+        if (!SimFile::update(battery / "capacity", std::to_string(percent) + "\n", error) ||
+            !SimFile::update(battery / "status", batteryStatus(machine) + "\n", error) ||
+            !SimFile::update(charger / "online", machine.control().charger ? "1\n" : "0\n",
+                             error)) {
             return false;
         }
     }

@@ -2,9 +2,11 @@
 
 // Publishes the simulated machine where the Linux readers look: hwmon temperature inputs, the
 // battery and charger under power_supply, /proc/cpuinfo and, for Apple-silicon machines, the
-// device-tree model. Every file is replaced atomically. An hwmon device registers once its chip's
-// `appearsAfter` has passed and unless the control holds it absent; each change of the control's
-// `moves` registers every device again under a new number, as a reloaded driver does.
+// device-tree model. Every file is rewritten in place when its text changes, as a sysfs attribute
+// keeps its inode: a reader may hold one open and read it again from offset 0. An hwmon device
+// registers once its chip's `appearsAfter` has passed and unless the control holds it absent; each
+// change of the control's `moves` registers every device again under a new number, as a reloaded
+// driver does.
 
 #include <filesystem>
 #include <optional>

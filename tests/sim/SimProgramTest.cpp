@@ -99,8 +99,8 @@ TEST_F(SimProgram, ServesTheSocketFollowsControlAndStopsCleanlyOnSigterm) {
 }
 
 // The kernel driver's files instead of the socket: state.json tells when they are all in place,
-// values read through the pipes are whole quarter degrees, and writes to the plain files reach
-// the SMC unless it refuses them.
+// temperatures are whole quarter degrees, and writes to the fan files reach the SMC unless it
+// refuses them.
 TEST_F(SimProgram, PublishesTheAppleSmcDriverFilesWhenAskedAndRemovesThemOnStop) {
     SimProcess sim({"--root", root.path().string(), "--profile", "mbp16-intel-t2", "--layout",
                     "applesmc", "--tick-ms", "20"},

@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <ostream>
@@ -8,9 +11,18 @@
 #include "CSMC/linux/PowerSupply.h"
 #include "FanCore/Sensors/Chip.h"
 #include "SimTestSupport.h"
+#include "sim/SimAppleSmc.h"
+#include "sim/SimFile.h"
 #include "sim/SimSysfs.h"
 
 namespace {
+
+// What a reader holding `fd` open reads again from offset 0.
+std::string preadAll(int fd) {
+    char buffer[256];
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, 0);
+    return n < 0 ? "error" : std::string(buffer, static_cast<size_t>(n));
+}
 
 struct Machine {
     const char* profile;
@@ -112,12 +124,14 @@ TEST(SimSysfs, UpdateFollowsChargerBatteryAndHidPins) {
                   step.charger ? "1\n" : "0\n");
     }
 
+    const std::filesystem::path composite = root.path() / "sys/class/hwmon/hwmon2/temp1_input";
+    const int kept = ::open(composite.c_str(), O_RDONLY);
     SimControl control = machine.control();
     control.hid["Composite"] = 70;
     ASSERT_EQ(machine.setControl(control), "");
     ASSERT_TRUE(sysfs.update(machine, error));
-    EXPECT_EQ(support::readText(root.path() / "sys/class/hwmon/hwmon2/temp1_input"), "70000\n")
-        << "a pinned value is published exactly";
+    EXPECT_EQ(preadAll(kept), "70000\n") << "a pinned value is published exactly, in place";
+    ::close(kept);
 
     // A device held absent goes; a move registers the others again past the old numbers.
     control.hwmonAbsent = {"nvme"};
@@ -143,6 +157,88 @@ TEST(SimSysfs, PrepareReplacesWhatAnEarlierProfileLeft) {
     EXPECT_FALSE(std::filesystem::exists(root.path() / "sys/class/power_supply/macsmc-battery"));
     EXPECT_FALSE(std::filesystem::exists(root.path() / "sys/firmware/devicetree/base/model"));
     EXPECT_EQ(CpuBrand::read(root.path()), intel.profile().brand);
+}
+
+struct Rewrite {
+    const char* before;  // nullptr: no file yet
+    const char* after;
+    mode_t mode;
+};
+
+TEST(SimFile, UpdateKeepsTheInodeLeavesExactlyTheNewTextAndSetsTheMode) {
+    support::TempDir dir;
+    const std::filesystem::path file = dir.path() / "fan1_input";
+    for (const Rewrite& c : {Rewrite{nullptr, "1200\n", 0444}, Rewrite{"1200\n", "980\n", 0444},
+                             Rewrite{"980\n", "45000\n", 0644}, Rewrite{"45000\n", "", 0644},
+                             Rewrite{"12\n", "12\n", 0444}}) {
+        std::string error;
+        if (c.before != nullptr) {
+            ASSERT_TRUE(SimFile::update(file, c.before, error, 0444));
+        }
+        const int kept = ::open(file.c_str(), O_RDONLY | O_CREAT, 0444);
+        ASSERT_TRUE(SimFile::update(file, c.after, error, c.mode)) << error;
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0);
+        EXPECT_EQ(preadAll(kept), c.after) << c.after;
+        EXPECT_EQ(info.st_mode & 07777, c.mode) << c.after;
+        ::close(kept);
+    }
+}
+
+// A read of a fan or temperature file is the driver's read of its SMC key; the simulator's own
+// look at a client's write is not.
+struct DriverReads {
+    std::vector<const char*> files;
+    uint64_t reads;
+};
+
+TEST(SimAppleSmc, EachReadOfAKeysFileCountsOneSmcRead) {
+    for (const DriverReads& c :
+         {DriverReads{{"fan1_input"}, 1},
+          DriverReads{{"temp1_input", "fan1_min", "fan1_max", "fan1_output", "fan1_manual"}, 5},
+          DriverReads{{"fan1_input", "temp1_input", "fan1_input"}, 3},
+          DriverReads{{"fan1_label", "temp1_label", "key_count", "name"}, 0}}) {
+        support::TempDir root;
+        SimMachine machine("mbp13-intel-applesmc");
+        std::string error;
+        const auto driver = SimAppleSmc::publish(root.path(), machine, error);
+        ASSERT_TRUE(driver) << error;
+        const uint64_t before = machine.counts().read;
+        for (const char* name : c.files) {
+            const int fd = ::open((SimAppleSmc::folder(root.path()) / name).c_str(), O_RDONLY);
+            EXPECT_NE(preadAll(fd), "") << name;
+            ::close(fd);
+        }
+        ASSERT_TRUE(driver->update(error)) << error;
+        EXPECT_EQ(machine.counts().read - before, c.reads) << c.files.front();
+    }
+}
+
+TEST(SimAppleSmc, FilesKeepTheirInodeAndARefusedReadShowsNothing) {
+    support::TempDir root;
+    SimMachine machine("mbp13-intel-applesmc");
+    std::string error;
+    const auto driver = SimAppleSmc::publish(root.path(), machine, error);
+    ASSERT_TRUE(driver) << error;
+    const std::filesystem::path folder = SimAppleSmc::folder(root.path());
+    const int temperature = ::open((folder / "temp1_input").c_str(), O_RDONLY);
+    const std::string key = support::readText(folder / "temp1_label").substr(0, 4);
+    SimControl control = machine.control();
+    control.pins[key] = 50.3;
+    ASSERT_EQ(machine.setControl(control), "");
+    ASSERT_TRUE(driver->update(error)) << error;
+    const uint64_t reads = machine.counts().read;
+    EXPECT_EQ(preadAll(temperature), "50250\n");
+
+    support::writeText(folder / "fan1_output", "3000");
+    ASSERT_TRUE(driver->update(error)) << error;
+    EXPECT_EQ(machine.value("F0Tg"), 3000.0);
+    control.faults.read = {key};
+    ASSERT_EQ(machine.setControl(control), "");
+    ASSERT_TRUE(driver->update(error)) << error;
+    EXPECT_EQ(preadAll(temperature), "");
+    EXPECT_EQ(machine.counts().read, reads + 1) << "the simulator's own reads are not a client's";
+    ::close(temperature);
 }
 
 TEST(SimSysfs, ModelledMillidegreesNeverLandOnAWholeDegree) {
