@@ -166,6 +166,8 @@ bool SimAppleSmc::build(std::string& error) {
         error = dir_.string() + ": cannot watch for reads and writes: " + std::strerror(errno);
         return false;
     }
+    // What the simulator wrote before the watch began left no events to wait for.
+    for (Plain& plain : plains_) plain.ownWrites = 0;
     return true;
 }
 
@@ -208,6 +210,7 @@ bool SimAppleSmc::publishPlain(Plain& plain, std::string& error, bool always) {
     const std::string text = plainText(plain);
     if (text == plain.shown && !always) return true;
     if (!SimFile::rewrite(dir_ / plain.file, text, error)) return false;
+    if (plain.writable) ++plain.ownWrites;
     plain.shown = text;
     return true;
 }
@@ -231,7 +234,12 @@ void SimAppleSmc::takeEvents() {
                         countRead(plain);
                     }
                 }
-                if ((event->mask & IN_CLOSE_WRITE) && plain.writable) takeWrite(plain);
+                if (!(event->mask & IN_CLOSE_WRITE) || !plain.writable) continue;
+                if (plain.ownWrites > 0) {
+                    --plain.ownWrites;
+                } else {
+                    takeWrite(plain);
+                }
             }
         }
     }
@@ -253,7 +261,8 @@ void SimAppleSmc::takeWrite(Plain& plain) {
     const std::optional<std::string> text = SimFile::read(dir_ / plain.file, 64, error, missing);
     // Its access event is the simulator's, not a client's read.
     if (text && !text->empty()) ++plain.ownReads;
-    if (!text || *text == plain.shown) return;
+    // Every write of a client reaches the SMC, the same value again too, as through the driver.
+    if (!text) return;
     const std::optional<long long> number = parseInteger(*text);
     plain.shown = *text;
     if (number) {

@@ -13,7 +13,8 @@
 // merged by inotify, so a client that reads one file twice before the simulator looks (two short
 // reads of one value, say) counts once. A key whose read the SMC refuses shows no text. Writes
 // clients store in fan<N>_{min,output,manual} reach the SMC (a refused write is put back within a
-// tick, since a regular file cannot fail the writer).
+// tick, since a regular file cannot fail the writer); each write counts, the same value again too,
+// and is taken when its writer closes the file.
 //
 // key_at_index_{name,type,data_length,data} answer for the key selected by the number written to
 // key_at_index just before, so they are named pipes the simulator answers one at a time, a key's
@@ -74,6 +75,7 @@ class SimAppleSmc : public SimSmcFront {
         bool writable = false;
         std::string shown;  // the text last published
         int ownReads = 0;   // the simulator's own reads whose access events are still to come
+        int ownWrites = 0;  // likewise its own rewrites, which are not clients' writes
     };
     SimAppleSmc(std::filesystem::path dir, SimMachine& machine);
     bool build(std::string& error);

@@ -38,8 +38,8 @@ std::optional<std::string> readToEnd(int fd, std::size_t limit) {
     return text;
 }
 
-// The file behind `fd` has been replaced by a rename or removed (sysfs files never are, but the
-// simulated Mac replaces its files whole).
+// The file behind `fd` has been replaced by a rename or removed: sysfs files are rewritten in
+// place, but a device that goes (a reloaded driver's) takes its files with it.
 bool unlinked(int fd) {
     struct stat info {};
     return ::fstat(fd, &info) != 0 || info.st_nlink == 0;

@@ -230,9 +230,12 @@ TEST(SimAppleSmc, FilesKeepTheirInodeAndARefusedReadShowsNothing) {
     const uint64_t reads = machine.counts().read;
     EXPECT_EQ(preadAll(temperature), "50250\n");
 
-    support::writeText(folder / "fan1_output", "3000");
-    ASSERT_TRUE(driver->update(error)) << error;
+    for (int write = 0; write < 2; ++write) {
+        support::writeText(folder / "fan1_output", "3000");
+        ASSERT_TRUE(driver->update(error)) << error;
+    }
     EXPECT_EQ(machine.value("F0Tg"), 3000.0);
+    EXPECT_EQ(machine.writes().size(), 2u) << "a write of the same value reaches the SMC too";
     control.faults.read = {key};
     ASSERT_EQ(machine.setControl(control), "");
     ASSERT_TRUE(driver->update(error)) << error;
