@@ -88,6 +88,7 @@ int32_t smc_open() {
 }
 
 std::string smc_write_blocked() {
+    if (g_conn == 0 && !transportFactory() && !smc_found_transport_may_block_writes()) return {};
     if (g_conn == 0 && smc_open() != 0) return {};
     SmcTransport* transport = openTransport().get();
     return transport == nullptr ? std::string() : transport->writeBlocked();

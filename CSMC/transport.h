@@ -61,7 +61,13 @@ struct SmcOpenResult {
 // else the kernel's applesmc driver, else the macsmc_hwmon driver's fans, else none.
 SmcOpenResult smc_find_transport();
 
-// The open transport's writeBlocked(), opening the SMC on demand; empty without an SMC.
+// Whether the SMC smc_find_transport would choose can refuse fan writes by its driver's setup
+// (macsmc_hwmon without its module option); told from the files alone, nothing opened.
+bool smc_found_transport_may_block_writes();
+
+// The open transport's writeBlocked(). Without an open connection the SMC is opened only when its
+// driver may refuse writes: opening the applesmc driver walks its whole key index. Empty without
+// an SMC.
 std::string smc_write_blocked();
 
 // Test seam: replaces the lookup used by smc_open (empty function restores the default) and

@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "FanCore/Diagnostics/Diagnostics.h"
@@ -23,11 +24,16 @@ QStringList argumentsOf(int argc, char** argv) {
 }
 
 // Reading the sensors needs no display, so the report is printed before any GUI exists.
+// The sensors are discovered only when the daemon's measurements cannot stand in for them.
 int printDiagnostics() {
-    const Sensors sensors;
+    std::optional<Sensors> sensors;
+    const auto discovered = [&sensors]() -> const Sensors& {
+        if (!sensors) sensors.emplace();
+        return *sensors;
+    };
     // The status file's texts come from a file others can write; a terminal must not take them
     // for commands.
-    const std::string report = Diagnostics::printable(Diagnostics::report(sensors)) + "\n";
+    const std::string report = Diagnostics::printable(Diagnostics::report(discovered)) + "\n";
     std::fwrite(report.data(), 1, report.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

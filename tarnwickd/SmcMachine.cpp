@@ -7,6 +7,7 @@
 #include "CSMC/smc.h"
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
+#include "FanCore/SMC/SMC.h"
 #include "FanCore/Sensors/Power.h"
 
 SmcMachine::SmcMachine(std::chrono::milliseconds discoveryPause)
@@ -61,7 +62,12 @@ Config SmcMachine::loadConfig(std::string& problem) {
 
 void SmcMachine::saveStatus(const Status& status) { (void)status.save(); }
 
-void SmcMachine::publish(const Measurements& measurements) { (void)measurements.save(); }
+// The key's description is asked once per connection, so saying it costs no exchange per pass.
+void SmcMachine::publish(const Measurements& measurements) {
+    Measurements published = measurements;
+    published.unlockKey = SMC::exists("Ftst");
+    (void)published.save();
+}
 
 void SmcMachine::removeStatus() {
     std::error_code ignored;

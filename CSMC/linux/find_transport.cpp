@@ -40,3 +40,18 @@ SmcOpenResult smc_find_transport() {
     }
     return {-1, nullptr};
 }
+
+// The same order as smc_find_transport: only the last candidate's driver can refuse writes.
+bool smc_found_transport_may_block_writes() {
+    struct stat info {};
+    if (::stat(SandboxRoot::under("/run/tarnwick-sim/smc.sock").c_str(), &info) == 0 &&
+        S_ISSOCK(info.st_mode)) {
+        return false;
+    }
+    std::error_code error;
+    if (std::filesystem::exists(
+            SandboxRoot::under("/sys/devices/platform/applesmc.768") / "key_count", error)) {
+        return false;
+    }
+    return MacsmcHwmonTransport::find(SandboxRoot::root()).has_value();
+}

@@ -1,6 +1,8 @@
 #include "FanCore/Diagnostics/Diagnostics.h"
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <optional>
 #include <string_view>
@@ -8,6 +10,8 @@
 #include <vector>
 
 #include "CSMC/smc.h"
+#include "FanCore/Policy/DaemonProcess.h"
+#include "FanCore/Policy/Measurements.h"
 #include "FanCore/Policy/Platform.h"
 #include "FanCore/Policy/Status.h"
 #include "FanCore/Sensors/Chip.h"
@@ -56,9 +60,22 @@ std::string daemonLine() {
     return line;
 }
 
+// The daemon's last measurements while it runs and they are fresh, as the application takes them.
+std::optional<Measurements> daemonMeasurements(double now) {
+    std::optional<Measurements> measured = Measurements::load();
+    if (!measured || DaemonProcess::alive() == false || !measured->isFresh(now)) {
+        return std::nullopt;
+    }
+    return measured;
+}
+
 }  // namespace
 
 std::string report(const Sensors& sensors) {
+    return report([&sensors]() -> const Sensors& { return sensors; });
+}
+
+std::string report(const std::function<const Sensors&()>& sensors) {
     std::vector<std::string> lines;
     const std::optional<int64_t> generation = Chip::generation();
     lines.push_back("chip: " + Chip::brand() + " (generation " +
@@ -68,7 +85,16 @@ std::string report(const Sensors& sensors) {
     lines.push_back(std::string(Platform::osName) + ": " + std::to_string(version[0]) + "." +
                     std::to_string(version[1]) + "." + std::to_string(version[2]));
 
-    const Readings readings = sensors.read();
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const std::optional<Measurements> measured = daemonMeasurements(now);
+    if (measured) {
+        lines.push_back("measured by the daemon " +
+                        fixedText(std::max(now - measured->updated, 0.0), 1) +
+                        " s ago: temperatures (raw), fans, power");
+    }
+
+    const Readings readings = measured ? measured->readings : sensors().read();
     const std::pair<std::string_view, std::optional<double>> temperatures[] = {
         {"cpu", readings.cpu},           {"gpu", readings.gpu},
         {"die", readings.die},           {"ssd", readings.ssd},
@@ -81,16 +107,18 @@ std::string report(const Sensors& sensors) {
     }
 
     smc_info info;
-    const bool unlockKey = smc_key_info(smc_fourcc("Ftst"), &info) == 0;
+    const bool unlockKey = measured && measured->unlockKey
+                               ? *measured->unlockKey
+                               : smc_key_info(smc_fourcc("Ftst"), &info) == 0;
     lines.push_back(std::string("ftst unlock key: ") + (unlockKey ? "yes" : "no"));
 
-    for (const Fan& fan : Fans::read()) {
+    for (const Fan& fan : measured ? measured->fans : Fans::read()) {
         lines.push_back("fan " + std::to_string(fan.index) + ": " + integerText(fan.actual) +
                         " rpm (min " + integerText(fan.min) + ", max " + integerText(fan.max) +
                         ", mode " + std::to_string(fan.mode) + ")");
     }
 
-    const PowerState power = Power::state();
+    const PowerState power = measured ? measured->power : Power::state();
     lines.push_back("power: " +
                     (power.percent ? "battery " + std::to_string(*power.percent) + " %"
                                    : std::string("no battery")) +

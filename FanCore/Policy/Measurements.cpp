@@ -120,6 +120,10 @@ std::optional<Measurements> Measurements::decode(std::string_view text) {
     const std::optional<PowerState> decodedPower = decodePower(*power);
     if (!decodedPower) return std::nullopt;
     measurements.power = *decodedPower;
+    if (const auto unlockKey = document.find("unlockKey"); unlockKey != document.end()) {
+        if (!unlockKey->is_boolean()) return std::nullopt;
+        measurements.unlockKey = unlockKey->get<bool>();
+    }
     return measurements;
 }
 
@@ -137,10 +141,11 @@ std::string Measurements::encode() const {
     }
     json powerMember = {{"onAC", power.onAC}, {"charging", power.charging}};
     if (power.percent) powerMember["percent"] = *power.percent;
-    const json document = {{"updated", updated},
-                           {"readings", std::move(temperatures)},
-                           {"fans", std::move(fanList)},
-                           {"power", std::move(powerMember)}};
+    json document = {{"updated", updated},
+                     {"readings", std::move(temperatures)},
+                     {"fans", std::move(fanList)},
+                     {"power", std::move(powerMember)}};
+    if (unlockKey) document["unlockKey"] = *unlockKey;
     return document.dump();
 }
 

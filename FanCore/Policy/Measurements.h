@@ -19,13 +19,16 @@ struct Measurements {
     Readings readings{};
     std::vector<Fan> fans{};
     PowerState power{};
+    // Whether the SMC has the fans' unlock key ("Ftst"): a fact of the machine the diagnostics
+    // report shows; absent when the writer did not say.
+    std::optional<bool> unlockKey{};
 
     // Reads Paths::measurements(); absent when the file is missing, unsafe, owned by anybody but
     // root (or, inside a sandbox root, this user), or does not decode.
     static std::optional<Measurements> load();
 
-    // Absent on a missing member, a wrong type, or not JSON. A fan value written as null (the SMC
-    // gave something that is not a number) reads back as NaN.
+    // Absent on a missing member (unlockKey is optional), a wrong type, or not JSON. A fan value
+    // written as null (the SMC gave something that is not a number) reads back as NaN.
     static std::optional<Measurements> decode(std::string_view text);
 
     // Compact JSON; absent temperatures are left out.

@@ -87,15 +87,38 @@ Sensors::Sensors(std::chrono::milliseconds pause) {
         candidates.push_back({key, std::move(*group), value});
     }
 
-    std::this_thread::sleep_for(pause);
-
+    // A fraction in the first read already shows a measured value; only a whole one needs a
+    // second look. On a coarse source any readable key is kept and probation finds the constant
+    // ones later, so the second read is at once. Elsewhere a whole value is read again until it
+    // shows a fraction, for at most `pause`: a live sensor is seen as soon as it moves, and only
+    // a key that stays whole costs the whole wait.
     const bool coarse = smc_coarse_temperatures();
-    for (const Candidate& candidate : candidates) {
-        double value = 0;
-        const bool read = smc_read_double(candidate.key, &value) != 0;
-        const std::optional<double> second = read ? std::optional<double>(value) : std::nullopt;
-        if (!keepCandidate(candidate.first, second, coarse)) continue;
-        if (coarse && whole(candidate.first) && second == candidate.first) {
+    std::vector<std::optional<double>> second(candidates.size());
+    std::vector<size_t> open;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        if (whole(candidates[i].first)) open.push_back(i);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + pause;
+    const auto step = std::max(pause / 6, std::chrono::milliseconds(1));
+    while (!open.empty()) {
+        if (!coarse) {
+            std::this_thread::sleep_until(
+                std::min(deadline, std::chrono::steady_clock::now() + step));
+        }
+        std::erase_if(open, [&](size_t i) {
+            double value = 0;
+            second[i] = smc_read_double(candidates[i].key, &value) != 0
+                            ? std::optional<double>(value)
+                            : std::nullopt;
+            return coarse || (second[i] && !whole(*second[i]));
+        });
+        if (std::chrono::steady_clock::now() >= deadline) break;
+    }
+
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        const Candidate& candidate = candidates[i];
+        if (!keepCandidate(candidate.first, second[i], coarse)) continue;
+        if (coarse && whole(candidate.first) && second[i] == candidate.first) {
             probation_[candidate.key] = {candidate.first, 0};
         }
         groups[candidate.group].push_back(candidate.key);

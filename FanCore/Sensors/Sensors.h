@@ -15,8 +15,10 @@
 
 class Sensors {
   public:
-    // Walks every SMC key once, keeps live temperature keys by group; blocks for `pause` between
-    // the two reads of each candidate (0.3 s in production; tests may shorten it).
+    // Walks every SMC key once, keeps live temperature keys by group. A candidate whose first
+    // value is whole is read again until it shows a fraction, for at most `pause` (0.3 s in
+    // production; tests may shorten it); on a coarse source, or when every first value has a
+    // fraction, nothing waits.
     explicit Sensors(std::chrono::milliseconds pause = std::chrono::milliseconds(300));
 
     // What a reading pass reads afresh: every group, or only the groups the fan decisions need

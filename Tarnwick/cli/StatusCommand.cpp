@@ -84,7 +84,8 @@ int run(const QStringList& words) {
     modelOptions.startTimer = false;
     Model model(modelOptions);
     // The output stays as it is (scripts read it); the note says why there is nothing to drive.
-    if (model.fans().empty() && !SMC::open()) {
+    // A daemon that publishes measurements has the SMC open, and asking again would cost the bus.
+    if (model.fans().empty() && !model.measuredAt() && !SMC::open()) {
         Usage::note(kCommand,
                     QStringLiteral("no fan controller found: looked for the applesmc driver "
                                    "(Intel Macs), the macsmc_hwmon driver (Apple silicon) and the "

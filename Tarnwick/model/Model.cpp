@@ -327,6 +327,7 @@ void Model::refresh() {
     const bool daemonGone = DaemonProcess::alive() == false;
     std::optional<Measurements> measured = Measurements::load();
     if (measured && (daemonGone || !measured->isFresh(now()))) measured.reset();
+    measuredAt_ = measured ? std::optional(measured->updated) : std::nullopt;
 
     if (demo_) {
         setReadings(demoReadings(*demo_));
@@ -344,6 +345,8 @@ void Model::refresh() {
         }
     }
     setFans(fans, animateChanges);
+    // Asks the driver only where it can refuse writes, so the daemon's measurements stay the
+    // whole of a refresh's traffic on the other transports.
     const std::string blocked = fans.empty() ? std::string() : Fans::controlBlocked();
     setFanControlBlocked(blocked.empty() ? std::nullopt
                                          : std::optional(QString::fromStdString(blocked)));

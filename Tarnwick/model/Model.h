@@ -122,6 +122,10 @@ class Model : public QObject {
     // are fresh, else from the hardware itself.
     void refresh();
 
+    // When the daemon took the measurements the last refresh showed (seconds since 1970); absent
+    // when that refresh read the hardware itself.
+    const std::optional<double>& measuredAt() const { return measuredAt_; }
+
     // The last minutes of polls (hottest chip, fan speeds, who drove), on the wall clock.
     const History& history() const { return history_; }
 
@@ -197,6 +201,7 @@ class Model : public QObject {
     std::vector<Fan> fans_;
     PowerState power_;
     std::optional<Status> status_;
+    std::optional<double> measuredAt_;
     bool helperInstalled_ = false;
     bool helperOutdated_ = false;
     std::optional<QString> helperMessage_;

@@ -5,10 +5,15 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <csignal>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <utility>
 
 #include "AppSandbox.h"
 #include "FanCore/Policy/Config.h"
+#include "FanCore/Policy/Measurements.h"
 #include "FanCore/Policy/Paths.h"
 #include "support/Process.h"
 
@@ -39,11 +44,34 @@ class Cli : public ::testing::Test {
         }
         simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         simulator.setStandardOutputFile(QProcess::nullDevice());
-        simulator.start(
-            sim, {"--root", QString::fromStdString(sandbox.root().string()), "--tick-ms", "100"});
+        simulator.start(sim, QStringList{"--root", QString::fromStdString(sandbox.root().string()),
+                                         "--tick-ms", "100"} +
+                                 simulatorArguments());
         ASSERT_TRUE(simulator.waitForStarted(5000));
+        // The socket listens after the first state; the driver's files are there before it.
+        const bool files = simulatorArguments().contains("--layout");
         const auto socket = sandbox.root() / "run/tarnwick-sim/smc.sock";
-        ASSERT_TRUE(waitFor([&] { return support::acceptsConnections(socket); }, 10000));
+        ASSERT_TRUE(waitFor(
+            [&] { return files ? !simState().empty() : support::acceptsConnections(socket); },
+            10000));
+    }
+
+    virtual QStringList simulatorArguments() const { return {}; }
+
+    // The simulator's state after `ticks` more of its ticks (empty before the first): requests
+    // sent before are answered and counted by the second.
+    nlohmann::json simState(int ticks = 0) const {
+        const auto read = [this] {
+            std::ifstream in(sandbox.root() / "run/tarnwick-sim/state.json");
+            const nlohmann::json state = nlohmann::json::parse(in, nullptr, false);
+            return state.is_discarded() ? nlohmann::json::object() : state;
+        };
+        nlohmann::json state = read();
+        for (int tick = 0; tick < ticks; ++tick) {
+            const nlohmann::json before = state.value("updated", nlohmann::json());
+            waitFor([&] { return (state = read()).value("updated", before) != before; }, 2000);
+        }
+        return state;
     }
 
     void TearDown() override {
@@ -328,5 +356,53 @@ TEST_F(Cli, JsonBarAndPrometheusFollowTheirFormats) {
     ASSERT_TRUE(promtool.waitForFinished(30000));
     EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAll().toStdString();
 }
+
+struct QuietCase {
+    const char* name;
+    QStringList simulator;  // the layout and profile of the simulated Mac
+};
+
+class QuietWithDaemon : public Cli, public ::testing::WithParamInterface<QuietCase> {
+    QStringList simulatorArguments() const override { return GetParam().simulator; }
+};
+
+// While the daemon runs and publishes, the commands read its files and leave the SMC alone. The
+// daemon keeps the bus busy, so before each command it is stopped (SIGSTOP: its process stays
+// alive, its measurements fresh for 5 s) just after it published; once the simulator's counts
+// settle, every exchange is the command's.
+TEST_P(QuietWithDaemon, StatusAndDiagnosticsMakeNoExchange) {
+    QProcess daemon;
+    daemon.setProcessEnvironment(environment());
+    daemon.start(QStringLiteral(TARNWICK_BUILD_DIR "/libexec/tarnwick/tarnwickd"), {});
+    const auto published = [] { return Measurements::load().value_or(Measurements{}).updated; };
+    ASSERT_TRUE(waitFor([&] { return published() > 0; }, 20000));
+    const auto pid = static_cast<pid_t>(daemon.processId());
+    const std::pair<QStringList, const char*> commands[] = {
+        {{"status", "--json"}, R"("running":true)"},
+        {{"status", "--bar"}, R"("text":")"},
+        {{"--diagnostics"}, "\nmeasured by the daemon "}};
+    for (const auto& [arguments, shows] : commands) {
+        ::kill(pid, SIGCONT);
+        const double last = published();
+        ASSERT_TRUE(waitFor([&] { return published() > last; }, 5000));
+        ::kill(pid, SIGSTOP);
+        nlohmann::json counts = simState(2)["exchanges"];
+        ASSERT_TRUE(waitFor(
+            [&] { return std::exchange(counts, simState(2)["exchanges"]) == counts; }, 5000));
+        const Outcome result = run(arguments);
+        EXPECT_EQ(simState(2)["exchanges"], counts) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(result.exit == 0 && result.output.contains(shows))
+            << result.output.toStdString();
+    }
+    ::kill(pid, SIGCONT);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, QuietWithDaemon,
+    ::testing::Values(
+        QuietCase{"Socket", {"--profile", "mbp14-m3pro"}},
+        QuietCase{"AppleSmc", {"--layout", "applesmc", "--profile", "mbp13-intel-applesmc"}},
+        QuietCase{"AppleSmcT2", {"--layout", "applesmc", "--profile", "mbp16-intel-t2"}}),
+    support::CaseName());
 
 }  // namespace

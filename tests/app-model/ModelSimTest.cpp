@@ -164,6 +164,7 @@ TEST_P(DaemonMeasurements, UsedOnlyWhileFresh) {
     }
 
     Model model{sandbox.options()};
+    EXPECT_EQ(model.measuredAt(), c.used ? std::optional(published.updated) : std::nullopt);
     if (c.used) {
         EXPECT_EQ(model.readings(), published.readings);
         EXPECT_EQ(model.fans(), published.fans);

@@ -157,7 +157,8 @@ TEST(Measurements, RoundTripAndRefusals) {
     const Measurements measured{1733700000.25,
                                 Readings{.cpu = 71.5, .palmRest = 30},
                                 {fan},
-                                PowerState{.onAC = true, .charging = false, .percent = 55}};
+                                PowerState{.onAC = true, .charging = false, .percent = 55},
+                                true};
     std::filesystem::create_directories(Paths::statusDir());
     ASSERT_TRUE(measured.save().has_value());
     const std::optional<Measurements> loaded = Measurements::load();
@@ -175,7 +176,9 @@ TEST(Measurements, RoundTripAndRefusals) {
          R"({"updated":1,"readings":{"cpu":"hot"},)"
          R"("fans":[],"power":{"onAC":true,"charging":false}})",
          R"({"updated":1,"readings":{},"fans":[{"index":0}],"power":{"onAC":true,"charging":false}})",
-         R"({"updated":1,"readings":{},"fans":[],"power":{"onAC":true,"charging":false})"}) {
+         R"({"updated":1,"readings":{},"fans":[],"power":{"onAC":true,"charging":false})",
+         R"({"updated":1,"readings":{},"fans":[],"power":{"onAC":true,"charging":false},)"
+         R"("unlockKey":1})"}) {
         EXPECT_EQ(Measurements::decode(text), std::nullopt) << text;
     }
     EXPECT_TRUE(measured.isFresh(measured.updated + 4.9));

@@ -131,6 +131,8 @@ TEST(Discovery, KeepsLiveKeysOfKnownGroupsOnAThirdGenerationChip) {
     // Out-of-window first values are read once and never again.
     EXPECT_EQ(std::count(readKeys.begin(), readKeys.end(), "TC4P"), 1);
     EXPECT_EQ(std::count(readKeys.begin(), readKeys.end(), "TC1P"), 2);
+    // A fraction at once shows a live sensor: nothing to read again, nothing to wait for.
+    EXPECT_EQ(std::count(readKeys.begin(), readKeys.end(), "TC2P"), 1);
 }
 
 TEST(Discovery, TfKeysBelongToNoGroupOnOtherGenerations) {

@@ -199,6 +199,8 @@ void Footer::copyDiagnostics(const Model& model) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     // With the final line break, byte for byte what "tarnwick --diagnostics" prints.
-    clipboard->setText(QString::fromStdString(
-        Diagnostics::printable(Diagnostics::report(model.sensors())) + "\n"));
+    clipboard->setText(
+        QString::fromStdString(Diagnostics::printable(Diagnostics::report(
+                                   [&model]() -> const Sensors& { return model.sensors(); })) +
+                               "\n"));
 }
