@@ -204,7 +204,7 @@ void ControlLoop::pass() {
 
     // Unreadable fans tell nothing about who drives them: the state stays as it was.
     if (scan.silent) {
-        silentPass(raw);
+        if (!machine_.stopping()) silentPass(raw);
         return;
     }
     noteScan(scan);

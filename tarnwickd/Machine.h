@@ -33,6 +33,9 @@ class Machine {
                                           bool retry = false) = 0;
     // Every fan this machine has shown since it booted, by index.
     virtual std::vector<int64_t> knownFans() = 0;
+    // A stop has been asked for: the exchanges of this pass fail from now on, which says nothing
+    // about the fans.
+    virtual bool stopping() { return false; }
     // Why the fans cannot be driven (a read-only driver), as one line; empty when they can.
     virtual std::string controlBlocked() { return {}; }
     // The user's settings; the defaults when the file is missing, unsafe or bad, with `problem`

@@ -9,6 +9,7 @@
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/SMC/SMC.h"
 #include "FanCore/Sensors/Power.h"
+#include "tarnwickd/StopSignals.h"
 
 SmcMachine::SmcMachine(std::chrono::milliseconds discoveryPause)
     : discoveryPause_(discoveryPause), known_(Paths::knownFans()) {
@@ -24,8 +25,13 @@ Readings SmcMachine::readings() {
         std::chrono::nanoseconds(traffic.nanoseconds - nanosecondsBefore_), smc_slow_bus());
     exchangesBefore_ = traffic.exchanges;
     nanosecondsBefore_ = traffic.nanoseconds;
-    if (complete_) return sensors_->read(Sensors::Scope::everything);
-    return sensors_->read(batteryRule_ ? Sensors::Scope::chipAndBattery : Sensors::Scope::chip);
+    // On a slow bus each group costs two keys a pass (its hottest and the next in turn); the
+    // curve's input then stays the group's maximum as long as no key overtakes the hottest by
+    // more within one round.
+    const Sensors::Keys keys = pace_.slow() ? Sensors::Keys::sweep : Sensors::Keys::all;
+    if (complete_) return sensors_->read(Sensors::Scope::everything, keys);
+    return sensors_->read(batteryRule_ ? Sensors::Scope::chipAndBattery : Sensors::Scope::chip,
+                          keys);
 }
 
 PowerState SmcMachine::power() { return Power::state(); }
@@ -33,7 +39,11 @@ PowerState SmcMachine::power() { return Power::state(); }
 // Between complete passes on a slow bus the limits of the last complete read stand; the targets
 // of driven fans never do, as the loop judges its own writes by them.
 Fans::Scan SmcMachine::fans(bool driving) {
-    Fans::Scan scan = Fans::scan(fans_, known_.count(), {.limits = complete_, .targets = driving});
+    // The count is read with the limits; a count that failed is asked for on every pass.
+    Fans::Scan scan =
+        Fans::scan(fans_, known_.count(),
+                   {.limits = complete_, .targets = driving, .count = complete_ || !countRead_});
+    countRead_ = scan.countRead;
     if (!scan.silent) fans_ = scan.fans;
     if (scan.countRead) known_.saw(static_cast<int64_t>(scan.fans.size()));
     return scan;
@@ -53,14 +63,28 @@ std::vector<int64_t> SmcMachine::knownFans() {
 
 std::string SmcMachine::controlBlocked() { return Fans::controlBlocked(); }
 
+bool SmcMachine::stopping() { return StopSignals::pending(); }
+
 // A pass loads its settings first; they tell which temperatures its decisions need.
 Config SmcMachine::loadConfig(std::string& problem) {
-    const Config config = Config::load(problem);
-    batteryRule_ = config.batteryCooling;
-    return config;
+    if (!settings_.changed(Paths::config())) {
+        problem = settingsProblem_;
+        return settingsRead_;
+    }
+    settingsRead_ = Config::load(settingsProblem_);
+    problem = settingsProblem_;
+    batteryRule_ = settingsRead_.batteryCooling;
+    return settingsRead_;
 }
 
-void SmcMachine::saveStatus(const Status& status) { (void)status.save(); }
+// Written when something but the time stamp changed, and at least every few seconds so that
+// readers that judge the daemon by the file's age keep seeing it fresh. The measurements are
+// new readings every pass, and readers take them for 5 s only: they are written every pass.
+void SmcMachine::saveStatus(const Status& status) {
+    Status unstamped = status;
+    unstamped.updated = 0;
+    if (statusWrites_.due(unstamped.encode()) && !status.save()) statusWrites_.forget();
+}
 
 // The key's description is asked once per connection, so saying it costs no exchange per pass.
 void SmcMachine::publish(const Measurements& measurements) {
@@ -73,4 +97,5 @@ void SmcMachine::removeStatus() {
     std::error_code ignored;
     std::filesystem::remove(Paths::status(), ignored);
     std::filesystem::remove(Paths::measurements(), ignored);
+    statusWrites_.forget();
 }

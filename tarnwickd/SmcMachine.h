@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "FanCore/Sensors/Sensors.h"
+#include "tarnwickd/FileChange.h"
 #include "tarnwickd/KnownFans.h"
 #include "tarnwickd/Machine.h"
 #include "tarnwickd/ReadPace.h"
@@ -24,6 +25,7 @@ class SmcMachine final : public Machine {
     std::vector<int64_t> handBack(const std::vector<int64_t>& indices, bool retry) override;
     std::vector<int64_t> knownFans() override;
     std::string controlBlocked() override;
+    bool stopping() override;
     Config loadConfig(std::string& problem) override;
     void saveStatus(const Status& status) override;
     void publish(const Measurements& measurements) override;
@@ -37,6 +39,11 @@ class SmcMachine final : public Machine {
     uint64_t exchangesBefore_ = 0;
     uint64_t nanosecondsBefore_ = 0;
     bool complete_ = true;
+    bool countRead_ = false;
+    FileChange settings_;  // the settings file is read again only when it changed
+    Config settingsRead_;
+    std::string settingsProblem_;
+    WriteOnChange statusWrites_;
     bool batteryRule_ = false;  // the settings can let the battery temperature drive the fans
     std::vector<Fan> fans_;     // as the last scan that answered left them
 };

@@ -94,33 +94,15 @@ std::optional<std::string> AppleSmcTransport::readAttribute(const std::string& n
     return files_.read(dir_ / name);
 }
 
-AppleSmcTransport::~AppleSmcTransport() {
-    if (indexFd_ >= 0) ::close(indexFd_);
-}
+AppleSmcTransport::~AppleSmcTransport() = default;
 
 bool AppleSmcTransport::selectIndex(uint32_t index) {
     return writeAttribute("key_at_index", std::to_string(index) + "\n");
 }
 
-bool AppleSmcTransport::writeKept(std::string_view text) {
-    // Kept open: an attribute takes every write whole, from wherever it is written. A file
-    // replaced since (the simulated Mac starting again) is opened afresh.
-    struct stat info {};
-    if (indexFd_ >= 0 && (::fstat(indexFd_, &info) != 0 || info.st_nlink == 0)) {
-        ::close(indexFd_);
-        indexFd_ = -1;
-    }
-    if (indexFd_ < 0) indexFd_ = ::open((dir_ / "key_at_index").c_str(), O_RDWR | O_CLOEXEC);
-    if (indexFd_ < 0) return false;
-    ssize_t n;
-    do {
-        n = ::pwrite(indexFd_, text.data(), text.size(), 0);
-    } while (n < 0 && errno == EINTR);
-    return n == static_cast<ssize_t>(text.size());
-}
-
 bool AppleSmcTransport::writeAttribute(const std::string& name, std::string_view text) {
-    if (name == "key_at_index") return writeKept(text);
+    // Written before every key read: kept open.
+    if (name == "key_at_index") return files_.write(dir_ / name, text);
     const int fd = ::open((dir_ / name).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) return false;
     // A driver file takes its value in one write; a partial store would be a different value.
@@ -208,7 +190,25 @@ int32_t AppleSmcTransport::openIndexed() {
     listed_ = keys_.size();
     if (described == 0) return SMC_STATUS_IO_ERROR;
     addUnlistedModeKeys();
+    readSpeedsFromFanFiles();
     return 0;
+}
+
+// A fan's speed file reads the same key through the driver in one read, where the index takes a
+// write, a read and a read back. The driver decodes fpe2 only: other types keep the index.
+void AppleSmcTransport::readSpeedsFromFanFiles() {
+    for (uint32_t fan = 0; fan < fanCount_; ++fan) {
+        for (const auto& [suffix, file] : kSpeedFiles) {
+            const auto it = byCode_.find(fanKey(fan, suffix));
+            if (it == byCode_.end()) continue;
+            Key& key = keys_[it->second];
+            if (key.type != SMC_TYPE_FPE2 || key.size != 2 || !hasAttribute(fanFile(fan, file))) {
+                continue;
+            }
+            key.source = Source::fanSpeed;
+            key.attribute = fanFile(fan, file);
+        }
+    }
 }
 
 // Fan control here works through "F<i>Md"; on SMCs that only have "FS! " the driver's

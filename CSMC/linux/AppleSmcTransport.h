@@ -3,11 +3,12 @@
 // The kernel's applesmc driver (Linux on Intel Macs) behind the SMC block protocol.
 //
 // With write access to key_at_index (root), every key the SMC lists is described and read through
-// the driver's key_at_index_* files. Without it, a read-only table is rebuilt from the fan and
-// temperature files: "#KEY", "FNum", "F<i>Ac/Mn/Mx/Sf/Tg" as fpe2, "F<i>Md" as ui8, "FS! " as
-// ui16 and each temperature's key as sp78. Either way writes reach the SMC only where the driver
-// offers a file: "F<i>Tg" -> fan<i+1>_output, "F<i>Mn" -> fan<i+1>_min, "F<i>Md" and the bits of
-// "FS! " -> fan<i+1>_manual; every other write is answered with a non-zero result.
+// the driver's key_at_index_* files, except fpe2 fan speeds, which the fan files read in one go.
+// Without it, a read-only table is rebuilt from the fan and temperature files: "#KEY", "FNum",
+// "F<i>Ac/Mn/Mx/Sf/Tg" as fpe2, "F<i>Md" as ui8, "FS! " as ui16 and each temperature's key as sp78.
+// Either way writes reach the SMC only where the driver offers a file: "F<i>Tg" -> fan<i+1>_output,
+// "F<i>Mn" -> fan<i+1>_min, "F<i>Md" and the bits of "FS! " -> fan<i+1>_manual; every other write
+// is answered with a non-zero result.
 
 #include <cstdint>
 #include <filesystem>
@@ -77,11 +78,10 @@ class AppleSmcTransport : public SmcTransport {
     void scanFans();
     bool hasAttribute(const std::string& name) const;
     bool selectIndex(uint32_t index);
-    // Writes key_at_index through a descriptor kept open, as it is written before every read.
-    bool writeKept(std::string_view text);
     bool stillSelected(uint32_t index);
     void addKey(Key key);
     void addUnlistedModeKeys();
+    void readSpeedsFromFanFiles();
     const Key* find(uint32_t code) const;
     bool writable(const Key& key) const;
 
@@ -100,5 +100,4 @@ class AppleSmcTransport : public SmcTransport {
     size_t listed_ = 0;
     std::unordered_map<uint32_t, size_t> byCode_;
     KeptFiles files_{KeptFiles::Opening::blocking};
-    int indexFd_ = -1;  // key_at_index, written before every key read
 };

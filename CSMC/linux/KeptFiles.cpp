@@ -13,6 +13,8 @@ constexpr std::size_t kPage = 4096;
 
 // A sysfs attribute is produced whole by one read from its start; a regular file of a page or
 // less comes back whole from one read too.
+// A sysfs attribute is produced whole by one read from its start; a regular file of a page or
+// less comes back whole from one read too. Absent with errno ESPIPE for a pipe.
 std::optional<std::string> readFromStart(int fd, std::size_t limit) {
     char buffer[kPage];
     ssize_t got;
@@ -45,6 +47,19 @@ bool unlinked(int fd) {
     return ::fstat(fd, &info) != 0 || info.st_nlink == 0;
 }
 
+bool writeFromStart(int fd, std::string_view text) {
+    ssize_t n;
+    do {
+        n = ::pwrite(fd, text.data(), text.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(text.size());
+}
+
+void closeAll(std::unordered_map<std::string, int>& files) {
+    for (const auto& [path, fd] : files) ::close(fd);
+    files.clear();
+}
+
 }  // namespace
 
 KeptFiles::KeptFiles(Opening opening, std::size_t capacity)
@@ -53,20 +68,32 @@ KeptFiles::KeptFiles(Opening opening, std::size_t capacity)
 KeptFiles::~KeptFiles() { clear(); }
 
 void KeptFiles::clear() {
-    for (const auto& [path, fd] : open_) ::close(fd);
-    open_.clear();
+    closeAll(open_);
+    closeAll(writers_);
     seen_.clear();
+}
+
+void KeptFiles::recheck() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - checked_ < kRecheck) return;
+    checked_ = now;
+    for (auto* files : {&open_, &writers_}) {
+        std::erase_if(*files, [](const auto& kept) {
+            if (!unlinked(kept.second)) return false;
+            ::close(kept.second);
+            return true;
+        });
+    }
 }
 
 std::optional<std::string> KeptFiles::read(const std::filesystem::path& path, std::size_t limit) {
     limit = std::min(limit, kPage);
+    recheck();
     const std::string& key = path.native();
     if (const auto kept = open_.find(key); kept != open_.end()) {
-        if (!unlinked(kept->second)) {
-            auto text = readFromStart(kept->second, limit);
-            if (text) return text;
-        }
-        // A gone device or a replaced file: start from the path again.
+        auto text = readFromStart(kept->second, limit);
+        if (text && !text->empty()) return text;
+        // A gone device, or a file caught half rewritten: start from the path again.
         ::close(kept->second);
         open_.erase(kept);
     }
@@ -75,18 +102,37 @@ std::optional<std::string> KeptFiles::read(const std::filesystem::path& path, st
     if (opening_ == Opening::nonBlocking) flags |= O_NONBLOCK;
     const int fd = ::open(path.c_str(), flags);
     if (fd < 0) return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        auto text = readToEnd(fd, limit);
+    auto text = readFromStart(fd, limit);
+    if (!text) {
+        // A pipe cannot be read at an offset, nor kept: its writer answers each opening once.
+        if (errno == ESPIPE) text = readToEnd(fd, limit);
         ::close(fd);
         return text;
     }
-    auto text = readFromStart(fd, limit);
-    if (text && seen_.contains(key) && open_.size() < capacity_) {
+    if (seen_.contains(key) && open_.size() < capacity_) {
         open_.emplace(key, fd);
         return text;
     }
     ::close(fd);
     if (seen_.size() < capacity_) seen_.insert(key);
     return text;
+}
+
+bool KeptFiles::write(const std::filesystem::path& path, std::string_view text) {
+    recheck();
+    const std::string& key = path.native();
+    if (const auto kept = writers_.find(key); kept != writers_.end()) {
+        if (writeFromStart(kept->second, text)) return true;
+        ::close(kept->second);
+        writers_.erase(kept);
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    const bool written = writeFromStart(fd, text);
+    if (written && writers_.size() < capacity_) {
+        writers_.emplace(key, fd);
+    } else {
+        ::close(fd);
+    }
+    return written;
 }

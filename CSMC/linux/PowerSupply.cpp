@@ -1,7 +1,10 @@
 #include "CSMC/linux/PowerSupply.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <string_view>
 #include <system_error>
 
@@ -30,24 +33,54 @@ std::optional<int64_t> integer(std::string_view text) {
     return value;
 }
 
+struct Supply {
+    std::string name;
+    std::filesystem::path folder;
+    std::string type;
+};
+
+// The supplies and their types, listed again when the folder's modification time changes (a
+// plain folder's does when a supply comes or goes) and at least every 10 s (sysfs folders keep
+// theirs).
+const std::vector<Supply>& supplies(const std::filesystem::path& root) {
+    static constexpr std::chrono::seconds kRescan{10};
+    struct Listing {
+        std::filesystem::path root;
+        std::optional<timespec> modified;
+        std::chrono::steady_clock::time_point listed;
+        std::vector<Supply> supplies;
+    };
+    static std::optional<Listing> listing;
+    const std::filesystem::path folder = root / "sys/class/power_supply";
+    struct stat info {};
+    const std::optional<timespec> modified =
+        ::stat(folder.c_str(), &info) == 0 ? std::optional(info.st_mtim) : std::nullopt;
+    const auto now = std::chrono::steady_clock::now();
+    const auto same = [](const std::optional<timespec>& a, const std::optional<timespec>& b) {
+        return a.has_value() == b.has_value() &&
+               (!a || (a->tv_sec == b->tv_sec && a->tv_nsec == b->tv_nsec));
+    };
+    if (listing && listing->root == root && same(listing->modified, modified) &&
+        now - listing->listed < kRescan) {
+        return listing->supplies;
+    }
+    listing = Listing{root, modified, now, {}};
+    std::error_code error;
+    std::filesystem::directory_iterator folders(folder, error);
+    if (error) return listing->supplies;
+    for (const auto& entry : folders) {
+        listing->supplies.push_back(
+            {entry.path().filename().string(), entry.path(), attribute(entry.path(), "type")});
+    }
+    std::sort(listing->supplies.begin(), listing->supplies.end(),
+              [](const Supply& a, const Supply& b) { return a.name < b.name; });
+    return listing->supplies;
+}
+
 }  // namespace
 
 std::vector<Source> sources(const std::filesystem::path& root) {
-    struct Supply {
-        std::string name;
-        std::filesystem::path folder;
-        std::string type;
-    };
-    std::vector<Supply> supplies;
-    std::error_code error;
-    std::filesystem::directory_iterator folders(root / "sys/class/power_supply", error);
-    if (error) return {};
-    for (const auto& entry : folders) {
-        supplies.push_back(
-            {entry.path().filename().string(), entry.path(), attribute(entry.path(), "type")});
-    }
-    std::sort(supplies.begin(), supplies.end(),
-              [](const Supply& a, const Supply& b) { return a.name < b.name; });
+    const std::vector<Supply>& supplies = PowerSupply::supplies(root);
 
     // Mains, USB-C ports and docks all count as the adapter; only batteries carry a charge.
     bool acPower = false;

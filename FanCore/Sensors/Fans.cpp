@@ -71,8 +71,9 @@ std::vector<Fan> read() {
 
 Scan scan(const std::vector<Fan>& known, int64_t atLeast, ScanParts parts) {
     Scan result;
-    const auto number = SMC::readDouble("FNum");
-    result.countRead = number.has_value();
+    const bool countKnown = !parts.count && !known.empty();
+    const auto number = countKnown ? std::nullopt : SMC::readDouble("FNum");
+    result.countRead = countKnown || number.has_value();
     result.silent = !number;
     const int64_t n =
         number ? countOf(*number)

@@ -34,12 +34,13 @@ struct Scan {
 struct ScanParts {
     bool limits = true;   // the range and the target
     bool targets = true;  // the target alone
+    bool count = true;    // "FNum"; without it the fans of `known`, which a recent scan read
 };
 
-// Reads the fans for a decision: the count ("FNum", or when it cannot be read the fans of
-// `known` and at least `atLeast` of them), then per fan the speed, the mode where the mode key
-// exists, and what `parts` asks for. A fan that `known` does not hold has its range read whatever
-// `parts` says.
+// Reads the fans for a decision: the count ("FNum", or when it cannot be read or is not asked
+// for the fans of `known` and at least `atLeast` of them), then per fan the speed, the mode where
+// the mode key exists, and what `parts` asks for. A fan that `known` does not hold has its range
+// read whatever `parts` says.
 Scan scan(const std::vector<Fan>& known, int64_t atLeast, ScanParts parts);
 
 // Hands the fans at `indices` back to automatic control: mode 0 to each whose mode key exists,

@@ -184,33 +184,64 @@ std::vector<Sensors::HidPair> Sensors::hid() {
     return pairs;
 }
 
-std::vector<double> Sensors::values(const std::string& group) const {
+std::optional<double> Sensors::value(uint32_t key) const {
+    double value = 0;
+    if (smc_read_double(key, &value) == 0 || !plausible(value) || !believe(key, value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::vector<double> Sensors::values(const std::string& group, Keys keys) const {
     std::vector<double> out;
     const auto found = groups.find(group);
     if (found == groups.end()) return out;
-    for (const uint32_t key : found->second) {
-        double value = 0;
-        if (smc_read_double(key, &value) == 0 || !plausible(value) || !believe(key, value)) {
-            continue;
+    const std::vector<uint32_t>& codes = found->second;
+    Sweep& sweep = sweeps_[group];
+    // Until a read of every key found the hottest, and again whenever the hottest stops
+    // answering, a sweep reads them all.
+    if (keys == Keys::sweep && codes.size() > 2 && sweep.hottest) {
+        const size_t hottest = *sweep.hottest;
+        if (sweep.next == hottest) sweep.next = (sweep.next + 1) % codes.size();
+        const size_t other = sweep.next;
+        sweep.next = (sweep.next + 1) % codes.size();
+        const std::optional<double> top = value(codes[hottest]);
+        if (top) {
+            out.push_back(*top);
+            if (const auto challenger = value(codes[other])) {
+                out.push_back(*challenger);
+                if (*challenger > *top) sweep.hottest = other;
+            }
+            return out;
         }
-        out.push_back(value);
+    }
+    std::optional<double> best;
+    sweep.hottest.reset();
+    for (size_t at = 0; at < codes.size(); ++at) {
+        const std::optional<double> read = value(codes[at]);
+        if (!read) continue;
+        out.push_back(*read);
+        if (!best || *read > *best) {
+            best = read;
+            sweep.hottest = at;
+        }
     }
     return out;
 }
 
-Readings Sensors::read(Scope scope) const {
+Readings Sensors::read(Scope scope, Keys keys) const {
     const std::vector<HidPair> pairs = hid();
     GroupValues current;
-    current.cpu = values("cpu");
-    current.gpu = values("gpu");
+    current.cpu = values("cpu", keys);
+    current.gpu = values("gpu", keys);
     // In the order of the reading rules, so that the SMC sees the same sequence either way.
     const bool everything = scope == Scope::everything;
-    if (everything) lastComplete_.ssd = values("ssd");
-    if (scope != Scope::chip) lastComplete_.battery = values("battery");
+    if (everything) lastComplete_.ssd = values("ssd", keys);
+    if (scope != Scope::chip) lastComplete_.battery = values("battery", keys);
     if (everything) {
-        lastComplete_.wifi = values("wifi");
-        lastComplete_.air = values("air");
-        lastComplete_.palm = values("palm");
+        lastComplete_.wifi = values("wifi", keys);
+        lastComplete_.air = values("air", keys);
+        lastComplete_.palm = values("palm", keys);
     }
     current.ssd = lastComplete_.ssd;
     current.battery = lastComplete_.battery;

@@ -26,8 +26,13 @@ class Sensors {
     // read everything.
     enum class Scope { everything, chipAndBattery, chip };
 
+    // How a group's keys are read: every key, or (on a slow bus) a sweep: the key that read
+    // hottest so far and the next of the others in turn, so that a group costs two reads
+    // whatever its size and a key that overtakes the hottest is found within one round.
+    enum class Keys { all, sweep };
+
     // One reading pass over the discovered keys and the HID services; never fails.
-    Readings read(Scope scope = Scope::everything) const;
+    Readings read(Scope scope = Scope::everything, Keys keys = Keys::all) const;
 
     // Group name ("cpu", "gpu", "ssd", "battery", "air", "wifi", "palm") to key codes in SMC order.
     std::map<std::string, std::vector<uint32_t>> groups;
@@ -68,7 +73,15 @@ class Sensors {
     static Readings combine(const GroupValues& groups, const std::vector<HidPair>& pairs);
 
   private:
-    std::vector<double> values(const std::string& group) const;
+    std::vector<double> values(const std::string& group, Keys keys) const;
+    // The key's value when it reads as a believable temperature.
+    std::optional<double> value(uint32_t key) const;
+
+    struct Sweep {
+        std::optional<size_t> hottest;  // by position in the group
+        size_t next = 0;                // the position the next sweep reads besides the hottest
+    };
+    mutable std::map<std::string, Sweep> sweeps_;
 
     // The groups of the last pass that read everything.
     mutable GroupValues lastComplete_;

@@ -9,6 +9,7 @@
 #include "CSMC/smc.h"
 #include "CSMC/transport.h"
 #include "FanCore/SMC/SMC.h"
+#include "FanCore/Sensors/Sensors.h"
 #include "sim/SimMachine.h"
 #include "sim/SimTransport.h"
 
@@ -103,8 +104,34 @@ TEST_P(SimAccess, InjectedReadFailureIsAnAbsentValue) {
     EXPECT_GT(status, 0);  // an SMC result, not a platform status
 }
 
+// On a slow bus a pass reads two keys of the chip group, not all of them; through warming,
+// cooling and load steps the hottest of the two stays within 2 °C of the group's maximum.
+TEST_P(SimAccess, ASweepOfTheChipKeysCostsTwoReadsAndFollowsTheirMaximum) {
+    const Sensors sensors(std::chrono::milliseconds(0));
+    const auto cpu = sensors.groups.find("cpu");
+    ASSERT_NE(cpu, sensors.groups.end());
+    const size_t sweptGroups = 1 + (sensors.groups.contains("gpu") ? 1 : 0);
+    (void)sensors.read(Sensors::Scope::chip);  // finds the hottest of each group
+    for (const double load : {1.0, 0.2, 0.7, 0.0, 1.0}) {
+        machine.setLoad(load);
+        for (int pass = 0; pass < 15; ++pass) {
+            machine.advance(2.0);
+            const uint64_t before = total(machine.counts());
+            const auto swept = sensors.read(Sensors::Scope::chip, Sensors::Keys::sweep).cpu;
+            EXPECT_LE(total(machine.counts()) - before, 2 * sweptGroups);
+            double hottest = -1000;
+            for (const uint32_t key : cpu->second) {
+                hottest = std::max(hottest, machine.value(SMC::name(key)).value_or(hottest));
+            }
+            ASSERT_TRUE(swept.has_value());
+            EXPECT_NEAR(*swept, hottest, 2.0) << "load " << load << ", pass " << pass;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Profiles, SimAccess,
-                         ::testing::Values("mbp14-m3pro", "mba13-m2", "mbp16-intel-t2"),
+                         ::testing::Values("mbp14-m3pro", "mba13-m2", "mbp16-intel-t2",
+                                           "mbp13-intel-applesmc"),
                          [](const auto& param) {
                              std::string name = param.param;
                              for (char& c : name) {

@@ -141,7 +141,9 @@ TEST(HidTemperatures, ServiceListIsKeptAndLookedForAgainWhileARoleIsMissing) {
     hid_advance_clock(60000);
     EXPECT_EQ(slots.fill(8), 2);
 
-    // A device that re-registers under another number is found in the same call.
+    // A device that re-registers under another number is found in the same call. A gone
+    // device's attributes fail their reads; a plain file gives that with no text.
+    root.write("sys/class/hwmon/hwmon1/temp1_input", "");
     std::filesystem::remove_all(root.path() / "sys/class/hwmon/hwmon1");
     root.hwmon(7, "nvme", 1, "40000", "Composite");
     ASSERT_EQ(slots.fill(8), 3);
