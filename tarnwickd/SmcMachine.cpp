@@ -30,8 +30,8 @@ Readings SmcMachine::readings() {
     // more within one round.
     const Sensors::Keys keys = pace_.slow() ? Sensors::Keys::sweep : Sensors::Keys::all;
     if (complete_) return sensors_->read(Sensors::Scope::everything, keys);
-    return sensors_->read(batteryRule_ ? Sensors::Scope::chipAndBattery : Sensors::Scope::chip,
-                          keys);
+    return sensors_->read(
+        settingsRead_.batteryCooling ? Sensors::Scope::chipAndBattery : Sensors::Scope::chip, keys);
 }
 
 PowerState SmcMachine::power() { return Power::state(); }
@@ -73,7 +73,6 @@ Config SmcMachine::loadConfig(std::string& problem) {
     }
     settingsRead_ = Config::load(settingsProblem_);
     problem = settingsProblem_;
-    batteryRule_ = settingsRead_.batteryCooling;
     return settingsRead_;
 }
 

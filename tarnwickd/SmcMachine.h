@@ -41,9 +41,8 @@ class SmcMachine final : public Machine {
     bool complete_ = true;
     bool countRead_ = false;
     FileChange settings_;  // the settings file is read again only when it changed
-    Config settingsRead_;
+    Config settingsRead_;  // also whether the battery temperature may drive the fans
     std::string settingsProblem_;
     WriteOnChange statusWrites_;
-    bool batteryRule_ = false;  // the settings can let the battery temperature drive the fans
-    std::vector<Fan> fans_;     // as the last scan that answered left them
+    std::vector<Fan> fans_;  // as the last scan that answered left them
 };
