@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -200,7 +201,8 @@ void ControlLoop::pass() {
     settingsProblem_ = settingsProblem;
     const Readings raw = machine_.readings();
     const PowerState power = machine_.power();
-    const Fans::Scan scan = machine_.fans(drive_ == Drive::daemon);
+    const bool targetsRead = drive_ == Drive::daemon;
+    const Fans::Scan scan = machine_.fans(targetsRead);
 
     // Unreadable fans tell nothing about who drives them: the state stays as it was.
     if (scan.silent) {
@@ -267,7 +269,7 @@ void ControlLoop::pass() {
     const std::optional<std::string> overridden = checkOverride(judged, now);
     watchFans(scan, judged, safety, now);
     decide(config, demand, scan.fans, range, now);
-    std::optional<std::string> error = driveFans(scan, demand, range, safety, now);
+    std::optional<std::string> error = driveFans(scan, targetsRead, demand, range, safety, now);
     if (drive_ == Drive::handingBack) {
         error = stuckText();
     } else if (drive_ == Drive::system && retryAt_ && now < *retryAt_) {
@@ -406,8 +408,9 @@ void ControlLoop::decide(const Config& config, const Demand& demand, const std::
     }
 }
 
-std::optional<std::string> ControlLoop::driveFans(const Fans::Scan& scan, const Demand& demand,
-                                                  const Range& range, double safety,
+std::optional<std::string> ControlLoop::driveFans(const Fans::Scan& scan, bool targetsRead,
+                                                  const Demand& demand, const Range& range,
+                                                  double safety,
                                                   std::chrono::steady_clock::time_point now) {
     if (drive_ == Drive::system) return std::nullopt;
     const double asked = drive_ == Drive::daemon ? demand.rpm : 0;
@@ -417,11 +420,13 @@ std::optional<std::string> ControlLoop::driveFans(const Fans::Scan& scan, const 
     if (drive_ == Drive::handingBack) target_ = greaterOf(target_, safety);
 
     // While handing back only the fans that did not go back are held; the others stay with the
-    // system. A mode that could not be read is written again.
+    // system. A mode that could not be read is written again, and so is a target not read in
+    // this pass: only a fresh reading may spare a fan its write.
     std::vector<Fan> driven;
     for (Fan fan : scan.fans) {
         if (drive_ == Drive::handingBack && !contains(stuck_, fan.index)) continue;
         if (contains(scan.unknownModes, fan.index)) fan.mode = 0;
+        if (!targetsRead) fan.target = std::numeric_limits<double>::quiet_NaN();
         driven.push_back(fan);
     }
     if (machine_.setManual(target_, driven)) {

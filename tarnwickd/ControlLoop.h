@@ -111,8 +111,9 @@ class ControlLoop {
     void decide(const Config& config, const Demand& demand, const std::vector<Fan>& fans,
                 const Range& range, std::chrono::steady_clock::time_point now);
     // Ramps and writes the fans the daemon is responsible for; the status error of the writes.
-    std::optional<std::string> driveFans(const Fans::Scan& scan, const Demand& demand,
-                                         const Range& range, double safety,
+    // `targetsRead`: the scan read the fans' targets, so a fan already at its target is spared.
+    std::optional<std::string> driveFans(const Fans::Scan& scan, bool targetsRead,
+                                         const Demand& demand, const Range& range, double safety,
                                          std::chrono::steady_clock::time_point now);
     // What keeps the fans from going back, for the status and the log.
     std::string stuckText() const;

@@ -16,6 +16,9 @@ int64_t truncated(double value, int64_t fallback) {
     return static_cast<int64_t>(value);
 }
 
+// Closer than the encodings' rounding (fpe2 holds quarters of an rpm): the same target.
+constexpr double settledTolerance = 0.5;
+
 // Garbage in "FNum" must neither reach a conversion to an integer that is undefined nor ask for
 // keys beyond the ten a four-character name can hold.
 int64_t countOf(double value) {
@@ -178,13 +181,20 @@ bool setManual(double rpm) {
 }
 
 bool setManual(double rpm, const std::vector<Fan>& fans) {
-    unlock();
     // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
     // reading of a speed nobody can interpret.
     if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
+    const auto settled = [rpm](const Fan& fan) {
+        const double target = std::min(fan.max, std::max(rpm, fan.min));
+        return fan.mode == 1 && std::fabs(fan.target - target) < settledTolerance;
+    };
+    // A fan that already holds its target in manual mode costs the bus nothing more.
+    if (std::all_of(fans.begin(), fans.end(), settled)) return true;
+    unlock();
 
     bool ok = true;
     for (const Fan& fan : fans) {
+        if (settled(fan)) continue;
         const double target = std::min(fan.max, std::max(rpm, fan.min));
         const std::string modeKey = key(fan.index, "Md");
         if (fan.mode != 1 && !SMC::missing(modeKey)) ok = SMC::writeNumber(modeKey, 1) && ok;

@@ -61,7 +61,9 @@ std::vector<int64_t> indices(int64_t count);
 bool setManual(double rpm);
 
 // The same with the fans as the caller has just read them, so that a pass reads each fan once;
-// a fan whose mode is not 1 gets its mode written first.
+// a fan whose mode is not 1 gets its mode written first, and a fan whose mode reads 1 and whose
+// target already reads the clamped `rpm` gets no write (a target not read is NaN, and written).
+// With nothing to write, the unlock key is not touched either.
 bool setManual(double rpm, const std::vector<Fan>& fans);
 
 // Every fan back to automatic mode; true only when every fan's mode then reads back automatic

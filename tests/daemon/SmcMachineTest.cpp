@@ -134,7 +134,8 @@ TEST_P(SmcMachineTest, QuietDemandHandsBackAfterTwentySeconds) {
 }
 
 // Exchanges per pass as the simulated SMC counted them: one per key read, no key information
-// after start-up, and only the target writes added while the daemon drives.
+// after start-up, and only the target writes added while the daemon ramps; none once the fans
+// hold their target.
 TEST_P(SmcMachineTest, ExchangesPerPassAreOnePerKeyRead) {
     struct PerPass {
         uint64_t keyInfo, reads, writes;
@@ -143,6 +144,7 @@ TEST_P(SmcMachineTest, ExchangesPerPassAreOnePerKeyRead) {
     // FNum, five keys per fan, the temperature keys found (and the unlock key while driving).
     const PerPass system = intel ? PerPass{0, 35, 0} : PerPass{0, 26, 0};
     const PerPass driving = intel ? PerPass{0, 35, 2} : PerPass{0, 27, 2};
+    const PerPass holding = intel ? PerPass{0, 35, 0} : PerPass{0, 26, 0};
     const auto perPass = [&] {
         const SimExchangeCounts before = sim_->counts();
         pass();
@@ -160,6 +162,8 @@ TEST_P(SmcMachineTest, ExchangesPerPassAreOnePerKeyRead) {
     setConfig(Config{.manualMode = true, .manualRPM = 3000});
     ASSERT_TRUE(passUntilManual(1));
     expectCounts(perPass(), driving);
+    for (int i = 0; i < 30; ++i) pass();
+    expectCounts(perPass(), holding);
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, SmcMachineTest,
