@@ -37,6 +37,7 @@ struct Supply {
     std::string name;
     std::filesystem::path folder;
     std::string type;
+    std::string scope;  // a supply's type and scope never change: read once, with the listing
 };
 
 // The supplies and their types, listed again when the folder's modification time changes (a
@@ -69,8 +70,9 @@ const std::vector<Supply>& supplies(const std::filesystem::path& root) {
     std::filesystem::directory_iterator folders(folder, error);
     if (error) return listing->supplies;
     for (const auto& entry : folders) {
-        listing->supplies.push_back(
-            {entry.path().filename().string(), entry.path(), attribute(entry.path(), "type")});
+        listing->supplies.push_back({entry.path().filename().string(), entry.path(),
+                                     attribute(entry.path(), "type"),
+                                     attribute(entry.path(), "scope")});
     }
     std::sort(listing->supplies.begin(), listing->supplies.end(),
               [](const Supply& a, const Supply& b) { return a.name < b.name; });
@@ -96,7 +98,7 @@ std::vector<Source> sources(const std::filesystem::path& root) {
         Source source;
         source.name = supply.name;
         // Keyboards, mice and pens report their batteries here too, with scope Device.
-        source.internalBattery = attribute(supply.folder, "scope") != "Device";
+        source.internalBattery = supply.scope != "Device";
         source.acPower = acPower;
         source.charging = attribute(supply.folder, "status") == "Charging";
         source.capacity = integer(attribute(supply.folder, "capacity"));
