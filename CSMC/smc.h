@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct smc_info {
     uint32_t data_size = 0;
@@ -37,6 +38,17 @@ enum : uint8_t {
     SMC_CMD_KEY_AT_INDEX = 8,
     SMC_CMD_KEY_INFO = 9,
 };
+
+// SMC result bytes (the reply's `result`); the module treats every non-zero result alike.
+namespace SmcResult {
+inline constexpr uint8_t error = 0x01;
+inline constexpr uint8_t keyNotFound = 0x84;
+inline constexpr uint8_t notReadable = 0x85;
+inline constexpr uint8_t notWritable = 0x86;
+inline constexpr uint8_t sizeMismatch = 0x87;
+inline constexpr uint8_t badArgument = 0x89;
+inline constexpr uint8_t badCommand = 0x8B;
+}  // namespace SmcResult
 
 // Process-wide connection handle: 0 until smc_open succeeds, then kept until the process exits.
 extern uint32_t g_conn;
@@ -75,6 +87,18 @@ uint32_t smc_key_at_index(uint32_t index);
 
 // Reads and decodes a key into `out`: 1 on success, 0 (out untouched) when unreadable or untyped.
 int smc_read_double(uint32_t key, double* out);
+
+// Whether the open transport's temperatures come in coarse steps (whole quarter degrees), so
+// that a whole value is no sign of a placeholder; false when none is open.
+bool smc_coarse_temperatures();
+
+// Whether the open transport is slow by nature (milliseconds per key); false when none is open.
+bool smc_slow_bus();
+
+// Why no fan write can succeed on this machine, as one line a person can act on; empty when
+// writes may succeed or there is no SMC. Without an open connection the SMC is opened only when
+// its driver may refuse writes: opening the applesmc driver walks its whole key index.
+std::string smc_write_blocked();
 
 // Exchanges made by this process so far and the time spent in them (a slow bus shows here).
 struct smc_traffic {

@@ -17,17 +17,6 @@ inline constexpr int32_t SMC_STATUS_IO_ERROR = static_cast<int32_t>(0xE00002CAu)
 inline constexpr int32_t SMC_STATUS_NOT_RESPONDING = static_cast<int32_t>(0xE00002EDu);
 inline constexpr int32_t SMC_STATUS_TIMEOUT = static_cast<int32_t>(0xE00002D6u);
 
-// SMC result bytes the stand-ins answer with; the module treats every non-zero result alike.
-namespace SmcResult {
-inline constexpr uint8_t error = 0x01;
-inline constexpr uint8_t keyNotFound = 0x84;
-inline constexpr uint8_t notReadable = 0x85;
-inline constexpr uint8_t notWritable = 0x86;
-inline constexpr uint8_t sizeMismatch = 0x87;
-inline constexpr uint8_t badArgument = 0x89;
-inline constexpr uint8_t badCommand = 0x8B;
-}  // namespace SmcResult
-
 class SmcTransport {
   public:
     virtual ~SmcTransport() = default;
@@ -44,12 +33,6 @@ class SmcTransport {
     virtual bool slowBus() const { return false; }
 };
 
-// Whether the open transport's temperatures are coarse (false when none is open).
-bool smc_coarse_temperatures();
-
-// Whether the open transport is slow by nature (false when none is open).
-bool smc_slow_bus();
-
 // Result of looking for an SMC: no service (-1 from smc_open), a service that failed to open
 // (its non-zero status), or an open transport.
 struct SmcOpenResult {
@@ -64,11 +47,6 @@ SmcOpenResult smc_find_transport();
 // Whether the SMC smc_find_transport would choose can refuse fan writes by its driver's setup
 // (macsmc_hwmon without its module option); told from the files alone, nothing opened.
 bool smc_found_transport_may_block_writes();
-
-// The open transport's writeBlocked(). Without an open connection the SMC is opened only when its
-// driver may refuse writes: opening the applesmc driver walks its whole key index. Empty without
-// an SMC.
-std::string smc_write_blocked();
 
 // Test seam: replaces the lookup used by smc_open (empty function restores the default) and
 // forgets any open connection, so that the next exchange opens afresh.

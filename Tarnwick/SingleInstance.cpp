@@ -8,7 +8,7 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <optional>
 #include <system_error>
 
+#include "CSMC/linux/SysfsFile.h"
 #include "sim/SimCodec.h"
 #include "sim/SimFile.h"
 
@@ -27,25 +27,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBusyPollMs = 1;
 constexpr int kIdlePollMs = 5;
 constexpr auto kBusyFor = std::chrono::seconds(1);
-
-std::string trimmedNumber(std::string_view text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    return std::string(text);
-}
-
-std::optional<long long> parseInteger(std::string_view text) {
-    // A client writing key_at_index in place leaves the end of a longer number behind its line.
-    text = text.substr(0, text.find('\n'));
-    const std::string trimmed = trimmedNumber(text);
-    long long value = 0;
-    const auto [end, code] =
-        std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
-    if (trimmed.empty() || code != std::errc() || end != trimmed.data() + trimmed.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 std::string fanFile(int fan, const char* what) {
     return "fan" + std::to_string(fan + 1) + "_" + what;
@@ -263,7 +244,7 @@ void SimAppleSmc::takeWrite(Plain& plain) {
     if (text && !text->empty()) ++plain.ownReads;
     // Every write of a client reaches the SMC, the same value again too, as through the driver.
     if (!text) return;
-    const std::optional<long long> number = parseInteger(*text);
+    const std::optional<long long> number = SysfsFile::parseInteger(*text);
     plain.shown = *text;
     if (number) {
         double value = static_cast<double>(*number);
@@ -320,7 +301,8 @@ std::string SimAppleSmc::pipeText(const Pipe& pipe) {
     std::string error;
     bool missing = false;
     const auto selected = SimFile::read(dir_ / "key_at_index", 64, error, missing);
-    const std::optional<long long> index = selected ? parseInteger(*selected) : std::nullopt;
+    const std::optional<long long> index =
+        selected ? SysfsFile::parseInteger(*selected) : std::nullopt;
     if (!index || *index < 0 || *index > 0xFFFF) return {};
     smc_param request{};
     request.command = SMC_CMD_KEY_AT_INDEX;

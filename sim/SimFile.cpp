@@ -7,23 +7,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "FanCore/Policy/SafeFile.h"
+
 namespace SimFile {
 namespace {
 
 std::string reason(const std::filesystem::path& path, int code) {
     return path.string() + ": " + std::strerror(code);
-}
-
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 // Puts `text` in the open file `fd`. The file is emptied first and then written whole: the new
@@ -95,28 +85,11 @@ bool rewrite(const std::filesystem::path& path, std::string_view text, std::stri
 
 bool replace(const std::filesystem::path& path, std::string_view text, std::string& error,
              mode_t mode) {
-    // A dot name keeps the temporary out of the readers' patterns (temp*_input, *.json).
-    const std::filesystem::path temporary =
-        path.parent_path() / ("." + path.filename().string() + ".tmp");
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        error = reason(temporary, errno);
-        return false;
-    }
-    // The umask must not decide a mode that readers inspect (a driver file's write permission).
-    if (::fchmod(fd, mode) != 0 || !writeAll(fd, text)) {
-        error = reason(temporary, errno);
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = reason(path, errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    // The simulator's files need no durability: a crash loses a tick, and syncs would slow it.
+    const auto written = SafeFile::writeAtomically(
+        path, text, {.mode = mode, .syncFile = false, .syncFolder = false});
+    if (!written) error = written.error();
+    return written.has_value();
 }
 
 std::optional<std::string> read(const std::filesystem::path& path, size_t limit, std::string& error,

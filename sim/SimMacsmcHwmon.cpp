@@ -2,7 +2,6 @@
 
 #include <poll.h>
 
-#include <charconv>
 #include <cmath>
 #include <system_error>
 
@@ -128,26 +127,24 @@ bool SimMacsmcHwmon::update(std::string& error) {
 
 void SimMacsmcHwmon::apply(int fan, const std::string& text) {
     SimMachine& machine = machine_;
-    const std::string_view value = SysfsFile::trim(text);
-    long long rpm = 0;
-    const auto [end, parse] = std::from_chars(value.data(), value.data() + value.size(), rpm);
+    const std::optional<long long> rpm = SysfsFile::parseInteger(text);
     std::string result = "ok";
     const bool hasMode = machine.value(fanKey(fan, "Md")).has_value();
     if (!fanControl_ || !hasMode) {
         result = "EOPNOTSUPP";
-    } else if (value.empty() || parse != std::errc() || end != value.data() + value.size()) {
+    } else if (!rpm) {
         result = "EINVAL";
     } else {
         const double min = std::trunc(machine.value(fanKey(fan, "Mn")).value_or(0));
         const double max = std::trunc(machine.value(fanKey(fan, "Mx")).value_or(0));
-        const auto speed = static_cast<double>(rpm);
+        const auto speed = static_cast<double>(*rpm);
         if (speed >= min && speed <= max) {
             const auto index = static_cast<size_t>(fan);
             if (!manual_[index] && smcWrite(machine, fanKey(fan, "Md"), 1) == 0) {
                 manual_[index] = true;
             }
             if (!manual_[index] || smcWrite(machine, fanKey(fan, "Tg"), speed) != 0) result = "EIO";
-        } else if (rpm == 0) {
+        } else if (*rpm == 0) {
             const auto index = static_cast<size_t>(fan);
             if (manual_[index] && smcWrite(machine, fanKey(fan, "Md"), 0) == 0) {
                 manual_[index] = false;
@@ -157,7 +154,7 @@ void SimMacsmcHwmon::apply(int fan, const std::string& text) {
             result = "EINVAL";
         }
     }
-    writes_.push_back({fanFile(fan, "target"), std::string(value), result});
+    writes_.push_back({fanFile(fan, "target"), std::string(SysfsFile::trim(text)), result});
     while (writes_.size() > kWriteLogSize) writes_.pop_front();
     // Whatever landed in the file, it shows the setpoint again at once.
     published_[static_cast<size_t>(fan)].clear();

@@ -305,18 +305,6 @@ std::optional<SimLayout> simLayoutNamed(std::string_view name) {
     return std::nullopt;
 }
 
-std::string_view simLayoutName(SimLayout layout) {
-    switch (layout) {
-        case SimLayout::applesmc:
-            return "applesmc";
-        case SimLayout::macsmc_hwmon:
-            return "macsmc_hwmon";
-        case SimLayout::socket:
-            break;
-    }
-    return "socket";
-}
-
 SimProfile::Loaded SimProfile::parse(std::string_view text, std::string_view source) {
     const json root = json::parse(text, nullptr, false);
     if (root.is_discarded()) return failure(source, "not valid JSON");

@@ -59,8 +59,6 @@ enum class SimLayout { socket, applesmc, macsmc_hwmon };
 
 // The layout a profile or command line names ("socket", "applesmc"), absent for any other text.
 std::optional<SimLayout> simLayoutNamed(std::string_view name);
-// The name of a layout as profiles spell it.
-std::string_view simLayoutName(SimLayout layout);
 
 // Thermal model parameters (°C, seconds, rpm).
 struct SimThermal {

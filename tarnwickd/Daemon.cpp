@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "CSMC/deadline.h"
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/SMC/SMC.h"
 #include "tarnwickd/Clock.h"

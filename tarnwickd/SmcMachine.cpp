@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include "CSMC/smc.h"
-#include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/SMC/SMC.h"
 #include "FanCore/Sensors/Power.h"

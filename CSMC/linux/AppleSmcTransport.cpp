@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <span>
 #include <utility>
 
 #include "CSMC/codec.h"
+#include "CSMC/linux/SysfsFile.h"
 
 namespace {
 
@@ -44,20 +44,6 @@ std::string_view withoutNewline(std::string_view text) {
 uint32_t parseCode(std::string_view text) {
     text = withoutNewline(text);
     return smc_fourcc_n(text.data(), text.size());
-}
-
-std::optional<long long> parseInteger(std::string_view text) {
-    // key_at_index is written in place: a shorter number leaves the end of a longer one behind
-    // its line feed where the file is a plain one.
-    text = text.substr(0, text.find('\n'));
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || text.empty()) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 void putBigEndian(uint8_t (&bytes)[32], uint32_t value, uint32_t length) {
@@ -103,15 +89,7 @@ bool AppleSmcTransport::selectIndex(uint32_t index) {
 bool AppleSmcTransport::writeAttribute(const std::string& name, std::string_view text) {
     // Written before every key read: kept open.
     if (name == "key_at_index") return files_.write(dir_ / name, text);
-    const int fd = ::open((dir_ / name).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) return false;
-    // A driver file takes its value in one write; a partial store would be a different value.
-    ssize_t n;
-    do {
-        n = ::write(fd, text.data(), text.size());
-    } while (n < 0 && errno == EINTR);
-    const bool complete = n == static_cast<ssize_t>(text.size());
-    return ::close(fd) == 0 && complete;
+    return SysfsFile::write(dir_ / name, text) == 0;
 }
 
 bool AppleSmcTransport::hasAttribute(const std::string& name) const {
@@ -159,13 +137,15 @@ const AppleSmcTransport::Key* AppleSmcTransport::find(uint32_t code) const {
 
 bool AppleSmcTransport::stillSelected(uint32_t index) {
     const std::optional<std::string> selected = readAttribute("key_at_index");
-    const std::optional<long long> value = selected ? parseInteger(*selected) : std::nullopt;
+    const std::optional<long long> value =
+        selected ? SysfsFile::parseInteger(*selected) : std::nullopt;
     return value && *value == static_cast<long long>(index);
 }
 
 int32_t AppleSmcTransport::openIndexed() {
     const std::optional<std::string> countText = readAttribute("key_count");
-    const std::optional<long long> count = countText ? parseInteger(*countText) : std::nullopt;
+    const std::optional<long long> count =
+        countText ? SysfsFile::parseInteger(*countText) : std::nullopt;
     if (!count || *count <= 0 || *count > 0xFFFF) return SMC_STATUS_IO_ERROR;
 
     size_t described = 0;
@@ -177,7 +157,7 @@ int32_t AppleSmcTransport::openIndexed() {
             const auto name = readAttribute("key_at_index_name");
             const auto type = readAttribute("key_at_index_type");
             const auto length = readAttribute("key_at_index_data_length");
-            const auto size = length ? parseInteger(*length) : std::nullopt;
+            const auto size = length ? SysfsFile::parseInteger(*length) : std::nullopt;
             if (!name || !type || !size || *size < 0 || !stillSelected(index)) continue;
             key.code = parseCode(*name);
             key.type = parseCode(*type);
@@ -334,7 +314,7 @@ uint8_t AppleSmcTransport::read(const Key& key, uint8_t (&bytes)[32]) {
             for (uint32_t fan = 0; fan < fanCount_; ++fan) {
                 if (!hasAttribute(fanFile(fan, "manual"))) continue;
                 const auto text = readAttribute(fanFile(fan, "manual"));
-                const auto value = text ? parseInteger(*text) : std::nullopt;
+                const auto value = text ? SysfsFile::parseInteger(*text) : std::nullopt;
                 if (!value) return SmcResult::notReadable;
                 if (*value != 0) bits |= 1u << fan;
             }
@@ -345,7 +325,7 @@ uint8_t AppleSmcTransport::read(const Key& key, uint8_t (&bytes)[32]) {
             break;
     }
     const auto text = readAttribute(key.attribute);
-    const auto value = text ? parseInteger(*text) : std::nullopt;
+    const auto value = text ? SysfsFile::parseInteger(*text) : std::nullopt;
     if (!value) return SmcResult::notReadable;
     const auto number = static_cast<double>(*value);
     switch (key.source) {

@@ -1,4 +1,4 @@
-#include "CSMC/linux/CpuBrand.h"
+#include "CSMC/CpuBrand.h"
 
 #include <optional>
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <system_error>
 #include <tuple>
 
 #include "CSMC/linux/MacsmcLabels.h"
@@ -68,11 +67,8 @@ void addServices(const std::filesystem::path& folder, unsigned long hwmon,
     const std::string chip(SysfsFile::trim(*chipText));
     if (chip.empty()) return;
 
-    std::error_code error;
-    std::filesystem::directory_iterator files(folder, error);
-    if (error) return;
-    for (const auto& file : files) {
-        const std::string fileName = file.path().filename().string();
+    for (const std::filesystem::path& file : SysfsFile::entries(folder)) {
+        const std::string fileName = file.filename().string();
         const auto temp = numbered(fileName, "temp", "_input");
         if (!temp) continue;
         std::string label;
@@ -80,7 +76,7 @@ void addServices(const std::filesystem::path& folder, unsigned long hwmon,
             label = SysfsFile::trim(*text);
         }
         if (label.empty()) label = "temp" + std::to_string(*temp);
-        out.push_back({hwmon, *temp, productName(chip, label), file.path()});
+        out.push_back({hwmon, *temp, productName(chip, label), file});
     }
 }
 
@@ -89,13 +85,10 @@ void addServices(const std::filesystem::path& folder, unsigned long hwmon,
 std::vector<Service> services(const std::filesystem::path& root) {
     std::vector<Service> out;
     const std::filesystem::path classFolder = root / "sys/class/hwmon";
-    std::error_code error;
-    std::filesystem::directory_iterator folders(classFolder, error);
-    if (error) return out;
-    for (const auto& entry : folders) {
-        const auto hwmon = numbered(entry.path().filename().string(), "hwmon", "");
+    for (const std::filesystem::path& folder : SysfsFile::entries(classFolder)) {
+        const auto hwmon = numbered(folder.filename().string(), "hwmon", "");
         if (!hwmon) continue;
-        addServices(entry.path(), *hwmon, out);
+        addServices(folder, *hwmon, out);
     }
     // Directory order is whatever the file system returns; the service order decides which
     // sensors fit the caller's slots, so it must not change from run to run.
@@ -107,18 +100,10 @@ std::vector<Service> services(const std::filesystem::path& root) {
 
 std::string layout(const std::filesystem::path& root) {
     std::vector<std::string> folders;
-    std::error_code error;
-    std::filesystem::directory_iterator entries(root / "sys/class/hwmon", error);
-    if (error) return {};
-    for (const auto& entry : entries) {
-        const std::string name = entry.path().filename().string();
+    for (const std::filesystem::path& folder : SysfsFile::entries(root / "sys/class/hwmon")) {
+        const std::string name = folder.filename().string();
         if (!numbered(name, "hwmon", "")) continue;
-        std::size_t count = 0;
-        std::filesystem::directory_iterator files(entry.path(), error);
-        for (; !error && files != std::filesystem::directory_iterator(); files.increment(error)) {
-            ++count;
-        }
-        folders.push_back(name + ":" + std::to_string(count));
+        folders.push_back(name + ":" + std::to_string(SysfsFile::entries(folder).size()));
     }
     std::sort(folders.begin(), folders.end());
     std::string out;

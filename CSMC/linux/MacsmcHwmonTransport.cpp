@@ -1,12 +1,9 @@
 #include "CSMC/linux/MacsmcHwmonTransport.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <span>
 #include <system_error>
@@ -29,16 +26,6 @@ std::string fanFile(uint32_t fan, std::string_view suffix) {
     return "fan" + std::to_string(fan + 1) + "_" + std::string(suffix);
 }
 
-std::optional<long long> parseInteger(std::string_view text) {
-    text = SysfsFile::trim(text);
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 bool present(const std::filesystem::path& path) {
     std::error_code error;
     return std::filesystem::exists(path, error);
@@ -52,12 +39,11 @@ MacsmcHwmonTransport::MacsmcHwmonTransport(std::filesystem::path hwmonDir,
     : dir_(std::move(hwmonDir)), parameter_(std::move(parameter)), root_(std::move(root)) {}
 
 std::optional<std::filesystem::path> MacsmcHwmonTransport::find(const std::filesystem::path& root) {
-    std::error_code error;
     std::vector<std::filesystem::path> found;
-    for (const auto& entry : std::filesystem::directory_iterator(root / "sys/class/hwmon", error)) {
-        const auto name = SysfsFile::read(entry.path() / "name", 64);
+    for (const std::filesystem::path& folder : SysfsFile::entries(root / "sys/class/hwmon")) {
+        const auto name = SysfsFile::read(folder / "name", 64);
         if (!name || SysfsFile::trim(*name) != kDriverName) continue;
-        if (present(entry.path() / "fan1_input")) found.push_back(entry.path());
+        if (present(folder / "fan1_input")) found.push_back(folder);
     }
     if (found.empty()) return std::nullopt;
     // Directory order varies from run to run; the lowest folder is the same every time.
@@ -83,17 +69,7 @@ void MacsmcHwmonTransport::relocate() {
 }
 
 int MacsmcHwmonTransport::writeAttribute(const std::string& name, std::string_view text) {
-    const int fd =
-        ::open((dir_ / name).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return errno;
-    ssize_t n;
-    do {
-        n = ::write(fd, text.data(), text.size());
-    } while (n < 0 && errno == EINTR);
-    // The driver answers a refused value from write(); keep that errno, not close()'s.
-    const int writeError = n < 0 ? errno : (n == static_cast<ssize_t>(text.size()) ? 0 : EIO);
-    const int closeError = ::close(fd) == 0 ? 0 : errno;
-    return writeError != 0 ? writeError : closeError;
+    return SysfsFile::write(dir_ / name, text);
 }
 
 // The driver gives fan<N>_target write permission exactly when fan_control is set and the fan
@@ -152,7 +128,7 @@ std::optional<long long> MacsmcHwmonTransport::readNumber(uint32_t fan, Field fi
                          : field == Field::max ? "max"
                                                : "target";
     const auto text = SysfsFile::read(dir_ / fanFile(fan, suffix), 64);
-    return text ? parseInteger(*text) : std::nullopt;
+    return text ? SysfsFile::parseInteger(*text) : std::nullopt;
 }
 
 int32_t MacsmcHwmonTransport::call(const smc_param& request, smc_param& reply) {

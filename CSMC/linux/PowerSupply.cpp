@@ -1,4 +1,4 @@
-#include "CSMC/linux/PowerSupply.h"
+#include "CSMC/PowerSupply.h"
 
 #include <sys/stat.h>
 
@@ -6,7 +6,6 @@
 #include <charconv>
 #include <chrono>
 #include <string_view>
-#include <system_error>
 
 #include "CSMC/linux/KeptFiles.h"
 #include "CSMC/linux/SysfsFile.h"
@@ -66,13 +65,9 @@ const std::vector<Supply>& supplies(const std::filesystem::path& root) {
         return listing->supplies;
     }
     listing = Listing{root, modified, now, {}};
-    std::error_code error;
-    std::filesystem::directory_iterator folders(folder, error);
-    if (error) return listing->supplies;
-    for (const auto& entry : folders) {
-        listing->supplies.push_back({entry.path().filename().string(), entry.path(),
-                                     attribute(entry.path(), "type"),
-                                     attribute(entry.path(), "scope")});
+    for (const std::filesystem::path& supply : SysfsFile::entries(folder)) {
+        listing->supplies.push_back({supply.filename().string(), supply, attribute(supply, "type"),
+                                     attribute(supply, "scope")});
     }
     std::sort(listing->supplies.begin(), listing->supplies.end(),
               [](const Supply& a, const Supply& b) { return a.name < b.name; });

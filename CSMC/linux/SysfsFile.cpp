@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <system_error>
 
 namespace SysfsFile {
 
@@ -29,6 +31,40 @@ std::optional<std::string> read(const std::filesystem::path& path, std::size_t l
     if (failed) return std::nullopt;
     text.resize(filled);
     return text;
+}
+
+int write(const std::filesystem::path& path, std::string_view text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return errno;
+    ssize_t n;
+    do {
+        n = ::write(fd, text.data(), text.size());
+    } while (n < 0 && errno == EINTR);
+    // Keep the write's errno, not close()'s: it is the driver's verdict on the value.
+    const int writeError = n < 0 ? errno : (n == static_cast<ssize_t>(text.size()) ? 0 : EIO);
+    const int closeError = ::close(fd) == 0 ? 0 : errno;
+    return writeError != 0 ? writeError : closeError;
+}
+
+std::optional<long long> parseInteger(std::string_view text) {
+    text = trim(text.substr(0, text.find('\n')));
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::vector<std::filesystem::path> entries(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> out;
+    std::error_code error;
+    // The error-code increment: the throwing one would end the process over a vanished folder.
+    for (std::filesystem::directory_iterator entry(folder, error);
+         !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        out.push_back(entry->path());
+    }
+    return out;
 }
 
 std::string_view trim(std::string_view text) {

@@ -5,7 +5,7 @@
 #include "CSMC/linux/AppleSmcTransport.h"
 #include "CSMC/linux/MacsmcHwmonTransport.h"
 #include "CSMC/linux/SocketTransport.h"
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 #include "CSMC/transport.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/SafeFile.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 
 namespace Paths {
 namespace {

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "CSMC/Utf8.h"
 #include "CSMC/codec.h"
 #include "CSMC/smc.h"
-#include "CSMC/transport.h"
 
 namespace SMC {
 namespace {
@@ -66,21 +64,6 @@ bool writeNumber(std::string_view key, double value) {
     const std::optional<SmcEncoded> encoded = smc_encode(info.data_type, info.data_size, value);
     if (!encoded) return false;
     return smc_write(code, encoded->bytes.data(), encoded->length) == 0;
-}
-
-bool writeFloat(std::string_view key, float value) {
-    uint8_t bytes[sizeof value];
-    std::memcpy(bytes, &value, sizeof value);
-    return smc_write(pack(key), bytes, sizeof bytes) == 0;
-}
-
-bool writeUInt8(std::string_view key, uint8_t value) {
-    return smc_write(pack(key), &value, 1) == 0;
-}
-
-bool writeBytes(std::string_view key, std::span<const uint8_t> bytes) {
-    if (bytes.size() > std::numeric_limits<uint32_t>::max()) return false;
-    return smc_write(pack(key), bytes.data(), static_cast<uint32_t>(bytes.size())) == 0;
 }
 
 std::string writeBlocked() { return smc_write_blocked(); }

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,9 +25,6 @@ std::vector<uint32_t> allKeys();  // every non-zero key code, in index order
 
 // Encodes `value` for the key's own type ("flt ", "ui8 ", "ui16", "fpe2") and writes it.
 bool writeNumber(std::string_view key, double value);
-bool writeFloat(std::string_view key, float value);
-bool writeUInt8(std::string_view key, uint8_t value);
-bool writeBytes(std::string_view key, std::span<const uint8_t> bytes);
 
 // Why no write can reach the machine's fans, as one line saying how to allow it; empty when writes
 // may succeed or there is no SMC.

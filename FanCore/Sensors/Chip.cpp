@@ -4,8 +4,8 @@
 #include <mutex>
 #include <system_error>
 
-#include "CSMC/linux/CpuBrand.h"
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/CpuBrand.h"
+#include "CSMC/sandbox_root.h"
 
 namespace Chip {
 namespace {

@@ -148,38 +148,6 @@ std::vector<int64_t> handBack(const std::vector<int64_t>& fans, bool retry) {
     return stuck;
 }
 
-bool setManual(double rpm) {
-    const auto number = SMC::readDouble("FNum");
-    if (!number) return false;
-    unlock();
-    // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
-    // reading of a speed nobody can interpret.
-    if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
-
-    bool ok = true;
-    for (int64_t i = 0; i < countOf(*number); ++i) {
-        // A range that failed to read is no range: such a fan gets neither mode nor target.
-        const auto min = SMC::readDouble(key(i, "Mn"));
-        const auto max = SMC::readDouble(key(i, "Mx"));
-        if (!min || !max) {
-            ok = false;
-            continue;
-        }
-        const double target = std::min(*max, std::max(rpm, *min));
-        const std::string modeKey = key(i, "Md");
-        const auto mode = SMC::readDouble(modeKey);
-        if (SMC::exists(modeKey) && (!mode || *mode != 1)) {
-            ok = SMC::writeNumber(modeKey, 1) && ok;
-        }
-        if (!std::isfinite(target)) {
-            ok = false;
-            continue;
-        }
-        ok = SMC::writeNumber(key(i, "Tg"), target) && ok;
-    }
-    return ok;
-}
-
 bool setManual(double rpm, const std::vector<Fan>& fans) {
     // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
     // reading of a speed nobody can interpret.

@@ -53,17 +53,13 @@ std::vector<int64_t> handBack(const std::vector<int64_t>& indices, bool retry = 
 // The indices 0 to count - 1.
 std::vector<int64_t> indices(int64_t count);
 
-// Unlocks, then puts every fan in manual mode at `rpm` clamped into its own range; true when
-// every mode and target write succeeded (also with no fans). A speed that is not a number drives
-// the fans to their maximum; a fan whose range cannot be read gets no writes at all, one whose
-// clamped target is not finite no target write, and either makes the result false, as does an
-// unreadable "FNum" (nothing written then).
-bool setManual(double rpm);
-
-// The same with the fans as the caller has just read them, so that a pass reads each fan once;
-// a fan whose mode is not 1 gets its mode written first, and a fan whose mode reads 1 and whose
-// target already reads the clamped `rpm` gets no write (a target not read is NaN, and written).
-// With nothing to write, the unlock key is not touched either.
+// Unlocks, then puts each of `fans` (as the caller has just read them, so that a pass reads each
+// fan once) in manual mode at `rpm` clamped into its own range; true when every mode and target
+// write succeeded (also with no fans). A fan whose mode is not 1 gets its mode written first. A
+// speed that is not a number drives the fans to their maximum; a fan whose clamped target is not
+// finite gets no target write and makes the result false. A fan whose mode reads 1 and whose
+// target already reads the clamped `rpm` gets no write (a target not read is NaN, and written);
+// with nothing to write, the unlock key is not touched either.
 bool setManual(double rpm, const std::vector<Fan>& fans);
 
 // Every fan back to automatic mode; true only when every fan's mode then reads back automatic

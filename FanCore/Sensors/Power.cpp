@@ -1,7 +1,7 @@
 #include "FanCore/Sensors/Power.h"
 
-#include "CSMC/linux/PowerSupply.h"
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/PowerSupply.h"
+#include "CSMC/sandbox_root.h"
 
 namespace Power {
 

@@ -9,7 +9,6 @@
 
 #include "CSMC/hid.h"
 #include "CSMC/smc.h"
-#include "CSMC/transport.h"
 #include "FanCore/SMC/SMC.h"
 #include "FanCore/Sensors/Chip.h"
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/SafeFile.h"
 

@@ -7,7 +7,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 
 namespace Installer {
 namespace {

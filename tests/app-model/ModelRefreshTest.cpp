@@ -5,7 +5,7 @@
 #include <string>
 
 #include "AppSandbox.h"
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Status.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "CSMC/hid.h"
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 #include "FanCore/Policy/Paths.h"
 #include "Tarnwick/model/Model.h"
 #include "sim/SimMachine.h"

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "CSMC/hid.h"
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
 #include "Tarnwick/model/Model.h"

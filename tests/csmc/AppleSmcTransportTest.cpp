@@ -18,6 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Writes raw bytes, whatever the key's type or size; true when the SMC took them.
+bool writeRaw(const char* key, std::vector<uint8_t> bytes) {
+    return smc_write(smc_fourcc(key), bytes.data(), static_cast<uint32_t>(bytes.size())) == 0;
+}
+
 // One key as the driver prints it: its name, its type as key_at_index_type shows it (a type whose
 // fourth byte is NUL loses it), and its value bytes.
 struct DriverKey {
@@ -224,10 +229,10 @@ TEST_F(AppleSmc, WritesGoToTheDriversFanFiles) {
 
 TEST_F(AppleSmc, WritesTheDriverDoesNotOfferAreRefused) {
     use(AppleSmcTransport::Access::indexed);
-    EXPECT_FALSE(SMC::writeBytes("MSLD", std::vector<uint8_t>{1}));
-    EXPECT_FALSE(SMC::writeBytes("F0Ac", std::vector<uint8_t>{0x20, 0x00}));
-    EXPECT_FALSE(SMC::writeBytes("F0Mx", std::vector<uint8_t>{0x20, 0x00}));
-    EXPECT_FALSE(SMC::writeBytes("TC0P", std::vector<uint8_t>{0x20, 0x00}));
+    EXPECT_FALSE(writeRaw("MSLD", {1}));
+    EXPECT_FALSE(writeRaw("F0Ac", {0x20, 0x00}));
+    EXPECT_FALSE(writeRaw("F0Mx", {0x20, 0x00}));
+    EXPECT_FALSE(writeRaw("TC0P", {0x20, 0x00}));
     EXPECT_FALSE(SMC::writeNumber("Ftst", 1));
     // The driver takes speeds below 16384 rpm only.
     EXPECT_FALSE(SMC::writeNumber("F0Tg", 16383.75));
@@ -290,10 +295,10 @@ TEST_F(AppleSmc, ReadOnlyWritesUseTheSameFiles) {
     use(AppleSmcTransport::Access::readOnly);
     EXPECT_TRUE(SMC::writeNumber("F0Tg", 2000));
     EXPECT_EQ(file("fan1_output"), "2000");
-    EXPECT_TRUE(SMC::writeBytes("FS! ", std::vector<uint8_t>{0x00, 0x03}));
+    EXPECT_TRUE(writeRaw("FS! ", {0x00, 0x03}));
     EXPECT_EQ(file("fan1_manual"), "1");
     EXPECT_EQ(file("fan2_manual"), "1");
-    EXPECT_FALSE(SMC::writeBytes("TC0P", std::vector<uint8_t>{0x20, 0x00}));
+    EXPECT_FALSE(writeRaw("TC0P", {0x20, 0x00}));
     EXPECT_EQ(file("temp4_input"), "55750\n");
     EXPECT_FALSE(SMC::writeNumber("F0Ac", 100));
     EXPECT_FALSE(SMC::writeNumber("FNum", 3));

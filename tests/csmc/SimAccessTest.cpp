@@ -188,14 +188,4 @@ TEST_F(SimWrites, RefusedWritesAreFalse) {
     EXPECT_EQ(machine.value("F1Tg"), 2000.0);
 }
 
-TEST_F(SimWrites, RawWritersNeedTheKeysExactLength) {
-    EXPECT_TRUE(SMC::writeFloat("F1Tg", 2500.0f));
-    EXPECT_EQ(machine.value("F1Tg"), 2500.0);
-    EXPECT_TRUE(SMC::writeUInt8("F1Md", 1));
-    EXPECT_EQ(machine.value("F1Md"), 1.0);
-    EXPECT_TRUE(SMC::writeBytes("FS! ", std::vector<uint8_t>{0x00, 0x03}));
-    EXPECT_EQ(machine.value("FS! "), 3.0);
-    EXPECT_FALSE(SMC::writeUInt8("F1Tg", 1));
-}
-
 }  // namespace

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "CSMC/linux/CpuBrand.h"
+#include "CSMC/CpuBrand.h"
 #include "FanCore/Sensors/Chip.h"
 #include "SensorRoot.h"
 

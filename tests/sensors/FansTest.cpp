@@ -36,6 +36,9 @@ std::string profile(int fans, bool unlockKey = true, const std::string& extra = 
     return json + "]}";
 }
 
+// Drives every fan the way a daemon pass does: read, then set.
+bool driveAll(double rpm) { return Fans::setManual(rpm, Fans::read()); }
+
 TEST(Fans, CountFromFNum) {
     const struct {
         const char* entry;
@@ -122,7 +125,7 @@ TEST(Fans, SetManualUnlocksThenWritesModeAndClampedTargetPerFan) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rpm);
         SimRig rig(profile(2));
-        EXPECT_TRUE(Fans::setManual(c.rpm));
+        EXPECT_TRUE(driveAll(c.rpm));
         const std::string target = c.target;
         EXPECT_EQ(rig.writesSince(0),
                   (Writes{"Ftst=1", "F0Md=1", "F0Tg=" + target, "F1Md=1", "F1Tg=" + target}));
@@ -131,20 +134,18 @@ TEST(Fans, SetManualUnlocksThenWritesModeAndClampedTargetPerFan) {
 
 TEST(Fans, SetManualSkipsWritesThatAreAlreadyInPlace) {
     SimRig rig(profile(2));
-    ASSERT_TRUE(Fans::setManual(2500));
+    ASSERT_TRUE(driveAll(2500));
     const std::size_t mark = rig.machine.writes().size();
-    EXPECT_TRUE(Fans::setManual(2600));
+    EXPECT_TRUE(driveAll(2600));
     EXPECT_EQ(rig.writesSince(mark), (Writes{"F0Tg=2600", "F1Tg=2600"}));
 }
 
 TEST(Fans, SetManualPerFanRanges) {
     SimRig rig(profile(3));
     rig.machine.setValue("F1Mn", 7000);  // min above max: max wins
-    SimFaults faults;
-    faults.read = {"F2Mx"};  // an unreadable max is no reason for a target of 0 rpm
-    rig.machine.setFaults(faults);
-    EXPECT_FALSE(Fans::setManual(2500));
-    EXPECT_EQ(rig.writesSince(0), (Writes{"Ftst=1", "F0Md=1", "F0Tg=2500", "F1Md=1", "F1Tg=6000"}));
+    EXPECT_TRUE(driveAll(2500));
+    EXPECT_EQ(rig.writesSince(0), (Writes{"Ftst=1", "F0Md=1", "F0Tg=2500", "F1Md=1", "F1Tg=6000",
+                                          "F2Md=1", "F2Tg=2500"}));
 }
 
 TEST(Fans, SetManualWithoutUnlockKeyOrModeKey) {
@@ -153,7 +154,7 @@ TEST(Fans, SetManualWithoutUnlockKeyOrModeKey) {
         {"key": "F0Mn", "type": "flt ", "value": 1000},
         {"key": "F0Mx", "type": "flt ", "value": 5000},
         {"key": "F0Tg", "type": "flt ", "value": 0, "writable": true}]})"));
-    EXPECT_TRUE(Fans::setManual(2000));
+    EXPECT_TRUE(driveAll(2000));
     EXPECT_EQ(rig.writesSince(0), (Writes{"F0Tg=2000"}));
 }
 
@@ -162,17 +163,19 @@ TEST(Fans, SetManualKeepsGoingAfterAFailedWrite) {
     SimFaults faults;
     faults.write = {"F0Md", "Ftst"};
     rig.machine.setFaults(faults);
-    EXPECT_FALSE(Fans::setManual(2000));
+    EXPECT_FALSE(driveAll(2000));
     EXPECT_EQ(rig.writesSince(0), (Writes{"Ftst!", "F0Md!", "F0Tg=2000", "F1Md=1", "F1Tg=2000"}));
 
     // A failed unlock alone is no failure.
     faults.write = {"Ftst"};
     rig.machine.setFaults(faults);
-    EXPECT_TRUE(Fans::setManual(2000));
+    EXPECT_TRUE(driveAll(2000));
 
+    // Fans already at the target get no write, so a new target shows the failure.
     faults.write = {"F1Tg"};
     rig.machine.setFaults(faults);
-    EXPECT_FALSE(Fans::setManual(2000));
+    EXPECT_TRUE(driveAll(2000));
+    EXPECT_FALSE(driveAll(2100));
 }
 
 TEST(Fans, SetManualRefusesToWriteATargetThatIsNotFinite) {
@@ -184,22 +187,22 @@ TEST(Fans, SetManualRefusesToWriteATargetThatIsNotFinite) {
         {"key": "F1Mn", "type": "flt ", "value": 1000},
         {"key": "F1Mx", "type": "flt ", "bytes": "00 00 c0 7f"},
         {"key": "F1Tg", "type": "flt ", "value": 0, "writable": true}]})"));
-    EXPECT_FALSE(Fans::setManual(std::numeric_limits<double>::infinity()));
-    EXPECT_FALSE(Fans::setManual(2000));  // a NaN maximum
+    EXPECT_FALSE(driveAll(std::numeric_limits<double>::infinity()));
+    EXPECT_FALSE(driveAll(2000));  // a NaN maximum
     EXPECT_EQ(rig.writesSince(0), (Writes{"F0Tg=2000"}));
 }
 
 TEST(Fans, NoFans) {
     SimRig rig(profile(0));
     EXPECT_TRUE(Fans::read().empty());
-    EXPECT_TRUE(Fans::setManual(3000));
+    EXPECT_TRUE(driveAll(3000));
     Fans::setAuto();
-    EXPECT_EQ(rig.writesSince(0), (Writes{"Ftst=1", "Ftst=0"}));
+    EXPECT_EQ(rig.writesSince(0), Writes{});  // nothing to drive: not even the unlock
 }
 
 TEST(Fans, SetAutoHandsBackModesThenLocks) {
     SimRig rig(profile(2));
-    ASSERT_TRUE(Fans::setManual(4000));
+    ASSERT_TRUE(driveAll(4000));
     const std::size_t mark = rig.machine.writes().size();
     EXPECT_TRUE(Fans::setAuto());
     EXPECT_EQ(rig.writesSince(mark), (Writes{"F0Md=0", "F1Md=0", "Ftst=0"}));

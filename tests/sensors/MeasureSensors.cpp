@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "CSMC/hid.h"
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 #include "CSMC/smc.h"
 #include "CSMC/transport.h"
 #include "FanCore/Diagnostics/Diagnostics.h"

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <ostream>
 
-#include "CSMC/linux/CpuBrand.h"
+#include "CSMC/CpuBrand.h"
+#include "CSMC/PowerSupply.h"
 #include "CSMC/linux/Hwmon.h"
-#include "CSMC/linux/PowerSupply.h"
 #include "FanCore/Sensors/Chip.h"
 #include "SimTestSupport.h"
 #include "sim/SimAppleSmc.h"

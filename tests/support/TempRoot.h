@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// The kernel's power_supply class, standing in for the platform's power-source descriptions.
+// The machine's power sources, as the platform describes them (on Linux, the kernel's
+// power_supply class).
 
 #include <cstdint>
 #include <filesystem>

@@ -12,7 +12,7 @@
 #include "CSMC/Utf8.h"
 #include "CSMC/linux/Hwmon.h"
 #include "CSMC/linux/KeptFiles.h"
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// The processor brand text, standing in for the platform's "machdep.cpu.brand_string".
+// The processor brand text, as the platform's "machdep.cpu.brand_string" gives it (on Linux, read
+// from procfs or the device tree).
 
 #include <filesystem>
 #include <string>

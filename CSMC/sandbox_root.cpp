@@ -1,4 +1,4 @@
-#include "CSMC/linux/sandbox_root.h"
+#include "CSMC/sandbox_root.h"
 
 #include <cstdlib>
 
