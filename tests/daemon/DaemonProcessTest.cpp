@@ -335,6 +335,9 @@ TEST_P(FaultTableTest, FansAndStatusAgreeAndNoFanStaysBelowTheSafetySpeed) {
                 },
                 15s))
                 << readText(daemonLog) << simState().dump();
+            EXPECT_NE(readText(daemonLog).find("<4>tarnwickd: started, 2 fans, 1 not back in "
+                                               "automatic control\n"),
+                      std::string::npos);
             withHeat("");
             EXPECT_TRUE(eventually([&] { return statusText("driver") == "daemon"; }, 8s));
             break;
