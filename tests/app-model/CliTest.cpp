@@ -42,6 +42,7 @@ class Cli : public ::testing::Test {
         if (!QFileInfo(program).isExecutable() || !QFileInfo(sim).isExecutable()) {
             GTEST_SKIP() << "tarnwick or tarnwick-sim not built";
         }
+        support::dieWithTest(simulator);
         simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         simulator.setStandardOutputFile(QProcess::nullDevice());
         simulator.start(sim, QStringList{"--root", QString::fromStdString(sandbox.root().string()),
@@ -372,6 +373,7 @@ class QuietWithDaemon : public Cli, public ::testing::WithParamInterface<QuietCa
 // settle, every exchange is the command's.
 TEST_P(QuietWithDaemon, StatusAndDiagnosticsMakeNoExchange) {
     QProcess daemon;
+    support::dieWithTest(daemon);
     daemon.setProcessEnvironment(environment());
     daemon.start(QStringLiteral(TARNWICK_BUILD_DIR "/libexec/tarnwick/tarnwickd"), {});
     const auto published = [] { return Measurements::load().value_or(Measurements{}).updated; };

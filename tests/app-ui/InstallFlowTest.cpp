@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <QTest>
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "FanCore/Policy/Paths.h"
+#include "FanCore/Policy/Status.h"
 #include "Tarnwick/AppDelegate.h"
 #include "Tarnwick/panel/PanelWindow.h"
 #include "Tarnwick/panel/PopoverView.h"
@@ -95,6 +97,7 @@ class InstallFlow : public ::testing::Test {
                        root.parent_path() / "cleanup.log")
                 .wait(20s);
         }
+        support::killSandboxDaemon(root);
         delegate.reset();
         smc_set_transport_factory([] { return SmcOpenResult{}; });
         if (sim) sim->signal(SIGTERM);
@@ -140,10 +143,16 @@ class InstallFlow : public ::testing::Test {
         return lines;
     }
 
-    bool fansInMode(int mode) const {
+    // The simulator's state as of its last tick; an empty object while it cannot be read.
+    nlohmann::json simState() const {
         const auto state = nlohmann::json::parse(
             e2e::readText(root / "run/tarnwick-sim/state.json"), nullptr, false);
-        if (state.is_discarded() || !state.contains("fans") || state["fans"].empty()) return false;
+        return state.is_object() ? state : nlohmann::json::object();
+    }
+
+    bool fansInMode(int mode) const {
+        const nlohmann::json state = simState();
+        if (!state.contains("fans") || state["fans"].empty()) return false;
         for (const auto& fan : state["fans"]) {
             if (fan.value("mode", -1) != mode) return false;
         }
@@ -159,11 +168,21 @@ class InstallFlow : public ::testing::Test {
     std::unique_ptr<AppDelegate> delegate;
 };
 
+// The application-level flow: a boost chosen before fan control exists is kept, written by the
+// install and followed by the daemon, and the panel's model agrees with the daemon and the
+// simulator throughout; the uninstall hands the fans back.
 TEST_F(InstallFlow, BoostChosenBeforeInstallDrivesTheFansAfterIt) {
     // Before the install the settings folder cannot be made (as /var/lib is root's).
     std::filesystem::create_directories(root / "var");
     e2e::replaceText(root / "var/lib", "not a folder");
     Model& model = delegate->model();
+    const nlohmann::json before = simState();
+    ASSERT_EQ(model.fans().size(), before.value("fans", nlohmann::json::array()).size());
+    for (size_t i = 0; i < model.fans().size(); ++i) {
+        EXPECT_EQ(model.fans()[i].min, before["fans"][i].value("min", 0.0));
+        EXPECT_EQ(model.fans()[i].max, before["fans"][i].value("max", 0.0));
+    }
+    EXPECT_EQ(model.modeLine(), QStringLiteral("fan control not installed"));
     Config config = model.config();
     config.boost = 1.0;
     model.setConfig(config);
@@ -175,11 +194,45 @@ TEST_F(InstallFlow, BoostChosenBeforeInstallDrivesTheFansAfterIt) {
     EXPECT_EQ(model.helperMessage(), std::nullopt) << model.helperMessage()->toStdString();
     EXPECT_FALSE(model.settingsPending());
     EXPECT_EQ(Config::load().boost, 1.0);
-    EXPECT_TRUE(e2e::eventually([&] { return fansInMode(1); }, 20s));
     struct stat folder {};
     ASSERT_EQ(::stat(Paths::dir().c_str(), &folder), 0);
     EXPECT_EQ(folder.st_uid, ::getuid()) << "the settings belong to the installing account";
     EXPECT_EQ(folder.st_mode & 07777, 0755u);
+
+    // The daemon takes the fans over; the panel's mode line follows the status it writes.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            model.refresh();
+            const std::optional<Status> onDisk = Status::load();
+            return onDisk && model.status() && *onDisk == *model.status() &&
+                   model.modeLine() == QStringLiteral("tarnwick: %1 rpm \u00b7 %2")
+                                           .arg(static_cast<qint64>(onDisk->targetRPM))
+                                           .arg(QString::fromStdString(onDisk->reason));
+        },
+        20000))
+        << model.modeLine().toStdString();
+    EXPECT_TRUE(model.helperInstalled());
+    EXPECT_FALSE(model.helperOutdated());
+    EXPECT_TRUE(model.helperRunning());
+    EXPECT_FALSE(delegate->view()->fans()->installButton()->isVisible());
+    EXPECT_TRUE(e2e::eventually([&] { return fansInMode(1); }, 5s));
+    // The daemon publishes the fans it read before its own writes: manual from its next pass.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            model.refresh();
+            return !model.fans().empty() &&
+                   std::all_of(model.fans().begin(), model.fans().end(),
+                               [](const Fan& fan) { return fan.mode == 1; });
+        },
+        5000));
+    const nlohmann::json during = simState();
+    ASSERT_EQ(model.fans().size(), during.value("fans", nlohmann::json::array()).size());
+    for (size_t i = 0; i < model.fans().size(); ++i) {
+        // Speeds move between the two reads; the range stays.
+        EXPECT_NEAR(model.fans()[i].actual, during["fans"][i].value("actual", 0.0), 1500);
+    }
+    ASSERT_TRUE(model.readings().cpu.has_value());
+    EXPECT_NEAR(*model.readings().cpu, during.value("chip", 0.0), 15.0);
 
     // Another account's change is refused with the owner's name, and the panel shows the owner's.
     if (::geteuid() == 0) {
@@ -206,6 +259,14 @@ TEST_F(InstallFlow, BoostChosenBeforeInstallDrivesTheFansAfterIt) {
     EXPECT_EQ(pkexecRuns(), (std::vector<std::string>{"grab: free", "grab: free"}));
     EXPECT_EQ(model.helperMessage(), std::nullopt) << model.helperMessage()->toStdString();
     EXPECT_TRUE(e2e::eventually([&] { return fansInMode(0); }, 10s));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            model.refresh();
+            return !model.helperInstalled() &&
+                   model.modeLine() == QStringLiteral("fan control not installed");
+        },
+        8000))
+        << model.modeLine().toStdString();
 }
 
 struct RefusalCase {

@@ -212,8 +212,9 @@ TEST(PanelAnchor, PanelStaysPutWhileASliderIsDragged) {
     Shell shell;
     shell.delegate->showPanel();
     shell.delegate->model().setFans({makeFan(0, 2000), makeFan(1, 2100)});
-    QTest::qWait(300);
     PanelWindow* panel = shell.delegate->panel();
+    ASSERT_TRUE(
+        waitFor([&] { return panel->size() == shell.delegate->view()->fittingSize(); }, 2000));
     const QRect before = panel->geometry();
     QSlider* slider = shell.delegate->view()->controls()->strengthSlider()->slider();
     ASSERT_TRUE(slider->isVisible());
@@ -385,8 +386,8 @@ TEST(PanelWithoutTray, BecomesAnOrdinaryWindowThatStaysUntilClosed) {
 
 TEST(PanelWithoutTray, StaysAPopUpWhenQtSeesATray) {
     Shell shell;
-    QTest::qWait(600);  // the tray wait has ended
-    EXPECT_TRUE(shell.delegate->statusItem()->hasTrayIcon());
+    // The icon comes when the tray wait ends, with the panel's kind decided.
+    ASSERT_TRUE(waitFor([&] { return shell.delegate->statusItem()->hasTrayIcon(); }, 3000));
     EXPECT_FALSE(shell.delegate->panel()->isWindow());
     EXPECT_FALSE(shell.open());
 }

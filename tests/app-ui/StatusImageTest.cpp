@@ -50,11 +50,6 @@ INSTANTIATE_TEST_SUITE_P(Make, StatusImageSize,
                                            SizeCase{"IconAndFullBars", true, 5, QSizeF(41, 16)}),
                          CaseName());
 
-TEST(StatusImageGauge, IsTwentyTwoPointsSquare) {
-    uiApplication();
-    EXPECT_EQ(StatusImage::gauge(0.3, std::nullopt).size, QSizeF(22, 22));
-}
-
 // Bar k: left edge at offset + (k - 1) * 4.5, bottom at 1, width 3, heights 4 .. 14.
 struct BarCase {
     std::string name;

@@ -71,6 +71,7 @@ class FakeSimulator {
                 handle_(fd, n);
                 current_ = -1;
                 ::close(fd);
+                ++closed_;
             }
         });
     }
@@ -84,11 +85,20 @@ class FakeSimulator {
         ::close(listener_);
     }
 
+    // Waits until `count` connections have been handled and closed; whether they were.
+    bool closedAtLeast(int count) const {
+        for (int i = 0; i < 400 && closed_ < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return closed_ >= count;
+    }
+
   private:
     std::function<void(int, int)> handle_;
     int listener_ = -1;
     std::atomic<bool> stopping_{false};
     std::atomic<int> current_{-1};
+    std::atomic<int> closed_{0};
     std::thread thread_;
 };
 
@@ -185,13 +195,16 @@ TEST_F(Socket, AHangUpIsRetriedOnlyOnAConnectionFromBefore) {
     ASSERT_EQ(transport.open(), 0);
     smc_param reply{};
     // The connection made at open may predate a restart: one retry on a fresh one.
+    // The simulator counts a connection once it has accepted it: wait for that, not a while.
+    const auto connectionsSettle = [&](int expected) {
+        for (int i = 0; i < 400 && connections < expected; ++i) std::this_thread::sleep_for(5ms);
+        return connections.load();
+    };
     EXPECT_EQ(transport.call(request(1), reply), SMC_STATUS_NOT_RESPONDING);
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(connections, 2);
+    EXPECT_EQ(connectionsSettle(2), 2);
     // The next exchange connects again by itself, and does not retry its own connection.
     EXPECT_EQ(transport.call(request(1), reply), SMC_STATUS_NOT_RESPONDING);
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(connections, 3);
+    EXPECT_EQ(connectionsSettle(3), 3);
 }
 
 TEST_F(Socket, AConnectionFromBeforeARestartIsReplacedWithoutAFailure) {
@@ -210,7 +223,7 @@ TEST_F(Socket, AConnectionFromBeforeARestartIsReplacedWithoutAFailure) {
     ASSERT_EQ(transport.open(), 0);
     smc_param reply{};
     ASSERT_EQ(transport.call(request(1), reply), 0);
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(sim.closedAtLeast(1));
     EXPECT_EQ(transport.call(request(2), reply), 0);
     EXPECT_EQ(reply.key, 2u);
 }

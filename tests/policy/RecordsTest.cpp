@@ -46,42 +46,4 @@ TEST(Readings, HottestSkipsALaterNaN) {
     EXPECT_EQ(readings.hottest(), 60.0);
 }
 
-TEST(Readings, EqualityFieldByField) {
-    const Readings a{.cpu = 50.0, .battery = 30.0};
-    Readings b = a;
-    EXPECT_EQ(a, b);
-    b.palmRest = 30.0;
-    EXPECT_NE(a, b) << "absent and present differ";
-    EXPECT_EQ(Readings{}, Readings{}) << "two absent fields are equal";
-    EXPECT_NE(Readings{.wifi = 0.0}, Readings{});
-}
-
-TEST(Readings, NaNEqualsNothingNotEvenItself) {
-    const Readings withNaN{.cpu = nan};
-    EXPECT_NE(withNaN, withNaN);
-    EXPECT_NE(withNaN, Readings{});
-    EXPECT_NE(withNaN, Readings{.cpu = 0.0});
-}
-
-TEST(Fan, EqualityFieldByField) {
-    const Fan fan{0, 1200.0, 1000.0, 4000.0, 1200.0, 0};
-    Fan other = fan;
-    EXPECT_EQ(fan, other);
-    other.mode = 1;
-    EXPECT_NE(fan, other);
-    Fan broken = fan;
-    broken.actual = nan;
-    EXPECT_NE(broken, broken);
-}
-
-TEST(PowerState, DefaultsAndEquality) {
-    const PowerState power;
-    EXPECT_FALSE(power.onAC);
-    EXPECT_FALSE(power.charging);
-    EXPECT_FALSE(power.percent.has_value());
-    EXPECT_EQ(power, (PowerState{false, false, std::nullopt}));
-    EXPECT_NE(power, (PowerState{false, false, 0}));
-    EXPECT_NE((PowerState{true, false, 80}), (PowerState{true, false, 81}));
-}
-
 }  // namespace

@@ -3,10 +3,13 @@
 // Helpers for suites that drive Qt objects: waiting on the event loop, naming table cases.
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <QTimer>
+#include <csignal>
 #include <functional>
 #include <string>
 
@@ -25,6 +28,12 @@ inline bool waitFor(const std::function<bool()>& done, int ms) {
         loop.exec();
     }
     return true;
+}
+
+// Has the kernel kill the program `process` starts when this test program ends first, however it
+// ends (a crash included): set before start().
+inline void dieWithTest(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 }  // namespace support
