@@ -191,6 +191,14 @@ INSTANTIATE_TEST_SUITE_P(
         DemoCase{"equalsFormIsNotTheSwitch", {"tarnwick", "--demo=hot"}, std::nullopt}),
     CaseName());
 
+TEST(AppOptionsParse, SnapshotPathIsTheWordAfterTheFirstOption) {
+    EXPECT_EQ(AppOptions::parse({"tarnwick", "--snapshot", "out.png"})->snapshot, "out.png");
+    EXPECT_EQ(AppOptions::parse({"tarnwick", "--snapshot", "a", "--snapshot", "b"})->snapshot, "a");
+    EXPECT_EQ(AppOptions::parse({"tarnwick"})->snapshot, std::nullopt);
+    EXPECT_FALSE(AppOptions::parse({"tarnwick", "--about", "--snapshot"}).has_value());
+    EXPECT_FALSE(AppOptions::parse({"tarnwick", "--history", "901"}).has_value());
+}
+
 TEST(Refresh, DemoHotGivesFixedReadingsOnEveryPass) {
     AppSandbox sandbox;
     Model model{sandbox.options({"tarnwick", "--demo", "hot"})};
