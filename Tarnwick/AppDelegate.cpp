@@ -23,7 +23,6 @@
 
 AppDelegate::AppDelegate(AppDelegateOptions options)
     : options_(std::move(options)), statusItem_(new StatusItem(this)) {
-    if (!options_.model.arguments) options_.model.arguments = options_.arguments;
     model_ = std::make_unique<Model>(options_.model);
     connect(statusItem_, &StatusItem::activated, this, &AppDelegate::toggle);
     connect(statusItem_, &StatusItem::contextMenuRequested, this, &AppDelegate::showTrayMenu);
@@ -61,7 +60,7 @@ void AppDelegate::applicationDidFinishLaunching() {
                           [self](bool found) {
                               if (self) self->trayWaitEnded(found);
                           });
-    if (options_.arguments.contains(QStringLiteral("--show-panel"))) {
+    if (options_.showPanel) {
         QTimer::singleShot(showPanelDelay, this, &AppDelegate::showPanel);
     }
 }
@@ -192,7 +191,7 @@ void AppDelegate::privilegedRunSettled() {
 }
 
 void AppDelegate::buildPanel() {
-    view_ = new PopoverView(*model_, PopoverView::expandMenuBarFrom(options_.arguments));
+    view_ = new PopoverView(*model_, options_.expandMenuBar);
     panel_ = new PanelWindow(view_);
     connect(panel_, &PanelWindow::hidden, this, &AppDelegate::panelHidden);
     connect(panel_, &PanelWindow::closedByUser, this, [this] {

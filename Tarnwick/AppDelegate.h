@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QPoint>
 #include <QRect>
-#include <QStringList>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -15,7 +14,7 @@
 #include "Tarnwick/alerts/AlertMonitor.h"
 #include "Tarnwick/model/Model.h"
 #include "Tarnwick/panel/SwayPlacement.h"
-#include "Tarnwick/tray/TrayAppearance.h"
+#include "Tarnwick/tray/TrayColors.h"
 #include "Tarnwick/tray/TrayHost.h"
 
 class DesktopNotifier;
@@ -26,7 +25,8 @@ class PopoverView;
 class StatusItem;
 
 struct AppDelegateOptions {
-    QStringList arguments;  // the command line, program name first
+    bool showPanel = false;      // open the panel shortly after launch
+    bool expandMenuBar = false;  // the panel's menu-bar settings start expanded
     ModelOptions model;
     // How long launch waits for a tray host before showing the panel as an ordinary window
     // (unless Qt sees a tray all the same). The program takes it from TARNWICK_TRAY_WAIT_MS,
@@ -64,7 +64,7 @@ class AppDelegate : public QObject {
     ~AppDelegate() override;
 
     // Builds the panel, draws the tray item, creates the tray icon once a tray host is there and
-    // opens the panel after 0.5 s with "--show-panel". Without any tray after the wait, shows the
+    // opens the panel after 0.5 s with showPanel. Without any tray after the wait, shows the
     // panel as an ordinary window instead.
     void applicationDidFinishLaunching();
 

@@ -12,23 +12,6 @@
 
 namespace Snapshot {
 
-std::optional<QString> pathFrom(const QStringList& arguments) {
-    const qsizetype at = arguments.indexOf(QStringLiteral("--snapshot"));
-    if (at < 0 || at + 1 >= arguments.size()) return std::nullopt;
-    return arguments[at + 1];
-}
-
-std::expected<int, QString> historyFrom(const QStringList& arguments) {
-    const qsizetype at = arguments.indexOf(QStringLiteral("--history"));
-    if (at < 0) return 0;
-    bool ok = false;
-    const int seconds = at + 1 < arguments.size() ? arguments[at + 1].toInt(&ok) : 0;
-    if (!ok || seconds < 0 || seconds > History::window) {
-        return std::unexpected(QStringLiteral("--history takes 0 to 900 seconds"));
-    }
-    return seconds;
-}
-
 QImage render(QWidget& widget, QSize size) {
     // Shown (though never on a screen) so that styles, fonts and layouts settle as in a window.
     widget.setAttribute(Qt::WA_DontShowOnScreen);
@@ -59,23 +42,22 @@ bool write(const QImage& image, const QString& path) {
     return file.commit();
 }
 
-bool run(const QStringList& arguments, const QString& path, ModelOptions options) {
-    if (arguments.contains(QStringLiteral("--about"))) {
+bool run(const AppOptions& options, const QString& path, ModelOptions modelOptions) {
+    if (options.about) {
         AboutView view;
         return write(render(view, view.sizeHint()), path);
     }
-    if (!options.arguments) options.arguments = arguments;
     // The picture is taken before the event loop could run the model's timer.
-    options.startTimer = false;
-    Model model(options);
+    modelOptions.startTimer = false;
+    Model model(modelOptions);
     QElapsedTimer polling;
     polling.start();
-    const qint64 historyMs = static_cast<qint64>(historyFrom(arguments).value_or(0)) * 1000;
+    const qint64 historyMs = static_cast<qint64>(options.historySeconds) * 1000;
     while (polling.elapsed() + Model::pollIntervalMs <= historyMs) {
         QThread::msleep(Model::pollIntervalMs);
         model.refresh();
     }
-    PopoverView view(model, PopoverView::expandMenuBarFrom(arguments));
+    PopoverView view(model, options.expandMenuBar);
     view.sync();
     return write(render(view, view.fittingSize()), path);
 }

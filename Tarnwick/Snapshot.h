@@ -4,23 +4,15 @@
 
 #include <QImage>
 #include <QString>
-#include <QStringList>
 #include <QWidget>
-#include <expected>
 #include <optional>
 
+#include "Tarnwick/AppOptions.h"
 #include "Tarnwick/model/Model.h"
 
 namespace Snapshot {
 
 inline constexpr double scale = 2.0;
-
-// The path after the first "--snapshot", absent when there is none or nothing follows it.
-std::optional<QString> pathFrom(const QStringList& arguments);
-
-// The seconds after "--history": how long the panel's model polls before the picture, so that its
-// chart has something to show; 0 without the option, a message when it is not 0 to 900 seconds.
-std::expected<int, QString> historyFrom(const QStringList& arguments);
 
 // `widget` laid out at `size` points on the window background colour, at `scale`.
 QImage render(QWidget& widget, QSize size);
@@ -29,9 +21,9 @@ QImage render(QWidget& widget, QSize size);
 // written) when anything fails.
 bool write(const QImage& image, const QString& path);
 
-// The picture the command line asks for (the about view with "--about", else the panel over a
-// new model built from `options`, polled every two seconds for "--history" seconds) written to
-// `path`; false when the picture could not be written.
-bool run(const QStringList& arguments, const QString& path, ModelOptions options = {});
+// The picture the options ask for (the about view with `about`, else the panel over a new model
+// built from `modelOptions`, polled every two seconds for `historySeconds`, so that its chart has
+// something to show) written to `path`; false when the picture could not be written.
+bool run(const AppOptions& options, const QString& path, ModelOptions modelOptions = {});
 
 }  // namespace Snapshot

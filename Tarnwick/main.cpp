@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
+#include <expected>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "FanCore/Sensors/Sensors.h"
 #include "Tarnwick/AppDelegate.h"
 #include "Tarnwick/AppIcon.h"
+#include "Tarnwick/AppOptions.h"
 #include "Tarnwick/SingleInstance.h"
 #include "Tarnwick/Snapshot.h"
 #include "Tarnwick/cli/CommandLine.h"
@@ -42,25 +44,22 @@ int printDiagnostics() {
 
 int main(int argc, char** argv) {
     const QStringList arguments = argumentsOf(argc, argv);
-    if (arguments.contains(QStringLiteral("--diagnostics"))) return printDiagnostics();
+    const std::expected<AppOptions, QString> parsed = AppOptions::parse(arguments);
+    // The report comes first, whatever else the command line holds.
+    if (parsed && parsed->diagnostics) return printDiagnostics();
     if (const std::optional<int> status = CommandLine::run(arguments)) return *status;
+    if (!parsed) return Usage::misused({}, parsed.error());
+    const AppOptions& options = *parsed;
 
-    const std::optional<QString> snapshot = Snapshot::pathFrom(arguments);
-    const std::expected<int, QString> history = Snapshot::historyFrom(arguments);
-    if (!history) return Usage::misused({}, history.error());
-    if (!snapshot && arguments.contains(QStringLiteral("--snapshot"))) {
-        std::fputs("tarnwick: --snapshot needs the path of the picture to write\n", stderr);
-        return 2;
-    }
     // A picture needs no screen: unless a platform was chosen, render off screen.
-    if (snapshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-        !arguments.contains(QStringLiteral("-platform"))) {
+    if (options.snapshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !options.platformChosen) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
     // A second start opens the running application's panel instead of adding a second icon.
     std::optional<SingleInstance> instance;
-    if (!snapshot) {
+    if (!options.snapshot) {
         instance.emplace();
         if (!instance->primary()) {
             if (instance->handOver()) return 0;
@@ -77,20 +76,26 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(AppIcon::icon());
     QApplication::setQuitOnLastWindowClosed(false);
 
-    if (snapshot) {
-        if (Snapshot::run(arguments, *snapshot)) return 0;
+    ModelOptions model;
+    model.demo = options.demo;
+    model.noFans = options.noFans;
+
+    if (options.snapshot) {
+        if (Snapshot::run(options, *options.snapshot, model)) return 0;
         std::fprintf(stderr, "tarnwick: cannot write the picture to %s\n",
-                     snapshot->toLocal8Bit().constData());
+                     options.snapshot->toLocal8Bit().constData());
         return 1;
     }
 
-    AppDelegateOptions options;
-    options.arguments = arguments;
+    AppDelegateOptions delegateOptions;
+    delegateOptions.showPanel = options.showPanel;
+    delegateOptions.expandMenuBar = options.expandMenuBar;
+    delegateOptions.model = model;
     // Tests shorten the wait for a tray host; nothing else should need to.
     bool waitGiven = false;
     const int waitMs = qEnvironmentVariableIntValue("TARNWICK_TRAY_WAIT_MS", &waitGiven);
-    if (waitGiven && waitMs >= 0) options.trayWait = std::chrono::milliseconds(waitMs);
-    AppDelegate delegate(options);
+    if (waitGiven && waitMs >= 0) delegateOptions.trayWait = std::chrono::milliseconds(waitMs);
+    AppDelegate delegate(delegateOptions);
     QObject::connect(&delegate, &AppDelegate::quitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     QObject::connect(
@@ -106,6 +111,5 @@ int main(int argc, char** argv) {
     delegate.applicationDidFinishLaunching();
     QObject::connect(&*instance, &SingleInstance::requested, &delegate, &AppDelegate::showPanel);
     instance->listen();
-    app.exec();
-    return 0;
+    return QApplication::exec();
 }

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <utility>
 #include <vector>
 
 #include "FanCore/Policy/Curve.h"
 #include "FanCore/Policy/Platform.h"
+#include "FanCore/Text/Numbers.h"
 
 namespace {
 
@@ -66,21 +66,12 @@ bool hasChipTemperature(const Readings& readings) {
     return readings.cpu || readings.gpu || readings.die;
 }
 
-}  // namespace
-
-std::string wholeRPMText(double rpm) {
-    if (std::isnan(rpm)) return "nan";
-    if (std::isinf(rpm)) return rpm > 0 ? "inf" : "-inf";
-    const double whole = std::trunc(rpm);
-    if (whole == 0) return "0";  // no "-0" for speeds between -1 and 0
-    char text[400];              // the longest finite double has 309 integer digits
-    std::snprintf(text, sizeof text, "%.0f", whole);
-    return text;
-}
-
+// A duration as whole seconds, for log lines.
 std::string wholeSecondsText(std::chrono::nanoseconds duration) {
     return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
 }
+
+}  // namespace
 
 ControlLoop::ControlLoop(Machine& machine, Clock& clock, std::ostream& log)
     : machine_(machine), clock_(clock), log_(log) {}
@@ -391,9 +382,9 @@ void ControlLoop::decide(const Config& config, const Demand& demand, const std::
             target_ = greaterOf(systemSpeed, range.min);
             quietSince_.reset();
             logLine(Log::Priority::info, "manual (" + demand.reason + ", want " +
-                                             wholeRPMText(demand.rpm) + ", " +
+                                             FanText::wholeDigits(demand.rpm) + ", " +
                                              std::string(Platform::baselineName) + " " +
-                                             wholeRPMText(systemSpeed) + ")");
+                                             FanText::wholeDigits(systemSpeed) + ")");
         }
     } else if (drive_ == Drive::daemon) {
         if (config.manualMode || demand.rpm >= range.min + quietMargin) {

@@ -149,10 +149,3 @@ class ControlLoop {
     };
     std::optional<StepBack> steppedBack_;
 };
-
-// A duration as whole seconds, for log lines.
-std::string wholeSecondsText(std::chrono::nanoseconds duration);
-
-// A speed as a decimal integer, fraction dropped towards zero; "nan", "inf" or "-inf" for values
-// that have no integer form (never an out-of-range conversion).
-std::string wholeRPMText(double rpm);

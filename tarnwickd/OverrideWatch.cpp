@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "tarnwickd/ControlLoop.h"
+#include "FanCore/Text/Numbers.h"
 
 void OverrideWatch::reset() {
     manualSeen_.clear();
@@ -12,7 +12,8 @@ void OverrideWatch::reset() {
 }
 
 std::string OverrideWatch::setTo(const Fan& fan) {
-    return "fan " + std::to_string(fan.index) + " set to " + wholeRPMText(fan.target) + " rpm";
+    return "fan " + std::to_string(fan.index) + " set to " + FanText::wholeDigits(fan.target) +
+           " rpm";
 }
 
 std::optional<std::string> OverrideWatch::check(const std::vector<Fan>& fans, double sent) {

@@ -1,12 +1,10 @@
 #include "FanCore/Diagnostics/Diagnostics.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "CSMC/smc.h"
@@ -18,32 +16,20 @@
 #include "FanCore/Sensors/Fans.h"
 #include "FanCore/Sensors/Power.h"
 #include "FanCore/Sensors/Sensors.h"
+#include "FanCore/Text/Numbers.h"
+#include "FanCore/Text/Temperature.h"
 
 namespace Diagnostics {
 namespace {
 
-// `value` with `decimals` digits after a full stop, whatever the process's locale: the report is
-// the same text from the command line and from the application, which sets the user's locale.
-std::string fixedText(double value, int decimals) {
-    char buffer[400];
-    const auto [end, error] =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    if (error != std::errc()) return "-";
-    return {buffer, end};
-}
-
-// Whole rpm, truncated towards zero. Printed through the floating-point formatter so that any
-// finite value is exact and no conversion to an integer type can overflow; a value that is not
-// finite means the SMC sent garbage and shows as "-".
+// Whole rpm, truncated towards zero, every digit of any finite value; a value that is not finite
+// means the SMC sent garbage and shows as "-".
 std::string integerText(double value) {
-    if (!std::isfinite(value)) return "-";
-    // Adding zero turns the -0 of a truncated small negative into 0.
-    return fixedText(std::trunc(value) + 0.0, 0);
+    return std::isfinite(value) ? FanText::wholeDigits(value) : "-";
 }
 
 std::string temperatureText(std::optional<double> celsius) {
-    if (!celsius) return "-";
-    return fixedText(*celsius, 1) + " \u00B0C";
+    return celsius ? FanText::celsius(*celsius, 1) : "-";
 }
 
 std::string daemonLine() {
@@ -90,7 +76,7 @@ std::string report(const std::function<const Sensors&()>& sensors) {
     const std::optional<Measurements> measured = daemonMeasurements(now);
     if (measured) {
         lines.push_back("measured by the daemon " +
-                        fixedText(std::max(now - measured->updated, 0.0), 1) +
+                        FanText::fixed(std::max(now - measured->updated, 0.0), 1) +
                         " s ago: temperatures (raw), fans, power");
     }
 

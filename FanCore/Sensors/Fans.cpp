@@ -5,16 +5,10 @@
 #include <limits>
 
 #include "FanCore/SMC/SMC.h"
+#include "FanCore/Text/Numbers.h"
 
 namespace Fans {
 namespace {
-
-// Truncation towards zero, or `fallback` where the conversion would be undefined.
-int64_t truncated(double value, int64_t fallback) {
-    constexpr double limit = 9223372036854775808.0;  // 2^63
-    if (!std::isfinite(value) || value >= limit || value < -limit) return fallback;
-    return static_cast<int64_t>(value);
-}
 
 // Closer than the encodings' rounding (fpe2 holds quarters of an rpm): the same target.
 constexpr double settledTolerance = 0.5;
@@ -66,7 +60,7 @@ std::vector<Fan> read() {
         fan.min = min.value_or(0);
         fan.max = max.value_or(0);
         fan.target = target.value_or(0);
-        fan.mode = mode ? truncated(*mode, 0) : 0;
+        fan.mode = mode ? FanText::truncatedInteger(*mode).value_or(0) : 0;
         fans.push_back(fan);
     }
     return fans;
@@ -93,7 +87,7 @@ Scan scan(const std::vector<Fan>& known, int64_t atLeast, ScanParts parts) {
         fan.actual = answered(SMC::readDouble(key(i, "Ac"))).value_or(unread);
         const std::string modeKey = key(i, "Md");
         if (const auto mode = answered(SMC::readDouble(modeKey))) {
-            fan.mode = truncated(*mode, 1);
+            fan.mode = FanText::truncatedInteger(*mode).value_or(1);
         } else if (!SMC::missing(modeKey)) {
             result.unknownModes.push_back(i);
         } else {

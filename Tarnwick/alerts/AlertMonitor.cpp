@@ -3,15 +3,17 @@
 #include <cmath>
 
 #include "FanCore/Policy/Platform.h"
-#include "Tarnwick/panel/views/FansSection.h"
+#include "FanCore/Text/FanName.h"
+#include "FanCore/Text/Rpm.h"
+#include "FanCore/Text/Temperature.h"
 
 namespace {
 
-QString degrees(double value) { return QStringLiteral("%1 \u00b0C").arg(value, 0, 'f', 0); }
+QString degrees(double value) { return QString::fromStdString(FanText::celsius(value, 0)); }
 
 // "left fan", "right fan", "fan", "fan 3".
 QString fanNoun(const Fan& fan, std::size_t count) {
-    const QString name = fanName(fan, count);
+    const QString name = QString::fromStdString(FanText::fanName(fan.index, count));
     return name.startsWith(QStringLiteral("fan")) ? name : name + QStringLiteral(" fan");
 }
 
@@ -75,8 +77,10 @@ void AlertMonitor::checkFans(const AlertInput& input, double now, std::vector<Al
         if (episode.due(slow, now, fanFor)) {
             out.push_back({AlertKind::fanFailure,
                            fanNoun(fan, input.fans.size()) + QStringLiteral(" may have failed"),
-                           QStringLiteral("it turns at ") + fanSpeedText(fan.actual) +
-                               QStringLiteral(" while asked for ") + fanSpeedText(fan.target)});
+                           QStringLiteral("it turns at ") +
+                               QString::fromStdString(FanText::roundedRpm(fan.actual)) +
+                               QStringLiteral(" while asked for ") +
+                               QString::fromStdString(FanText::roundedRpm(fan.target))});
         }
     }
     // A fan that left the list takes its history with it.

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "FanCore/Policy/Records.h"
-#include "Tarnwick/alerts/AlertSettings.h"
+#include "Tarnwick/model/AlertSettings.h"
 
 // installFailed comes from the shell, not the monitor: a privileged script failed while no panel
 // was open to say so.

@@ -80,7 +80,6 @@ int run(const QStringList& words) {
     const QCoreApplication app(argc, argv);
 
     ModelOptions modelOptions;
-    modelOptions.arguments = QStringList{QStringLiteral("tarnwick")};
     modelOptions.startTimer = false;
     Model model(modelOptions);
     // The output stays as it is (scripts read it); the note says why there is nothing to drive.

@@ -5,9 +5,12 @@
 #include <optional>
 #include <utility>
 
+#include "FanCore/Text/FanName.h"
+#include "FanCore/Text/Numbers.h"
+#include "FanCore/Text/Rpm.h"
+#include "FanCore/Text/Temperature.h"
 #include "Tarnwick/cli/SetCommand.h"
 #include "Tarnwick/model/Model.h"
-#include "Tarnwick/panel/views/FansSection.h"
 
 // Ordered, so that "schema" leads and members read in a sensible order.
 using Json = nlohmann::ordered_json;
@@ -47,12 +50,18 @@ Json celsius(std::optional<double> value) {
     return std::round(*value * 100.0) / 100.0;
 }
 
-QString degrees(double value) { return QStringLiteral("%1 \u00b0C").arg(value, 0, 'f', 1); }
+QString degrees(double value) { return QString::fromStdString(FanText::celsius(value, 1)); }
+
+QString speedText(double rpm) { return QString::fromStdString(FanText::roundedRpm(rpm)); }
+
+QString fanName(const Fan& fan, std::size_t count) {
+    return QString::fromStdString(FanText::fanName(fan.index, count));
+}
 
 QString fanLine(const Fan& fan, std::size_t count) {
-    QString line = fanName(fan, count) + QStringLiteral(": ") + fanSpeedText(fan.actual);
+    QString line = fanName(fan, count) + QStringLiteral(": ") + speedText(fan.actual);
     line += QStringLiteral(" (target %1, %2 to %3, %4)")
-                .arg(fanSpeedText(fan.target), fanSpeedText(fan.min), fanSpeedText(fan.max),
+                .arg(speedText(fan.target), speedText(fan.min), speedText(fan.max),
                      fan.mode == 1 ? QStringLiteral("manual") : QStringLiteral("automatic"));
     return line;
 }
@@ -65,9 +74,9 @@ int percentage(const Model& model) {
 QString barText(const Model& model) {
     QStringList parts;
     if (const auto hottest = model.readings().hottest(); hottest && std::isfinite(*hottest)) {
-        parts << QStringLiteral("%1\u00b0C").arg(*hottest, 0, 'f', 0);
+        parts << QString::fromStdString(FanText::fixed(*hottest, 0)) + QStringLiteral("\u00b0C");
     }
-    if (!model.fans().empty()) parts << fanSpeedText(model.topRPM());
+    if (!model.fans().empty()) parts << speedText(model.topRPM());
     return parts.isEmpty() ? QStringLiteral("\u2013") : parts.join(u' ');
 }
 

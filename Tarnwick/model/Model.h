@@ -6,37 +6,38 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "FanCore/Policy/Config.h"
 #include "FanCore/Policy/Records.h"
 #include "FanCore/Policy/Status.h"
 #include "FanCore/Sensors/ReadingsSmoother.h"
-#include "Tarnwick/alerts/AlertSettings.h"
+#include "Tarnwick/model/AlertSettings.h"
 #include "Tarnwick/model/FanControlState.h"
 #include "Tarnwick/model/Heat.h"
 #include "Tarnwick/model/History.h"
 #include "Tarnwick/model/InstalledDaemon.h"
 #include "Tarnwick/model/Installer.h"
-#include "Tarnwick/tray/MenuBarStyle.h"
+#include "Tarnwick/model/MenuBarStyle.h"
 
 class Sensors;
 
 // Seams for tests and the shell; every member left empty takes the production default.
 struct ModelOptions {
-    std::optional<QStringList> arguments;  // QCoreApplication::arguments()
-    std::optional<QString> bundleDir;      // Installer::defaultBundleDir()
-    Installer::Runner runner;              // Installer::start
-    std::function<double()> now;           // wall clock, seconds since 1970
-    QString userDefaultsFile;              // UserDefaults::path()
-    QString loginItemFile;                 // LoginItem::path()
-    QString executable;                    // QCoreApplication::applicationFilePath()
+    std::optional<QString> demo;       // "warm" or "hot": fixed temperatures, fans standing
+    bool noFans = false;               // the machine is shown without fans
+    std::optional<QString> bundleDir;  // Installer::defaultBundleDir()
+    Installer::Runner runner;          // Installer::start
+    std::function<double()> now;       // wall clock, seconds since 1970
+    QString userDefaultsFile;          // UserDefaults::path()
+    QString loginItemFile;             // LoginItem::path()
+    QString executable;                // QCoreApplication::applicationFilePath()
     std::chrono::milliseconds sensorPause{300};
     std::chrono::milliseconds scriptRefreshDelay{2500};
     bool startTimer = true;
@@ -147,11 +148,11 @@ class Model : public QObject {
     bool launchAtLogin() const;
     void setLaunchAtLogin(bool enabled);
 
-    // "warm" or "hot" from "--demo <word>" on the command line, else absent; fixed at construction.
+    // "warm" or "hot" from the options, else absent; fixed at construction.
     const std::optional<QString>& demo() const { return demo_; }
     // The bundle's copy of the daemon executable, read once on first use; absent when unreadable.
     const std::optional<QByteArray>& bundledHelper() const;
-    // "--no-fans" anywhere on the command line.
+    // The options' noFans.
     bool simulateNoFans() const { return simulateNoFans_; }
 
     // The temperature sources, discovered on first use (not while the daemon's measurements
@@ -160,12 +161,6 @@ class Model : public QObject {
 
     // Where the bundle's resources are looked up.
     const QString& bundleDir() const { return bundleDir_; }
-
-    // Fixed temperatures of the demo: "hot" or (any other name) "warm".
-    static Readings demoReadings(const QString& name);
-
-    // "--demo" followed by "warm" or "hot"; absent otherwise.
-    static std::optional<QString> demoFrom(const QStringList& arguments);
 
     // Run at the end of every refresh and after every effective change of menuBar.
     std::function<void()> onUpdate;
@@ -189,7 +184,11 @@ class Model : public QObject {
 
   private:
     template <typename T, typename U>
-    void assign(T& field, U&& value);
+    void assign(T& field, U&& value) {
+        emit aboutToChange();
+        field = std::forward<U>(value);
+        emit changed();
+    }
 
     double now() const;
     void privilegedRunEnded(const QString& script, const Installer::RunResult& result);

@@ -100,10 +100,6 @@ PopoverView::PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent
     sync();
 }
 
-bool PopoverView::expandMenuBarFrom(const QStringList& arguments) {
-    return arguments.contains(QStringLiteral("--expand-menu-bar"));
-}
-
 void PopoverView::scheduleSync(bool animated) {
     animatePending_ = animatePending_ || animated;
     if (syncPending_) return;

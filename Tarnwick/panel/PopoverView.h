@@ -29,9 +29,6 @@ class PopoverView : public QWidget {
     // `showMenuBarSettings`: whether the menu-bar settings start expanded.
     PopoverView(Model& model, bool showMenuBarSettings, QWidget* parent = nullptr);
 
-    // "--expand-menu-bar" among `arguments`.
-    static bool expandMenuBarFrom(const QStringList& arguments);
-
     // Re-reads the model at once (changes are otherwise applied on the next event-loop turn).
     void sync();
 

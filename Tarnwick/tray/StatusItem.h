@@ -1,77 +1,17 @@
 #pragma once
 
-// The tray item: what it shows (image and title, worked out from the model as a menu-bar item
-// would show them) and the one square tray icon that carries it.
+// The tray item: the one square tray icon that carries a status button.
 
-#include <QColor>
-#include <QIcon>
 #include <QObject>
 #include <QRect>
 #include <QString>
 #include <optional>
-#include <vector>
 
-#include "Tarnwick/model/Heat.h"
-#include "Tarnwick/tray/MenuBarStyle.h"
-#include "Tarnwick/tray/StatusImage.h"
-#include "Tarnwick/tray/TrayAppearance.h"
+#include "Tarnwick/tray/StatusButton.h"
+#include "Tarnwick/tray/TrayColors.h"
 
-class Model;
 class QMenu;
 class QSystemTrayIcon;
-
-// What a menu-bar button would show: an optional image, then a title in the monospaced-digit
-// font, coloured when `titleColor` is present.
-struct StatusButton {
-    std::optional<StatusImage::Image> image;
-    QString title;
-    std::optional<QColor> titleColor;
-    // The figures the tooltip always carries, whatever the style shows: "chip 72 °C" and the
-    // fan speeds.
-    QString figures;
-};
-
-namespace StatusColors {
-// The warning colours of the tray, the same on every tray background.
-inline const QColor yellow{255, 204, 0};
-inline const QColor red{255, 59, 48};
-}  // namespace StatusColors
-
-// Yellow for warm, red for hot, none otherwise or without `colorize`.
-std::optional<QColor> warningColor(const MenuBarStyle& style, Heat heat);
-
-// `value` rounded to the nearest integer (halves away from zero) in decimal; absent when it is
-// not finite or does not fit a 64-bit integer.
-std::optional<QString> wholeNumber(double value);
-
-// The item on a machine with fans, from the style and the fan figures.
-void updateStatusItem(StatusButton& button, const MenuBarStyle& style, std::optional<QColor> color,
-                      double speedFraction, int level, double topRPM);
-
-// The item without fans: the thermometer and the hottest chip temperature ("–" when unknown).
-void updateFanlessStatusItem(StatusButton& button, const MenuBarStyle& style,
-                             std::optional<QColor> color, std::optional<double> hottest);
-
-// Both of the above as the model asks.
-StatusButton statusButtonFor(const Model& model);
-
-// The tooltip's figures: the hottest chip temperature, then each fan's speed (none without
-// fans), rounded as the title rounds them.
-QString statusFigures(std::optional<double> hottest, const std::vector<double>& fanSpeeds);
-
-// The tray's one square picture of `button` at `side` pixels for a panel of `tone`: the title's
-// number alone (the unit under it when there is room, its sign such as "°" dropped when only
-// then it fits) where its digits fit at least 9 pixels tall per 22 of the side, else the image
-// alone.
-// Templates and uncoloured titles take the tone's glyph colour, warning colours are shaded to
-// stay legible on it, and a panel of unknown tone gets an outline around everything.
-QImage trayPicture(const StatusButton& button, int side, PanelTone tone);
-
-// Whether the title's number fits into a tray icon of `side` pixels at a readable height.
-bool titleFitsIcon(const StatusButton& button, int side);
-
-// The tooltip: "tarnwick", then the figures on a line of their own.
-QString trayToolTip(const StatusButton& button);
 
 class StatusItem : public QObject {
     Q_OBJECT

@@ -22,6 +22,7 @@
 #include "CSMC/hid.h"
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
+#include "Tarnwick/AppOptions.h"
 #include "Tarnwick/model/Model.h"
 #include "support/QtTest.h"
 #include "support/ScopedEnv.h"
@@ -58,9 +59,11 @@ class AppSandbox {
     QString bundle() const { return path("bundle"); }
 
     // Options for a model that never polls on its own and reads the clock below.
-    ModelOptions options(QStringList arguments = {QStringLiteral("tarnwick")}) {
+    ModelOptions options(const QStringList& arguments = {QStringLiteral("tarnwick")}) {
         ModelOptions options;
-        options.arguments = std::move(arguments);
+        const AppOptions app = AppOptions::parse(arguments).value_or(AppOptions{});
+        options.demo = app.demo;
+        options.noFans = app.noFans;
         options.bundleDir = bundle();
         options.now = [this] { return now; };
         options.sensorPause = std::chrono::milliseconds(0);

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "AppSandbox.h"
+#include "Tarnwick/model/MenuBarStyle.h"
 #include "Tarnwick/model/UserDefaults.h"
-#include "Tarnwick/tray/MenuBarStyle.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "CSMC/sandbox_root.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Status.h"
+#include "Tarnwick/model/DemoReadings.h"
 
 namespace {
 
@@ -169,7 +170,9 @@ struct DemoCase {
 class DemoArgument : public ::testing::TestWithParam<DemoCase> {};
 
 TEST_P(DemoArgument, Parsed) {
-    EXPECT_EQ(Model::demoFrom(GetParam().arguments), GetParam().expected);
+    const auto parsed = AppOptions::parse(GetParam().arguments);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->demo, GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -188,12 +191,20 @@ INSTANTIATE_TEST_SUITE_P(
         DemoCase{"equalsFormIsNotTheSwitch", {"tarnwick", "--demo=hot"}, std::nullopt}),
     CaseName());
 
+TEST(AppOptionsParse, SnapshotPathIsTheWordAfterTheFirstOption) {
+    EXPECT_EQ(AppOptions::parse({"tarnwick", "--snapshot", "out.png"})->snapshot, "out.png");
+    EXPECT_EQ(AppOptions::parse({"tarnwick", "--snapshot", "a", "--snapshot", "b"})->snapshot, "a");
+    EXPECT_EQ(AppOptions::parse({"tarnwick"})->snapshot, std::nullopt);
+    EXPECT_FALSE(AppOptions::parse({"tarnwick", "--about", "--snapshot"}).has_value());
+    EXPECT_FALSE(AppOptions::parse({"tarnwick", "--history", "901"}).has_value());
+}
+
 TEST(Refresh, DemoHotGivesFixedReadingsOnEveryPass) {
     AppSandbox sandbox;
     Model model{sandbox.options({"tarnwick", "--demo", "hot"})};
     ASSERT_EQ(model.demo(), QString("hot"));
     model.refresh();
-    const Readings expected = Model::demoReadings("hot");
+    const Readings expected = demoReadings("hot");
     EXPECT_EQ(model.readings(), expected);
     EXPECT_EQ(model.readings().cpu, 97.4);
     EXPECT_EQ(model.readings().palmRest, 36.8);

@@ -10,6 +10,7 @@
 #include "FanCore/Policy/Measurements.h"
 #include "FanCore/Policy/Paths.h"
 #include "FanCore/Policy/Status.h"
+#include "Tarnwick/model/DemoReadings.h"
 #include "sim/SimMachine.h"
 #include "sim/SimSysfs.h"
 #include "sim/SimTransport.h"
@@ -111,10 +112,10 @@ TEST_F(SimulatedMac, DemoHotStopsEveryFanAndFixesReadings) {
         EXPECT_EQ(fan.min, truth[i].min);
         EXPECT_EQ(fan.max, truth[i].max);
     }
-    EXPECT_EQ(model.readings(), Model::demoReadings("hot"));
+    EXPECT_EQ(model.readings(), demoReadings("hot"));
     EXPECT_EQ(model.level(), 0);
     model.refresh();
-    EXPECT_EQ(model.readings(), Model::demoReadings("hot"));
+    EXPECT_EQ(model.readings(), demoReadings("hot"));
 }
 
 TEST_F(SimulatedMac, FanlessMachine) {

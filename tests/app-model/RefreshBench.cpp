@@ -67,7 +67,6 @@ int main(int argc, char** argv) {
     }
 
     ModelOptions options;
-    options.arguments = QStringList{"app_model_bench"};
     options.bundleDir = bundle;
     options.startTimer = false;
     options.sensorPause = std::chrono::milliseconds(0);

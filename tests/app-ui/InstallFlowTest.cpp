@@ -81,7 +81,6 @@ class InstallFlow : public ::testing::Test {
         smc_set_transport_factory({});
 
         AppDelegateOptions options;
-        options.arguments = {QStringLiteral("tarnwick")};
         options.model = sandbox.options();
         options.model.bundleDir = QString::fromStdString(e2e::libexecDir.string());
         options.model.scriptRefreshDelay = 100ms;

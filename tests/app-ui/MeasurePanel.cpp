@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Tarnwick/AppDelegate.h"
+#include "Tarnwick/AppOptions.h"
 #include "Tarnwick/panel/PanelWindow.h"
 
 namespace {
@@ -44,7 +45,11 @@ double percentile(std::vector<double> values, double share) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     AppDelegateOptions options;
-    options.arguments = QApplication::arguments();
+    const AppOptions given = AppOptions::parse(QApplication::arguments()).value_or(AppOptions{});
+    options.showPanel = given.showPanel;
+    options.expandMenuBar = given.expandMenuBar;
+    options.model.demo = given.demo;
+    options.model.noFans = given.noFans;
     options.trayWait = std::chrono::milliseconds(0);
     AppDelegate delegate(options);
     delegate.applicationDidFinishLaunching();

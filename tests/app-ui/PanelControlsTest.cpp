@@ -15,6 +15,7 @@
 #include "FanCore/Diagnostics/Diagnostics.h"
 #include "FanCore/Policy/Config.h"
 #include "FanCore/Policy/Paths.h"
+#include "Tarnwick/model/DemoReadings.h"
 #include "Tarnwick/panel/PopoverView.h"
 #include "Tarnwick/panel/views/BatterySection.h"
 #include "Tarnwick/panel/views/ControlSection.h"
@@ -38,8 +39,7 @@ struct Panel {
     explicit Panel(std::vector<Fan> fans = {makeFan(0, 2000), makeFan(1, 2100)},
                    QStringList arguments = {QStringLiteral("tarnwick"),
                                             QStringLiteral("--expand-menu-bar")})
-        : model(sandbox.options(arguments)),
-          view(model, PopoverView::expandMenuBarFrom(arguments)) {
+        : model(sandbox.options(arguments)), view(model, appOptions(arguments).expandMenuBar) {
         model.setFans(fans);
         PowerState power;
         power.percent = 70;
@@ -225,13 +225,6 @@ TEST(CoolingControls, StoredSpeedOutsideTheRangeIsShownAsStoredAndKept) {
     EXPECT_EQ(Panel::stored().manualRPM, 945.9);
 }
 
-TEST(CoolingControls, SpeedTextTruncates) {
-    EXPECT_EQ(manualSpeedText(945.9), QStringLiteral("945 rpm"));
-    EXPECT_EQ(manualSpeedText(-0.5), QStringLiteral("0 rpm"));
-    EXPECT_EQ(manualSpeedText(std::nan("")), QStringLiteral("– rpm"));
-    EXPECT_EQ(manualSpeedText(1e300), QStringLiteral("– rpm"));
-}
-
 // Battery.
 
 struct BatteryCase {
@@ -357,7 +350,7 @@ INSTANTIATE_TEST_SUITE_P(Limits, TemperatureColour,
 
 TEST(Temperatures, RowsInOrderWithTheirNamesAndSymbols) {
     Panel panel;
-    panel.model.setReadings(Model::demoReadings(QStringLiteral("hot")));
+    panel.model.setReadings(demoReadings(QStringLiteral("hot")));
     PowerState power;
     power.percent = 80;
     power.charging = true;
@@ -386,10 +379,10 @@ TEST(Temperatures, RowsInOrderWithTheirNamesAndSymbols) {
 
 TEST(Temperatures, AbsentReadingsTakeNoRoom) {
     Panel panel;
-    panel.model.setReadings(Model::demoReadings(QStringLiteral("warm")));
+    panel.model.setReadings(demoReadings(QStringLiteral("warm")));
     panel.settle();
     const int full = panel.view.temps()->sizeHint().height();
-    Readings readings = Model::demoReadings(QStringLiteral("warm"));
+    Readings readings = demoReadings(QStringLiteral("warm"));
     readings.battery.reset();
     panel.model.setReadings(readings);
     panel.settle();
@@ -691,7 +684,7 @@ class AccessibleControl : public ::testing::TestWithParam<RoleCase> {};
 
 TEST_P(AccessibleControl, HasItsRoleAndName) {
     Panel panel;
-    panel.model.setReadings(Model::demoReadings(QStringLiteral("hot")));
+    panel.model.setReadings(demoReadings(QStringLiteral("hot")));
     panel.settle();
     const QAccessibleInterface* control =
         QAccessible::queryAccessibleInterface(GetParam().control(panel.view));

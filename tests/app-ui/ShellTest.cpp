@@ -53,7 +53,8 @@ struct Shell {
         AppDelegateOptions options;
         if (!screen.isEmpty()) options.availableArea = [screen] { return screen; };
         options.alert = [this](const Alert& alert) { alerts << alert.title + "|" + alert.body; };
-        options.arguments = arguments;
+        options.showPanel = appOptions(arguments).showPanel;
+        options.expandMenuBar = appOptions(arguments).expandMenuBar;
         options.model = sandbox.options(arguments);
         options.trayWait = milliseconds(0);
         options.trayAvailable = [tray] { return tray; };
@@ -443,20 +444,12 @@ TEST(PanelLaunch, TrayRedrawsOnlyWhenWhatItShowsChanges) {
     EXPECT_EQ(shell.delegate->statusItem()->redraws(), drawn + 1);
 }
 
-TEST(Snapshot, PathIsTheArgumentAfterTheOption) {
-    EXPECT_EQ(Snapshot::pathFrom({"tarnwick", "--snapshot", "out.png"}), QStringLiteral("out.png"));
-    EXPECT_EQ(Snapshot::pathFrom({"tarnwick", "--about", "--snapshot"}), std::nullopt);
-    EXPECT_EQ(Snapshot::pathFrom({"tarnwick"}), std::nullopt);
-    EXPECT_EQ(Snapshot::pathFrom({"tarnwick", "--snapshot", "a", "--snapshot", "b"}),
-              QStringLiteral("a"));
-}
-
 TEST(Snapshot, PictureIsTwiceThePanelsPointSize) {
     UiSandbox sandbox;
     const QString out = sandbox.path("panel.png");
     const QStringList arguments{"tarnwick", "--snapshot", out,
                                 "--demo",   "hot",        "--expand-menu-bar"};
-    Snapshot::run(arguments, out, sandbox.options(arguments));
+    Snapshot::run(appOptions(arguments), out, sandbox.options(arguments));
     QImage picture(out);
     ASSERT_FALSE(picture.isNull());
 
@@ -473,7 +466,7 @@ TEST(Snapshot, AboutPictureIsTwiceTheAboutViewsSize) {
     UiSandbox sandbox;
     const QString out = sandbox.path("about.png");
     const QStringList arguments{"tarnwick", "--snapshot", out, "--about"};
-    Snapshot::run(arguments, out, sandbox.options(arguments));
+    Snapshot::run(appOptions(arguments), out, sandbox.options(arguments));
     QImage picture(out);
     ASSERT_FALSE(picture.isNull());
     AboutView view;

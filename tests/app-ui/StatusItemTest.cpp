@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "Tarnwick/tray/StatusItem.h"
+#include "Tarnwick/tray/TrayPicture.h"
 #include "UiTest.h"
 
 namespace {

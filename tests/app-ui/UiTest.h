@@ -21,6 +21,7 @@
 #include "CSMC/sandbox_root.h"
 #include "CSMC/transport.h"
 #include "FanCore/Policy/Paths.h"
+#include "Tarnwick/AppOptions.h"
 #include "Tarnwick/model/Model.h"
 #include "support/QtTest.h"
 
@@ -43,6 +44,12 @@ inline QApplication& uiApplication() {
         return created;
     }();
     return *app;
+}
+
+// The application's options in `arguments` (program name first); the defaults where they do not
+// parse.
+inline AppOptions appOptions(const QStringList& arguments) {
+    return AppOptions::parse(arguments).value_or(AppOptions{});
 }
 
 class UiSandbox {
@@ -78,9 +85,11 @@ class UiSandbox {
     QString path(const QString& relative) const { return dir_.filePath(relative); }
 
     // A model that never polls on its own and whose scripts are looked up in the sandbox.
-    ModelOptions options(QStringList arguments = {QStringLiteral("tarnwick")}) const {
+    ModelOptions options(const QStringList& arguments = {QStringLiteral("tarnwick")}) const {
         ModelOptions options;
-        options.arguments = std::move(arguments);
+        const AppOptions app = appOptions(arguments);
+        options.demo = app.demo;
+        options.noFans = app.noFans;
         options.bundleDir = path("bundle");
         options.sensorPause = std::chrono::milliseconds(0);
         options.startTimer = false;

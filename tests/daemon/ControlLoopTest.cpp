@@ -771,29 +771,4 @@ TEST_F(ControlLoopTest, StopHandsBackAndRemovesStatus) {
     EXPECT_EQ(machine.removals, 1);
 }
 
-struct WholeCase {
-    double rpm;
-    const char* text;
-};
-
-class WholeRPMTextTest : public ::testing::TestWithParam<WholeCase> {};
-
-TEST_P(WholeRPMTextTest, DropsFractionTowardsZero) {
-    EXPECT_EQ(wholeRPMText(GetParam().rpm), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, WholeRPMTextTest,
-    ::testing::Values(WholeCase{2551.9, "2551"}, WholeCase{2400, "2400"}, WholeCase{-0.5, "0"},
-                      WholeCase{-2.5, "-2"}, WholeCase{kNaN, "nan"}, WholeCase{kInf, "inf"},
-                      WholeCase{-kInf, "-inf"}, WholeCase{1e20, "100000000000000000000"},
-                      WholeCase{9223372036854775808.0, "9223372036854775808"}),
-    [](const auto& testCase) { return support::caseName(testCase.param.text); });
-
-TEST(WholeRPMText, LargestDoubleHasAllItsDigits) {
-    const std::string text = wholeRPMText(std::numeric_limits<double>::max());
-    EXPECT_EQ(text.size(), 309U);
-    EXPECT_EQ(text.substr(0, 8), "17976931");
-}
-
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "FanCore/Text/Temperature.h"
 #include "Tarnwick/model/Model.h"
 #include "Tarnwick/widgets/Stepper.h"
 #include "Tarnwick/widgets/Switch.h"
@@ -17,7 +18,7 @@ BatterySection::BatterySection(Model& model, QWidget* parent)
       targetRow_(new QWidget(this)),
       target_(new Stepper(
           lowestTarget, highestTarget, 1,
-          [](double value) { return QString::asprintf("%.0f", value) + QStringLiteral(" °C"); },
+          [](double value) { return QString::fromStdString(FanText::celsius(value, 0)); },
           targetRow_)),
       charger_(new QCheckBox(QStringLiteral("only while the charger is connected"), this)) {
     target_->setAccessibleName(QStringLiteral("keep battery below"));

@@ -22,7 +22,6 @@ class BatterySection : public QWidget {
 
     Switch* coolingSwitch() const { return cooling_; }
     Stepper* targetStepper() const { return target_; }
-    QWidget* targetRow() const { return targetRow_; }
     QCheckBox* chargerCheckBox() const { return charger_; }
 
   private:

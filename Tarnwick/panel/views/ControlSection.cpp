@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "FanCore/Text/Rpm.h"
 #include "Tarnwick/model/Model.h"
 #include "Tarnwick/widgets/LabeledSlider.h"
 #include "Tarnwick/widgets/SegmentedControl.h"
@@ -27,14 +28,6 @@ int SpeedSteps::stepFor(double rpm) const {
     if (std::isnan(rpm)) return 0;
     const double step = std::round((rpm - minimum) / 100.0);
     return static_cast<int>(std::clamp(step, 0.0, static_cast<double>(steps)));
-}
-
-QString manualSpeedText(double rpm) {
-    const double whole = std::trunc(rpm);
-    if (!std::isfinite(whole) || whole >= 9223372036854775808.0 || whole < -9223372036854775808.0) {
-        return QStringLiteral("– rpm");
-    }
-    return QString::number(static_cast<qint64>(whole)) + QStringLiteral(" rpm");
 }
 
 ControlSection::ControlSection(Model& model, QWidget* parent)
@@ -134,7 +127,7 @@ void ControlSection::sync() {
     strength_->setState(0, strengthPositions,
                         static_cast<int>(std::lround(boost * strengthPositions)));
 
-    speedText_->setText(manualSpeedText(config.manualRPM));
+    speedText_->setText(QString::fromStdString(FanText::truncatedRpm(config.manualRPM)));
     // Fans whose ranges do not overlap leave no speed that suits them all: the slider is shown
     // but cannot be moved, and the stored speed stays as it is.
     steps_ = SpeedSteps::between(model_.minRPM(), model_.maxRPM());

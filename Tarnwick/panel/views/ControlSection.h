@@ -23,10 +23,6 @@ struct SpeedSteps {
     int stepFor(double rpm) const;
 };
 
-// The fixed speed's text: truncated toward zero and " rpm" (945.9 gives "945 rpm"); "– rpm" for
-// a value that is not finite or does not fit a 64-bit integer.
-QString manualSpeedText(double rpm);
-
 class ControlSection : public QWidget {
     Q_OBJECT
 

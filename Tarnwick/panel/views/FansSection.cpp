@@ -3,30 +3,15 @@
 #include <QHBoxLayout>
 #include <QSet>
 #include <QVBoxLayout>
-#include <cmath>
 
+#include "FanCore/Text/FanName.h"
+#include "FanCore/Text/Rpm.h"
 #include "Tarnwick/model/Model.h"
 #include "Tarnwick/panel/views/FanBar.h"
 #include "Tarnwick/widgets/ElidedText.h"
 #include "Tarnwick/widgets/ProminentButton.h"
 #include "Tarnwick/widgets/SymbolView.h"
 #include "Tarnwick/widgets/Text.h"
-
-QString fanName(const Fan& fan, std::size_t fanCount) {
-    if (fanCount == 1) return QStringLiteral("fan");
-    if (fanCount == 2) return fan.index == 0 ? QStringLiteral("left") : QStringLiteral("right");
-    return QStringLiteral("fan %1").arg(fan.index + 1);
-}
-
-QString fanSpeedText(double actual) {
-    const double rounded = std::round(actual);
-    // 2^63 is the first double past int64's range; anything from there on cannot be converted.
-    if (!std::isfinite(rounded) || rounded >= 9223372036854775808.0 ||
-        rounded < -9223372036854775808.0) {
-        return QStringLiteral("– rpm");
-    }
-    return QString::number(static_cast<qint64>(rounded)) + QStringLiteral(" rpm");
-}
 
 FansSection::FansSection(Model& model, QWidget* parent)
     : QWidget(parent),
@@ -129,8 +114,8 @@ void FansSection::sync(bool animated) {
             rowsLayout_->insertWidget(position, row.row);
         }
         ++position;
-        row.name->setText(fanName(fan, fans.size()));
-        row.speed->setText(fanSpeedText(fan.actual));
+        row.name->setText(QString::fromStdString(FanText::fanName(fan.index, fans.size())));
+        row.speed->setText(QString::fromStdString(FanText::roundedRpm(fan.actual)));
         row.bar->setValue(fanBarValue(fan.actual, fan.max), animated);
     }
 

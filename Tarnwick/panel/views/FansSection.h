@@ -17,14 +17,6 @@ class ProminentButton;
 class QVBoxLayout;
 class Text;
 
-// The display name of a fan in a list of `fanCount` fans: "fan" alone, "left"/"right" for two
-// (index 0 is left), otherwise "fan <index + 1>".
-QString fanName(const Fan& fan, std::size_t fanCount);
-
-// A fan's speed rounded to the nearest rpm (halves away from zero) and " rpm"; "– rpm" when the
-// speed is not a finite number that fits a 64-bit integer.
-QString fanSpeedText(double actual);
-
 class FansSection : public QWidget {
     Q_OBJECT
 
@@ -46,7 +38,6 @@ class FansSection : public QWidget {
     Text* noFansText() const { return noFans_; }
     ProminentButton* installButton() const { return install_; }
     Text* installText() const { return installText_; }
-    Text* blockedText() const { return blocked_; }
     ProminentButton* updateButton() const { return update_; }
     // Offered while fan control is installed but not running.
     ProminentButton* reinstallButton() const { return reinstall_; }

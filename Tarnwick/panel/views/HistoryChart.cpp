@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "FanCore/Text/Rpm.h"
+#include "FanCore/Text/Temperature.h"
 #include "Tarnwick/model/Model.h"
-#include "Tarnwick/panel/views/FansSection.h"
 #include "Tarnwick/widgets/Theme.h"
 
 namespace {
@@ -71,9 +72,10 @@ QString HistoryChart::caption() const {
     if (samples_.empty()) return text;
     const HistorySample& last = samples_.back();
     if (const auto hottest = last.hottestValue()) {
-        text += QStringLiteral(" \u00b7 %1 \u00b0C").arg(*hottest, 0, 'f', 0);
+        text += QStringLiteral(" \u00b7 ") + QString::fromStdString(FanText::celsius(*hottest, 0));
     }
-    if (const auto rpm = last.topRPM()) text += QStringLiteral(" \u00b7 ") + fanSpeedText(*rpm);
+    if (const auto rpm = last.topRPM())
+        text += QStringLiteral(" \u00b7 ") + QString::fromStdString(FanText::roundedRpm(*rpm));
     return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 
+#include "FanCore/Text/Temperature.h"
 #include "Tarnwick/widgets/SymbolView.h"
 
 Tone Limits::toneFor(double value) const {
@@ -21,9 +22,7 @@ QString batteryName(const PowerState& power) {
     return name;
 }
 
-QString temperatureText(double value) {
-    return QString::asprintf("%.1f", value) + QStringLiteral(" °C");
-}
+QString temperatureText(double value) { return QString::fromStdString(FanText::celsius(value, 1)); }
 
 TempRow::TempRow(const QString& icon, const QString& name, Limits limits, QWidget* parent)
     : QWidget(parent),

@@ -1,4 +1,4 @@
-#include "Tarnwick/alerts/AlertSettings.h"
+#include "Tarnwick/model/AlertSettings.h"
 
 #include "Tarnwick/model/UserDefaults.h"
 

@@ -4,8 +4,8 @@
 
 #include <QSettings>
 
-#include "Tarnwick/tray/MenuBarValue.h"
-#include "Tarnwick/tray/TrayAppearance.h"
+#include "Tarnwick/model/MenuBarValue.h"
+#include "Tarnwick/model/TrayAppearance.h"
 
 struct MenuBarStyle {
     bool showIcon = true;

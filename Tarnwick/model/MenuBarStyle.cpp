@@ -1,4 +1,4 @@
-#include "Tarnwick/tray/MenuBarStyle.h"
+#include "Tarnwick/model/MenuBarStyle.h"
 
 #include <QVariant>
 

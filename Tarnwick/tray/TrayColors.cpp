@@ -1,4 +1,4 @@
-#include "Tarnwick/tray/TrayAppearance.h"
+#include "Tarnwick/tray/TrayColors.h"
 
 #include <QDir>
 #include <QSettings>
@@ -10,25 +10,6 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #endif
-
-QString textForm(TrayAppearance appearance) {
-    switch (appearance) {
-        case TrayAppearance::automatic:
-            return QStringLiteral("automatic");
-        case TrayAppearance::light:
-            return QStringLiteral("light");
-        case TrayAppearance::dark:
-            return QStringLiteral("dark");
-    }
-    return QStringLiteral("automatic");
-}
-
-std::optional<TrayAppearance> trayAppearanceFromText(QStringView text) {
-    for (TrayAppearance appearance : allTrayAppearances) {
-        if (text == textForm(appearance)) return appearance;
-    }
-    return std::nullopt;
-}
 
 namespace TrayColors {
 namespace {

@@ -1,4 +1,4 @@
-#include "Tarnwick/tray/MenuBarValue.h"
+#include "Tarnwick/model/MenuBarValue.h"
 
 QString textForm(MenuBarValue value) {
     switch (value) {

@@ -6,21 +6,9 @@
 // on light and dark panels alike.
 
 #include <QColor>
-#include <QString>
-#include <QStringView>
-#include <array>
 #include <optional>
 
-// The user's choice, stored with the other menu-bar settings.
-enum class TrayAppearance { automatic, light, dark };
-
-inline constexpr std::array<TrayAppearance, 3> allTrayAppearances{
-    TrayAppearance::automatic, TrayAppearance::light, TrayAppearance::dark};
-
-// "automatic", "light", "dark": the stored text form.
-QString textForm(TrayAppearance appearance);
-// The appearance whose text form is exactly `text`; absent for anything else.
-std::optional<TrayAppearance> trayAppearanceFromText(QStringView text);
+#include "Tarnwick/model/TrayAppearance.h"
 
 // The panel as far as it is known: `unknown` means drawn for both.
 enum class PanelTone { light, dark, unknown };
