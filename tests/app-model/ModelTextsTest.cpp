@@ -7,6 +7,7 @@
 
 #include "AppSandbox.h"
 #include "FanCore/Policy/Platform.h"
+#include "support/MakeFan.h"
 
 namespace {
 
@@ -16,12 +17,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 const std::string kOs(Platform::baselineName);
 
 Fan fan(double actual, double min = 1200, double max = 6000, int64_t index = 0) {
-    Fan f;
-    f.index = index;
-    f.actual = actual;
-    f.min = min;
-    f.max = max;
-    return f;
+    return support::makeFan(index, actual, min, max);
 }
 
 class ModelTexts : public ::testing::Test {

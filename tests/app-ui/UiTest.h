@@ -23,6 +23,7 @@
 #include "FanCore/Policy/Paths.h"
 #include "Tarnwick/AppOptions.h"
 #include "Tarnwick/model/Model.h"
+#include "support/MakeFan.h"
 #include "support/QtTest.h"
 
 // The application object lives for the whole test program; widgets need it before anything.
@@ -110,14 +111,7 @@ class UiSandbox {
 
 using support::waitFor;
 
-inline Fan makeFan(int64_t index, double actual, double min = 1200, double max = 6000) {
-    Fan fan;
-    fan.index = index;
-    fan.actual = actual;
-    fan.min = min;
-    fan.max = max;
-    return fan;
-}
+using support::makeFan;
 
 using support::CaseName;
 using support::caseNameOf;

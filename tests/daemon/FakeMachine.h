@@ -8,17 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "support/MakeFan.h"
 #include "tarnwickd/Clock.h"
 #include "tarnwickd/Machine.h"
 
-inline Fan makeFan(int64_t index, double actual, double min, double max) {
-    Fan fan;
-    fan.index = index;
-    fan.actual = actual;
-    fan.min = min;
-    fan.max = max;
-    return fan;
-}
+using support::makeFan;
 
 class FakeMachine final : public Machine {
   public:
