@@ -7,6 +7,7 @@
 
 #include "FanCore/Sensors/Fans.h"
 #include "SimRig.h"
+#include "support/FanKeys.h"
 
 namespace {
 
@@ -20,18 +21,7 @@ std::string profile(int fans, bool unlockKey = true, const std::string& extra = 
         {"key": "FNum", "type": "ui8 ", "value": )" +
                        std::to_string(fans) + "}";
     if (unlockKey) json += R"(, {"key": "Ftst", "type": "ui8 ", "value": 0, "writable": true})";
-    for (int i = 0; i < fans; ++i) {
-        const std::string f = "F" + std::to_string(i);
-        json += R"(, {"key": ")" + f + R"(Ac", "type": "flt ", "value": 2000.5},
-            {"key": ")" +
-                f + R"(Mn", "type": "flt ", "value": 1200},
-            {"key": ")" +
-                f + R"(Mx", "type": "flt ", "value": 6000},
-            {"key": ")" +
-                f + R"(Tg", "type": "flt ", "value": 0, "writable": true},
-            {"key": ")" +
-                f + R"(Md", "type": "ui8 ", "value": 0, "writable": true})";
-    }
+    if (fans > 0) json += ", " + support::fanKeysJson(fans, 2000.5);
     if (!extra.empty()) json += ", " + extra;
     return json + "]}";
 }

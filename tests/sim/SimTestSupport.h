@@ -15,6 +15,7 @@
 #include "sim/SimCodec.h"
 #include "sim/SimMachine.h"
 #include "sim/SimProfile.h"
+#include "support/FanKeys.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 
@@ -71,18 +72,7 @@ inline std::string fanProfileJson(bool withFtst = true, std::string_view extraKe
         {"key": "#KEY", "type": "ui32", "value": 0},
         {"key": "FNum", "type": "ui8 ", "value": 2},)";
     if (withFtst) json += R"({"key": "Ftst", "type": "ui8 ", "value": 0, "writable": true},)";
-    for (int i = 0; i < 2; ++i) {
-        const std::string f = "F" + std::to_string(i);
-        json += R"({"key": ")" + f + R"(Ac", "type": "flt ", "value": 0},
-            {"key": ")" +
-                f + R"(Mn", "type": "flt ", "value": 1200},
-            {"key": ")" +
-                f + R"(Mx", "type": "flt ", "value": 6000},
-            {"key": ")" +
-                f + R"(Tg", "type": "flt ", "value": 0, "writable": true},
-            {"key": ")" +
-                f + R"(Md", "type": "ui8 ", "value": 0, "writable": true},)";
-    }
+    json += support::fanKeysJson(2, 0) + ",";
     json += R"({"key": "Tf04", "type": "flt ", "follows": "chip"},
         {"key": "TB0T", "type": "sp78", "follows": "battery", "offset": 0.5},
         {"key": "TCMz", "type": "flt ", "follows": "chip", "indexed": false},
