@@ -1,8 +1,8 @@
 #include "tarnwickd/OverrideWatch.h"
 
-#include <algorithm>
 #include <cmath>
 
+#include "FanCore/Sensors/Fans.h"
 #include "FanCore/Text/Numbers.h"
 
 void OverrideWatch::reset() {
@@ -19,8 +19,7 @@ std::string OverrideWatch::setTo(const Fan& fan) {
 std::optional<std::string> OverrideWatch::check(const std::vector<Fan>& fans, double sent) {
     std::optional<std::string> found;
     for (const Fan& fan : fans) {
-        // The write was clamped into the fan's own range, as Fans::setManual does.
-        const double expected = std::min(fan.max, std::max(sent, fan.min));
+        const double expected = Fans::clampedTarget(sent, fan);
         std::optional<std::string> changed;
         if (manualSeen_.contains(fan.index) && fan.mode != 1) {
             changed = "fan " + std::to_string(fan.index) + " set to automatic";

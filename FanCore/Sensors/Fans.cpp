@@ -142,13 +142,16 @@ std::vector<int64_t> handBack(const std::vector<int64_t>& fans, bool retry) {
     return stuck;
 }
 
+double clampedTarget(double rpm, const Fan& fan) {
+    return std::min(fan.max, std::max(rpm, fan.min));
+}
+
 bool setManual(double rpm, const std::vector<Fan>& fans) {
     // Not a number would slip through the clamp as an arbitrary bound; full speed is the safe
     // reading of a speed nobody can interpret.
     if (std::isnan(rpm)) rpm = std::numeric_limits<double>::infinity();
     const auto settled = [rpm](const Fan& fan) {
-        const double target = std::min(fan.max, std::max(rpm, fan.min));
-        return fan.mode == 1 && std::fabs(fan.target - target) < settledTolerance;
+        return fan.mode == 1 && std::fabs(fan.target - clampedTarget(rpm, fan)) < settledTolerance;
     };
     // A fan that already holds its target in manual mode costs the bus nothing more.
     if (std::all_of(fans.begin(), fans.end(), settled)) return true;
@@ -157,7 +160,7 @@ bool setManual(double rpm, const std::vector<Fan>& fans) {
     bool ok = true;
     for (const Fan& fan : fans) {
         if (settled(fan)) continue;
-        const double target = std::min(fan.max, std::max(rpm, fan.min));
+        const double target = clampedTarget(rpm, fan);
         const std::string modeKey = key(fan.index, "Md");
         if (fan.mode != 1 && !SMC::missing(modeKey)) ok = SMC::writeNumber(modeKey, 1) && ok;
         if (!std::isfinite(target)) {

@@ -62,6 +62,9 @@ std::vector<int64_t> indices(int64_t count);
 // with nothing to write, the unlock key is not touched either.
 bool setManual(double rpm, const std::vector<Fan>& fans);
 
+// The target setManual writes to `fan` for `rpm`: `rpm` clamped into the fan's own range.
+double clampedTarget(double rpm, const Fan& fan);
+
 // Every fan back to automatic mode; true only when every fan's mode then reads back automatic
 // (also with no fans), false when "FNum" or any mode cannot be read or is not automatic.
 bool setAuto();
