@@ -340,6 +340,10 @@ bool SimAppleSmc::answer(const Pipe& pipe, int wakeFd, bool& woken) {
     if (::mkfifo(fresh.c_str(), 0644) != 0 || ::rename(fresh.c_str(), path.c_str()) != 0) {
         ::unlink(fresh.c_str());
     }
+    // The reader closed every file it wrote before it opened this pipe, so those writes are all
+    // in the event queue now: they reach the SMC before the read is answered, as through the
+    // driver, whatever the moment the loop last looked at the queue.
+    takeEvents();
     // The driver keeps what it learnt about each key; only reading a value waits for the SMC.
     const bool slow = pipe.reading == Reading::keyData;
     woken = slow && waitOn(wakeFd, machine_.control().latencyMs);
