@@ -52,6 +52,8 @@ void putBigEndian(uint8_t (&bytes)[32], uint32_t value, uint32_t length) {
     }
 }
 
+std::string temperatureFile(uint32_t n) { return "temp" + std::to_string(n) + "_input"; }
+
 std::string fanFile(uint32_t fan, std::string_view suffix) {
     return "fan" + std::to_string(fan + 1) + "_" + std::string(suffix);
 }
@@ -76,8 +78,9 @@ std::optional<uint32_t> fanOf(uint32_t code, std::string_view suffix) {
 AppleSmcTransport::AppleSmcTransport(std::filesystem::path deviceDir, Access access)
     : dir_(std::move(deviceDir)), access_(access) {}
 
-std::optional<std::string> AppleSmcTransport::readAttribute(const std::string& name) {
-    return files_.read(dir_ / name);
+std::optional<std::string> AppleSmcTransport::readAttribute(const std::string& name,
+                                                            std::size_t limit) {
+    return files_.read(dir_ / name, limit);
 }
 
 AppleSmcTransport::~AppleSmcTransport() = default;
@@ -171,23 +174,60 @@ int32_t AppleSmcTransport::openIndexed() {
     if (described == 0) return SMC_STATUS_IO_ERROR;
     addUnlistedModeKeys();
     readSpeedsFromFanFiles();
+    readTemperaturesFromFiles();
     return 0;
 }
 
 // A fan's speed file reads the same key through the driver in one read, where the index takes a
-// write, a read and a read back. The driver decodes fpe2 only: other types keep the index.
+// write, an open, a read, a close and a read back. The mainline driver decodes fpe2 only; a newer
+// SMC's flt speeds are read from the files only where this driver shows them as the SMC's own
+// value (checked once per fan on its current speed; a stopped fan proves nothing).
 void AppleSmcTransport::readSpeedsFromFanFiles() {
     for (uint32_t fan = 0; fan < fanCount_; ++fan) {
+        std::optional<bool> decodesOtherTypes;
         for (const auto& [suffix, file] : kSpeedFiles) {
             const auto it = byCode_.find(fanKey(fan, suffix));
-            if (it == byCode_.end()) continue;
+            if (it == byCode_.end() || !hasAttribute(fanFile(fan, file))) continue;
             Key& key = keys_[it->second];
-            if (key.type != SMC_TYPE_FPE2 || key.size != 2 || !hasAttribute(fanFile(fan, file))) {
-                continue;
+            // The file's rpm goes back into the key's own bytes.
+            if (!smc_encode(key.type, key.size, 0.0)) continue;
+            if (key.type != SMC_TYPE_FPE2 || key.size != 2) {
+                if (!decodesOtherTypes) decodesOtherTypes = fileShowsOwnSpeed(fan);
+                if (!*decodesOtherTypes) continue;
             }
             key.source = Source::fanSpeed;
             key.attribute = fanFile(fan, file);
         }
+    }
+}
+
+bool AppleSmcTransport::fileShowsOwnSpeed(uint32_t fan) {
+    const auto it = byCode_.find(fanKey(fan, "Ac"));
+    if (it == byCode_.end()) return false;
+    uint8_t bytes[32] = {};
+    const Key& key = keys_[it->second];
+    if (readThroughIndex(key, bytes) != 0) return false;
+    const auto own = smc_decode(key.type, key.size, std::span<const uint8_t, 32>(bytes));
+    const auto text = readAttribute(fanFile(fan, "input"));
+    const auto shown = text ? SysfsFile::parseInteger(*text) : std::nullopt;
+    if (!own || !shown || *own < 1) return false;
+    // The fan moves between the two reads; a misread type lands nowhere near.
+    return std::abs(static_cast<double>(*shown) - *own) <= std::max(2.0, *own * 0.02);
+}
+
+// A temperature file reads its key in one positioned read on a kept descriptor, where the index
+// takes a write, an open, a read, a close and a read back. The file holds quarter degrees only, so
+// a whole degree there is read again through the index (see read()).
+void AppleSmcTransport::readTemperaturesFromFiles() {
+    for (uint32_t n = 1; hasAttribute(temperatureFile(n)); ++n) {
+        const auto label = readAttribute("temp" + std::to_string(n) + "_label");
+        if (!label) continue;
+        const auto it = byCode_.find(parseCode(*label));
+        if (it == byCode_.end()) continue;
+        Key& key = keys_[it->second];
+        if (key.source != Source::smc || key.type != SMC_TYPE_SP78 || key.size != 2) continue;
+        key.source = Source::temperature;
+        key.attribute = temperatureFile(n);
     }
 }
 
@@ -220,11 +260,11 @@ int32_t AppleSmcTransport::openReadOnly() {
         }
     }
     if (anyManual) table.push_back({kManualBits, SMC_TYPE_UI16, 2, Source::manualBits, 0, {}});
-    for (uint32_t n = 1; hasAttribute("temp" + std::to_string(n) + "_input"); ++n) {
+    for (uint32_t n = 1; hasAttribute(temperatureFile(n)); ++n) {
         const auto label = readAttribute("temp" + std::to_string(n) + "_label");
         if (!label || withoutNewline(*label).empty()) continue;
-        table.push_back({parseCode(*label), SMC_TYPE_SP78, 2, Source::temperature, 0,
-                         "temp" + std::to_string(n) + "_input"});
+        table.push_back(
+            {parseCode(*label), SMC_TYPE_SP78, 2, Source::temperature, 0, temperatureFile(n)});
     }
     // The SMC lists its keys sorted by code; the stand-in keeps that order.
     std::stable_sort(table.begin(), table.end(),
@@ -254,7 +294,8 @@ int32_t AppleSmcTransport::call(const smc_param& request, smc_param& reply) {
             return 0;
         case SMC_CMD_READ_BYTES:
         case SMC_CMD_WRITE_BYTES: {
-            const Key* key = find(request.key);
+            const auto it = byCode_.find(request.key);
+            Key* key = it == byCode_.end() ? nullptr : &keys_[it->second];
             if (key == nullptr) {
                 reply.result = SmcResult::keyNotFound;
             } else if (request.command == SMC_CMD_READ_BYTES) {
@@ -287,21 +328,23 @@ uint8_t AppleSmcTransport::keyAtIndex(const smc_param& request, smc_param& reply
     return 0;
 }
 
-uint8_t AppleSmcTransport::read(const Key& key, uint8_t (&bytes)[32]) {
-    if (key.source == Source::smc) {
-        for (int attempt = 0; attempt < kSelectAttempts; ++attempt) {
-            if (!selectIndex(key.index)) return SmcResult::error;
-            const auto data = readAttribute("key_at_index_data");
-            // Fewer bytes than the key holds is a read that failed, never a value of zeros.
-            if (!data || data->size() < std::min<size_t>(key.size, sizeof bytes)) {
-                return SmcResult::notReadable;
-            }
-            if (!stillSelected(key.index)) continue;
-            std::copy_n(data->begin(), std::min<size_t>(data->size(), sizeof bytes), bytes);
-            return 0;
-        }
-        return SmcResult::error;
+uint8_t AppleSmcTransport::readThroughIndex(const Key& key, uint8_t (&bytes)[32]) {
+    const size_t size = std::min<size_t>(key.size, sizeof bytes);
+    for (int attempt = 0; attempt < kSelectAttempts; ++attempt) {
+        if (!selectIndex(key.index)) return SmcResult::error;
+        // The key's own size is all there is to read, so a simulated driver's pipe takes one read.
+        const auto data = readAttribute("key_at_index_data", std::max<size_t>(size, 1));
+        // Fewer bytes than the key holds is a read that failed, never a value of zeros.
+        if (!data || data->size() < size) return SmcResult::notReadable;
+        if (!stillSelected(key.index)) continue;
+        std::copy_n(data->begin(), size, bytes);
+        return 0;
     }
+    return SmcResult::error;
+}
+
+uint8_t AppleSmcTransport::read(Key& key, uint8_t (&bytes)[32]) {
+    if (key.source == Source::smc) return readThroughIndex(key, bytes);
     switch (key.source) {
         case Source::keyCount:
             putBigEndian(bytes, static_cast<uint32_t>(listed_), 4);
@@ -329,13 +372,27 @@ uint8_t AppleSmcTransport::read(const Key& key, uint8_t (&bytes)[32]) {
     if (!value) return SmcResult::notReadable;
     const auto number = static_cast<double>(*value);
     switch (key.source) {
-        case Source::fanSpeed:
-            putBigEndian(bytes, static_cast<uint32_t>(std::clamp(number * 4, 0.0, 65535.0)), 2);
+        case Source::fanSpeed: {
+            const auto encoded = smc_encode(key.type, key.size, std::max(number, 0.0));
+            if (!encoded) return SmcResult::notReadable;
+            std::copy_n(encoded->bytes.begin(), encoded->length, bytes);
             return 0;
+        }
         case Source::fanManual:
             bytes[0] = *value != 0 ? 1 : 0;
             return 0;
         case Source::temperature: {
+            // Below a quarter degree the file shows a whole one. Whether a sensor reads whole
+            // degrees is what tells a fixed stand-in from a live one, so until the key has shown
+            // a fraction, a whole degree is settled by the SMC's own bytes where the index can be
+            // read.
+            if (*value % 1000 != 0) {
+                key.fractionSeen = true;
+            } else if (!readOnly_ && !key.fractionSeen) {
+                const uint8_t result = readThroughIndex(key, bytes);
+                if (result == 0 && bytes[1] != 0) key.fractionSeen = true;
+                return result;
+            }
             // The driver prints quarter degrees in millidegrees, so this is exact.
             const double raw = std::clamp(std::round(number * 256 / 1000), -32768.0, 32767.0);
             putBigEndian(bytes, static_cast<uint16_t>(static_cast<int16_t>(raw)), 2);

@@ -3,13 +3,16 @@
 // The kernel's applesmc driver (Linux on Intel Macs) behind the SMC block protocol.
 //
 // With write access to key_at_index (root), every key the SMC lists is described and read through
-// the driver's key_at_index_* files, except fpe2 fan speeds, which the fan files read in one go.
+// the driver's key_at_index_* files, except fan speeds and sp78 temperatures, which the fan
+// and temperature files read in one go (a whole degree in a temperature file is read again
+// through the index, for the fraction the file leaves out, until the key has shown one).
 // Without it, a read-only table is rebuilt from the fan and temperature files: "#KEY", "FNum",
 // "F<i>Ac/Mn/Mx/Sf/Tg" as fpe2, "F<i>Md" as ui8, "FS! " as ui16 and each temperature's key as sp78.
 // Either way writes reach the SMC only where the driver offers a file: "F<i>Tg" -> fan<i+1>_output,
 // "F<i>Mn" -> fan<i+1>_min, "F<i>Md" and the bits of "FS! " -> fan<i+1>_manual; every other write
 // is answered with a non-zero result.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -48,9 +51,10 @@ class AppleSmcTransport : public SmcTransport {
     bool slowBus() const override { return true; }
 
   protected:
-    // The whole content of the driver file `name`, or absent when it cannot be read. Files read
-    // on every pass stay open.
-    virtual std::optional<std::string> readAttribute(const std::string& name);
+    // The content of the driver file `name`, at most `limit` bytes, or absent when it cannot be
+    // read. Files read on every pass stay open.
+    virtual std::optional<std::string> readAttribute(const std::string& name,
+                                                     std::size_t limit = 4096);
     // Stores `text` in the driver file `name`; false when the driver refuses it.
     virtual bool writeAttribute(const std::string& name, std::string_view text);
 
@@ -59,7 +63,7 @@ class AppleSmcTransport : public SmcTransport {
         smc,          // the SMC's own bytes through key_at_index_data
         keyCount,     // "#KEY" of the read-only table
         fanCount,     // "FNum" of the read-only table
-        fanSpeed,     // an rpm file as fpe2
+        fanSpeed,     // an rpm file in the key's own type
         fanManual,    // fan<N>_manual as ui8
         manualBits,   // every fan<N>_manual as the bits of a ui16
         temperature,  // a millidegree file as sp78
@@ -69,8 +73,9 @@ class AppleSmcTransport : public SmcTransport {
         uint32_t type = 0;
         uint32_t size = 0;
         Source source = Source::smc;
-        uint32_t index = 0;     // the driver's index (smc)
-        std::string attribute;  // the file (fanSpeed, fanManual, temperature)
+        uint32_t index = 0;         // the driver's index (smc)
+        std::string attribute;      // the file (fanSpeed, fanManual, temperature)
+        bool fractionSeen = false;  // a temperature read below whole degrees: a live sensor
     };
 
     int32_t openIndexed();
@@ -82,11 +87,14 @@ class AppleSmcTransport : public SmcTransport {
     void addKey(Key key);
     void addUnlistedModeKeys();
     void readSpeedsFromFanFiles();
+    bool fileShowsOwnSpeed(uint32_t fan);
+    void readTemperaturesFromFiles();
     const Key* find(uint32_t code) const;
     bool writable(const Key& key) const;
 
     uint8_t describe(const smc_param& request, smc_param& reply) const;
-    uint8_t read(const Key& key, uint8_t (&bytes)[32]);
+    uint8_t read(Key& key, uint8_t (&bytes)[32]);
+    uint8_t readThroughIndex(const Key& key, uint8_t (&bytes)[32]);
     uint8_t write(const Key& key, const smc_param& request);
     uint8_t keyAtIndex(const smc_param& request, smc_param& reply) const;
 

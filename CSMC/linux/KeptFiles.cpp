@@ -12,8 +12,6 @@ namespace {
 constexpr std::size_t kPage = 4096;
 
 // A sysfs attribute is produced whole by one read from its start; a regular file of a page or
-// less comes back whole from one read too.
-// A sysfs attribute is produced whole by one read from its start; a regular file of a page or
 // less comes back whole from one read too. Absent with errno ESPIPE for a pipe.
 std::optional<std::string> readFromStart(int fd, std::size_t limit) {
     char buffer[kPage];
@@ -71,6 +69,7 @@ void KeptFiles::clear() {
     closeAll(open_);
     closeAll(writers_);
     seen_.clear();
+    streams_.clear();
 }
 
 void KeptFiles::recheck() {
@@ -102,10 +101,18 @@ std::optional<std::string> KeptFiles::read(const std::filesystem::path& path, st
     if (opening_ == Opening::nonBlocking) flags |= O_NONBLOCK;
     const int fd = ::open(path.c_str(), flags);
     if (fd < 0) return std::nullopt;
+    // A pipe cannot be read at an offset, nor kept: its writer answers each opening once.
+    if (streams_.contains(key)) {
+        auto text = readToEnd(fd, limit);
+        ::close(fd);
+        return text;
+    }
     auto text = readFromStart(fd, limit);
     if (!text) {
-        // A pipe cannot be read at an offset, nor kept: its writer answers each opening once.
-        if (errno == ESPIPE) text = readToEnd(fd, limit);
+        if (errno == ESPIPE) {
+            text = readToEnd(fd, limit);
+            if (streams_.size() < capacity_) streams_.insert(key);
+        }
         ::close(fd);
         return text;
     }

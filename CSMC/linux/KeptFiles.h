@@ -33,7 +33,8 @@ class KeptFiles {
     // The file's text, at most `limit` bytes of it (at most one page); absent when it cannot be
     // opened or read. A regular file (every sysfs attribute is one) is kept from its second read
     // on, so that what is read once (labels, names) holds no descriptor; a kept file that was
-    // replaced or removed since is opened afresh. Anything else is opened and read whole each time.
+    // replaced or removed since is opened afresh. Anything else is opened and read each time until
+    // its writer is done or `limit` bytes came.
     // A read that fails or comes back empty drops the kept descriptor and opens the path again.
     std::optional<std::string> read(const std::filesystem::path& path, std::size_t limit = 4096);
 
@@ -56,5 +57,6 @@ class KeptFiles {
     std::unordered_map<std::string, int> open_;
     std::unordered_map<std::string, int> writers_;
     std::unordered_set<std::string> seen_;
+    std::unordered_set<std::string> streams_;  // paths that turned out to be pipes
     std::chrono::steady_clock::time_point checked_ = std::chrono::steady_clock::now();
 };

@@ -54,7 +54,7 @@ const std::vector<DriverKey> kIntelKeys = {
     {"TB0T", "sp78", {0x1F, 0x40}},
     {"TC0D", "sp78", {0x3A, 0x80}},
     {"TC0P", "sp78", {0x37, 0xC0}},
-    {"TG0P", "sp78", {0x31, 0x00}},
+    {"TG0P", "sp78", {0x31, 0x10}},
     {"TN0D", "sp78", {0xFF, 0x40}},
     {"Th1H", "sp78", {0x2F, 0x40}},
     {"Ts0P", "sp78", {0x1E, 0x80}},
@@ -64,8 +64,12 @@ const std::vector<DriverKey> kIntelKeys = {
 // key's name, type, length and bytes, as the kernel does when they are read.
 class EmulatedDriver : public AppleSmcTransport {
   public:
-    EmulatedDriver(fs::path dir, Access access, int interference = 0)
-        : AppleSmcTransport(dir, access), dir_(std::move(dir)), interference_(interference) {}
+    EmulatedDriver(fs::path dir, Access access, int interference = 0,
+                   const std::vector<DriverKey>& keys = kIntelKeys)
+        : AppleSmcTransport(dir, access),
+          dir_(std::move(dir)),
+          interference_(interference),
+          keys_(keys) {}
 
     int selections = 0;
 
@@ -73,20 +77,20 @@ class EmulatedDriver : public AppleSmcTransport {
     bool writeAttribute(const std::string& name, std::string_view text) override {
         if (name != "key_at_index") return AppleSmcTransport::writeAttribute(name, text);
         const unsigned long index = std::stoul(std::string(text));
-        if (index >= kIntelKeys.size()) return false;  // the driver's EINVAL
+        if (index >= keys_.size()) return false;  // the driver's EINVAL
         ++selections;
         publish(index);
         // Another root process selecting its own key before this one reads.
         if (interference_ > 0) {
             --interference_;
-            publish((index + 1) % kIntelKeys.size());
+            publish((index + 1) % keys_.size());
         }
         return true;
     }
 
   private:
     void publish(size_t index) {
-        const DriverKey& key = kIntelKeys[index];
+        const DriverKey& key = keys_[index];
         writeText(dir_ / "key_at_index", std::to_string(index) + "\n");
         writeText(dir_ / "key_at_index_name", key.name + "\n");
         writeText(dir_ / "key_at_index_type", key.type + "\n");
@@ -96,6 +100,7 @@ class EmulatedDriver : public AppleSmcTransport {
 
     fs::path dir_;
     int interference_;
+    const std::vector<DriverKey>& keys_;
 };
 
 std::vector<std::string> names(const std::vector<uint32_t>& codes) {
@@ -146,8 +151,9 @@ class AppleSmc : public ::testing::Test {
     }
 
     // Installs the emulated driver as the process's SMC.
-    EmulatedDriver* use(AppleSmcTransport::Access access, int interference = 0) {
-        auto driver = std::make_unique<EmulatedDriver>(dir, access, interference);
+    EmulatedDriver* use(AppleSmcTransport::Access access, int interference = 0,
+                        const std::vector<DriverKey>& keys = kIntelKeys) {
+        auto driver = std::make_unique<EmulatedDriver>(dir, access, interference, keys);
         EmulatedDriver* raw = driver.get();
         auto shared = std::make_shared<std::unique_ptr<EmulatedDriver>>(std::move(driver));
         smc_set_transport_factory([shared] {
@@ -207,12 +213,48 @@ TEST_F(AppleSmc, IndexedReadsDecodeTheSmcsOwnBytes) {
     EXPECT_EQ(info.data_size, 1u);
 }
 
+// TG0P's file shows 49000: a whole degree is read again for the SMC's fraction, until the key has
+// shown one.
+TEST_F(AppleSmc, IndexedTemperaturesComeFromTheirFiles) {
+    EmulatedDriver* driver = use(AppleSmcTransport::Access::indexed);
+    ASSERT_TRUE(SMC::exists("TC0P"));
+    writeText(dir / "temp4_input", "61250\n");
+    const int start = driver->selections;
+    for (const auto& [key, value, selected] :
+         {std::tuple{"TC0P", 61.25, 0}, {"TG0P", 49.0625, 1}, {"TG0P", 49.0, 1}}) {
+        EXPECT_EQ(SMC::readDouble(key), value) << key;
+        EXPECT_EQ(driver->selections - start, selected) << key;
+    }
+}
+
+// A newer SMC's flt speeds: the mainline driver shows their first two bytes as fpe2.
+TEST_F(AppleSmc, FltSpeedsComeFromTheFilesOnlyWhereTheDriverShowsThem) {
+    static const std::vector<DriverKey> keys = {
+        {"F0Ac", "flt ", {0x00, 0x60, 0xA2, 0x44}},  // 1299 rpm
+        {"F0Md", "ui8 ", {0}},
+        {"F0Tg", "flt ", {0x00, 0x60, 0xA2, 0x44}},
+        {"FNum", "ui8 ", {1}},
+    };
+    fs::remove(dir / "fan2_input");
+    writeText(dir / "key_count", "4\n");
+    for (const auto& [shown, fromFile] : {std::pair{"1301\n", true}, {"24\n", false}}) {
+        writeText(dir / "fan1_input", shown);
+        writeText(dir / "fan1_output", "1299\n");
+        EmulatedDriver* driver = use(AppleSmcTransport::Access::indexed, 0, keys);
+        ASSERT_TRUE(SMC::exists("F0Tg")) << shown;
+        const int selections = driver->selections;
+        EXPECT_EQ(SMC::readDouble("F0Tg"), 1299.0) << shown;
+        EXPECT_EQ(SMC::readDouble("F0Ac"), fromFile ? 1301.0 : 1299.0) << shown;
+        EXPECT_EQ(driver->selections, selections + (fromFile ? 0 : 2)) << shown;
+    }
+}
+
 TEST_F(AppleSmc, IndexedReadSurvivesAnotherProcessMovingTheIndex) {
     EmulatedDriver* driver = use(AppleSmcTransport::Access::indexed, 2);
     EXPECT_EQ(names(SMC::allKeys()).size(), kIntelKeys.size());
     EXPECT_EQ(SMC::name(SMC::allKeys()[0]), "#KEY");
     EXPECT_EQ(SMC::name(SMC::allKeys()[1]), "ACID");
-    EXPECT_EQ(SMC::readDouble("TC0P"), 55.75);
+    EXPECT_EQ(SMC::readDouble("BNum"), 1.0);
     EXPECT_GT(driver->selections, static_cast<int>(kIntelKeys.size()));
 }
 
