@@ -1,55 +1,28 @@
+// The tray application (libexec/tarnwick/tarnwick-app), started by "tarnwick".
+
 #include <QApplication>
 #include <QProcess>
 #include <QStringList>
 #include <cstdio>
-#include <cstdlib>
 #include <expected>
 #include <optional>
-#include <string>
 
-#include "FanCore/Diagnostics/Diagnostics.h"
-#include "FanCore/Sensors/Sensors.h"
 #include "Tarnwick/AppDelegate.h"
 #include "Tarnwick/AppIcon.h"
 #include "Tarnwick/AppOptions.h"
 #include "Tarnwick/SingleInstance.h"
 #include "Tarnwick/Snapshot.h"
-#include "Tarnwick/cli/CommandLine.h"
-#include "Tarnwick/cli/Usage.h"
-
-namespace {
-
-QStringList argumentsOf(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments;
-}
-
-// Reading the sensors needs no display, so the report is printed before any GUI exists.
-// The sensors are discovered only when the daemon's measurements cannot stand in for them.
-int printDiagnostics() {
-    std::optional<Sensors> sensors;
-    const auto discovered = [&sensors]() -> const Sensors& {
-        if (!sensors) sensors.emplace();
-        return *sensors;
-    };
-    // The status file's texts come from a file others can write; a terminal must not take them
-    // for commands.
-    const std::string report = Diagnostics::printable(Diagnostics::report(discovered)) + "\n";
-    std::fwrite(report.data(), 1, report.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
-}
-
-}  // namespace
+#include "Tarnwick/cli/FrontEnd.h"
+#include "Tarnwick/model/ProgramPaths.h"
 
 int main(int argc, char** argv) {
-    const QStringList arguments = argumentsOf(argc, argv);
-    const std::expected<AppOptions, QString> parsed = AppOptions::parse(arguments);
-    // The report comes first, whatever else the command line holds.
-    if (parsed && parsed->diagnostics) return printDiagnostics();
-    if (const std::optional<int> status = CommandLine::run(arguments)) return *status;
-    if (!parsed) return Usage::misused({}, parsed.error());
-    const AppOptions& options = *parsed;
+    // Started through "tarnwick", which answered these words already; started directly (a
+    // test), the same words get the same answers.
+    const std::expected<AppOptions, int> handled = FrontEnd::run(argc, argv);
+    if (!handled) return handled.error();
+    const AppOptions& options = *handled;
+    // QApplication takes its own options out of argv; a restart passes them on.
+    const QStringList arguments = FrontEnd::arguments(argc, argv);
 
     // A picture needs no screen: unless a platform was chosen, render off screen.
     if (options.snapshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
@@ -104,7 +77,7 @@ int main(int argc, char** argv) {
             instance->release();
             std::fputs("tarnwick: the tray host changed; starting again to show the icon there\n",
                        stderr);
-            QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments.mid(1));
+            QProcess::startDetached(ProgramPaths::launcher(), arguments.mid(1));
             QCoreApplication::quit();
         },
         Qt::QueuedConnection);

@@ -7,6 +7,7 @@
 
 #include "FanCore/Policy/Paths.h"
 #include "Tarnwick/cli/Usage.h"
+#include "Tarnwick/model/ProgramPaths.h"
 
 namespace {
 
@@ -43,14 +44,8 @@ std::optional<double> boostFrom(QString text) {
 
 QString flag(bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); }
 
-// The install script beside this program, found as the application finds it (no application
-// object exists here to ask).
-QString installScript() {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    const std::filesystem::path script = self.parent_path() / "../libexec/tarnwick/install.sh";
-    return QString::fromStdString(script.lexically_normal().string());
-}
+// The install script beside this program.
+QString installScript() { return ProgramPaths::bundleDir() + QStringLiteral("/install.sh"); }
 
 }  // namespace
 

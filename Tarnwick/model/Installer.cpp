@@ -1,6 +1,5 @@
 #include "Tarnwick/model/Installer.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -103,11 +102,6 @@ QString failureHeadline(const QString& script) {
     if (script == QLatin1String("uninstall.sh"))
         return QStringLiteral("fan control was not removed");
     return QStringLiteral("fan control was not installed");
-}
-
-QString defaultBundleDir() {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() +
-                           QStringLiteral("/../libexec/tarnwick"));
 }
 
 std::optional<QString> resourcePath(const QString& bundleDir, const QString& name) {

@@ -43,9 +43,6 @@ std::optional<QString> message(const RunResult& result);
 // installed" for "install.sh", "fan control was not removed" for "uninstall.sh".
 QString failureHeadline(const QString& script);
 
-// <directory of the running executable>/../libexec/tarnwick, cleaned.
-QString defaultBundleDir();
-
 // The full path of the resource `name` in `bundleDir` when it is an existing file.
 std::optional<QString> resourcePath(const QString& bundleDir, const QString& name);
 

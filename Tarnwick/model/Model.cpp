@@ -17,6 +17,7 @@
 #include "Tarnwick/model/FanSummary.h"
 #include "Tarnwick/model/ModeTexts.h"
 #include "Tarnwick/model/PendingSettings.h"
+#include "Tarnwick/model/ProgramPaths.h"
 #include "Tarnwick/model/UserDefaults.h"
 
 namespace {
@@ -34,7 +35,7 @@ std::optional<Config> storedConfig() {
 
 Model::Model(ModelOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {
-    bundleDir_ = options_.bundleDir ? *options_.bundleDir : Installer::defaultBundleDir();
+    bundleDir_ = options_.bundleDir ? *options_.bundleDir : ProgramPaths::bundleDir();
 
     pendingFile_ = PendingSettings::path(options_.userDefaultsFile);
     // Kept settings are newer than the file: they exist only because writing it failed.

@@ -37,7 +37,7 @@ struct ModelOptions {
     std::function<double()> now;       // wall clock, seconds since 1970
     QString userDefaultsFile;          // UserDefaults::path()
     QString loginItemFile;             // LoginItem::path()
-    QString executable;                // QCoreApplication::applicationFilePath()
+    QString executable;                // ProgramPaths::launcher()
     std::chrono::milliseconds sensorPause{300};
     std::chrono::milliseconds scriptRefreshDelay{2500};
     bool startTimer = true;

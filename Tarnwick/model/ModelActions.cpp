@@ -1,12 +1,12 @@
 // The model's actions on the system outside the application: the bundle's privileged scripts and
 // the login entry.
 
-#include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
 
 #include "Tarnwick/model/LoginItem.h"
 #include "Tarnwick/model/Model.h"
+#include "Tarnwick/model/ProgramPaths.h"
 
 void Model::runPrivileged(const QString& script) {
     if (runningScript_) return;
@@ -54,9 +54,8 @@ void Model::privilegedRunEnded(const QString& script, const Installer::RunResult
 bool Model::launchAtLogin() const { return LoginItem::isEnabled(options_.loginItemFile); }
 
 void Model::setLaunchAtLogin(bool enabled) {
-    const QString executable = options_.executable.isEmpty()
-                                   ? QCoreApplication::applicationFilePath()
-                                   : options_.executable;
+    const QString executable =
+        options_.executable.isEmpty() ? ProgramPaths::launcher() : options_.executable;
     const auto result = LoginItem::setEnabled(enabled, executable, options_.loginItemFile);
     if (!result) setHelperMessage(QStringLiteral("launch at login: ") + result.error());
     // The check box reads the entry back, whatever happened.

@@ -1,0 +1,23 @@
+// "tarnwick": the subcommands and the report run here, in a program that loads Qt's core library
+// only, so that a status bar calling "tarnwick status" every few seconds pays for no GUI
+// libraries. Anything else is the tray application, started in this process's place.
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Tarnwick/cli/FrontEnd.h"
+#include "Tarnwick/model/ProgramPaths.h"
+
+int main(int argc, char** argv) {
+    if (const auto handled = FrontEnd::run(argc, argv); !handled) return handled.error();
+    const std::string app =
+        (ProgramPaths::bundleDir() + "/" + ProgramPaths::kTrayApplication).toStdString();
+    ::execv(app.c_str(), argv);
+    std::fprintf(stderr, "tarnwick: cannot start the tray application %s: %s\n", app.c_str(),
+                 std::strerror(errno));
+    return 1;
+}
