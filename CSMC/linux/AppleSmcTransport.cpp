@@ -216,8 +216,7 @@ bool AppleSmcTransport::fileShowsOwnSpeed(uint32_t fan) {
 }
 
 // A temperature file reads its key in one positioned read on a kept descriptor, where the index
-// takes a write, an open, a read, a close and a read back. The file holds quarter degrees only, so
-// a whole degree there is read again through the index (see read()).
+// takes a write, an open, a read, a close and a read back (see read() for when it is used).
 void AppleSmcTransport::readTemperaturesFromFiles() {
     for (uint32_t n = 1; hasAttribute(temperatureFile(n)); ++n) {
         const auto label = readAttribute("temp" + std::to_string(n) + "_label");
@@ -345,6 +344,14 @@ uint8_t AppleSmcTransport::readThroughIndex(const Key& key, uint8_t (&bytes)[32]
 
 uint8_t AppleSmcTransport::read(Key& key, uint8_t (&bytes)[32]) {
     if (key.source == Source::smc) return readThroughIndex(key, bytes);
+    // A temperature file holds whole quarter degrees. Whether a sensor reads whole degrees is
+    // what tells a fixed stand-in from a live one, so a key is read through the index, in the
+    // SMC's own bytes, until it has shown a fraction.
+    if (key.source == Source::temperature && !readOnly_ && !key.fractionSeen) {
+        const uint8_t result = readThroughIndex(key, bytes);
+        if (result == 0 && bytes[1] != 0) key.fractionSeen = true;
+        return result;
+    }
     switch (key.source) {
         case Source::keyCount:
             putBigEndian(bytes, static_cast<uint32_t>(listed_), 4);
@@ -369,6 +376,9 @@ uint8_t AppleSmcTransport::read(Key& key, uint8_t (&bytes)[32]) {
     }
     const auto text = readAttribute(key.attribute);
     const auto value = text ? SysfsFile::parseInteger(*text) : std::nullopt;
+    if (!value && key.source == Source::temperature && !readOnly_) {
+        return readThroughIndex(key, bytes);
+    }
     if (!value) return SmcResult::notReadable;
     const auto number = static_cast<double>(*value);
     switch (key.source) {
@@ -382,17 +392,6 @@ uint8_t AppleSmcTransport::read(Key& key, uint8_t (&bytes)[32]) {
             bytes[0] = *value != 0 ? 1 : 0;
             return 0;
         case Source::temperature: {
-            // Below a quarter degree the file shows a whole one. Whether a sensor reads whole
-            // degrees is what tells a fixed stand-in from a live one, so until the key has shown
-            // a fraction, a whole degree is settled by the SMC's own bytes where the index can be
-            // read.
-            if (*value % 1000 != 0) {
-                key.fractionSeen = true;
-            } else if (!readOnly_ && !key.fractionSeen) {
-                const uint8_t result = readThroughIndex(key, bytes);
-                if (result == 0 && bytes[1] != 0) key.fractionSeen = true;
-                return result;
-            }
             // The driver prints quarter degrees in millidegrees, so this is exact.
             const double raw = std::clamp(std::round(number * 256 / 1000), -32768.0, 32767.0);
             putBigEndian(bytes, static_cast<uint16_t>(static_cast<int16_t>(raw)), 2);

@@ -3,9 +3,10 @@
 // The kernel's applesmc driver (Linux on Intel Macs) behind the SMC block protocol.
 //
 // With write access to key_at_index (root), every key the SMC lists is described and read through
-// the driver's key_at_index_* files, except fan speeds and sp78 temperatures, which the fan
-// and temperature files read in one go (a whole degree in a temperature file is read again
-// through the index, for the fraction the file leaves out, until the key has shown one).
+// the driver's key_at_index_* files, except fan speeds and sp78 temperatures, which the fan and
+// temperature files read in one go: fpe2 speeds always, other speed types only where the driver
+// showed the fan's current speed as the SMC's own at open, and a temperature once it has shown a
+// fraction below whole degrees through the index (its file holds quarter degrees, rounded down).
 // Without it, a read-only table is rebuilt from the fan and temperature files: "#KEY", "FNum",
 // "F<i>Ac/Mn/Mx/Sf/Tg" as fpe2, "F<i>Md" as ui8, "FS! " as ui16 and each temperature's key as sp78.
 // Either way writes reach the SMC only where the driver offers a file: "F<i>Tg" -> fan<i+1>_output,

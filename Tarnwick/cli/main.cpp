@@ -14,8 +14,13 @@
 
 int main(int argc, char** argv) {
     if (const auto handled = FrontEnd::run(argc, argv); !handled) return handled.error();
-    const std::string app =
-        (ProgramPaths::bundleDir() + "/" + ProgramPaths::kTrayApplication).toStdString();
+    const QString bundle = ProgramPaths::bundleDir();
+    if (bundle.isEmpty()) {
+        std::fputs("tarnwick: cannot tell where this program is installed (/proc/self/exe)\n",
+                   stderr);
+        return 1;
+    }
+    const std::string app = (bundle + "/" + ProgramPaths::kTrayApplication).toStdString();
     ::execv(app.c_str(), argv);
     std::fprintf(stderr, "tarnwick: cannot start the tray application %s: %s\n", app.c_str(),
                  std::strerror(errno));

@@ -32,7 +32,7 @@ class Sensors;
 struct ModelOptions {
     std::optional<QString> demo;       // "warm" or "hot": fixed temperatures, fans standing
     bool noFans = false;               // the machine is shown without fans
-    std::optional<QString> bundleDir;  // Installer::defaultBundleDir()
+    std::optional<QString> bundleDir;  // ProgramPaths::bundleDir()
     Installer::Runner runner;          // Installer::start
     std::function<double()> now;       // wall clock, seconds since 1970
     QString userDefaultsFile;          // UserDefaults::path()

@@ -1,21 +1,21 @@
 #include "Tarnwick/model/ProgramPaths.h"
 
-#include <filesystem>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 namespace {
 
 namespace fs = std::filesystem;
 
+// Empty when unknown. A program replaced on disk while it runs (a package upgrade) reads as
+// "<path> (deleted)"; its successor is at the path.
 fs::path self() {
     std::error_code error;
-    return fs::read_symlink("/proc/self/exe", error);
-}
-
-bool inBundle(const fs::path& program) {
-    const fs::path folder = program.parent_path();
-    return program.filename() == ProgramPaths::kTrayApplication &&
-           folder.filename() == "tarnwick" && folder.parent_path().filename() == "libexec";
+    std::string path = fs::read_symlink("/proc/self/exe", error).string();
+    constexpr std::string_view deleted = " (deleted)";
+    if (path.ends_with(deleted)) path.resize(path.size() - deleted.size());
+    return path;
 }
 
 QString text(const fs::path& path) { return QString::fromStdString(path.lexically_normal()); }
@@ -24,15 +24,16 @@ QString text(const fs::path& path) { return QString::fromStdString(path.lexicall
 
 namespace ProgramPaths {
 
-QString launcher() {
-    const fs::path program = self();
-    return text(inBundle(program) ? program.parent_path() / "../../bin/tarnwick" : program);
+Layout layoutOf(const fs::path& program) {
+    if (!program.is_absolute()) return {};
+    const fs::path folder = program.parent_path();
+    if (program.filename() == kTrayApplication)
+        return {text(folder / "../../bin/tarnwick"), text(folder)};
+    return {text(program), text(folder / "../libexec/tarnwick")};
 }
 
-QString bundleDir() {
-    const fs::path program = self();
-    return text(inBundle(program) ? program.parent_path()
-                                  : program.parent_path() / "../libexec/tarnwick");
-}
+QString launcher() { return layoutOf(self()).launcher; }
+
+QString bundleDir() { return layoutOf(self()).bundleDir; }
 
 }  // namespace ProgramPaths

@@ -1,9 +1,11 @@
 // Launch at login through the XDG autostart entry.
 
 #include <string>
+#include <tuple>
 
 #include "AppSandbox.h"
 #include "Tarnwick/model/LoginItem.h"
+#include "Tarnwick/model/ProgramPaths.h"
 
 namespace {
 
@@ -87,6 +89,21 @@ INSTANTIATE_TEST_SUITE_P(
                       ExecCase{"/opt/$x/t", "\"/opt/\\\\$x/t\""},
                       ExecCase{"/opt/a\\b/t", "\"/opt/a\\\\\\\\b/t\""}),
     [](const auto& testCase) { return caseNameOf(testCase.param.executable, testCase.index); });
+
+// The login item starts the command-line program, whichever program registers it.
+TEST(ProgramPaths, LayoutAroundTheRunningProgram) {
+    using Layout = std::tuple<const char*, const char*, const char*>;
+    for (const auto& [program, launcher, bundle] :
+         {Layout{"/usr/libexec/tarnwick/tarnwick-app", "/usr/bin/tarnwick",
+                 "/usr/libexec/tarnwick"},
+          Layout{"/usr/bin/tarnwick", "/usr/bin/tarnwick", "/usr/libexec/tarnwick"},
+          Layout{"/b/tests/app_model_tests", "/b/tests/app_model_tests", "/b/libexec/tarnwick"},
+          Layout{"tarnwick-app", "", ""}}) {
+        const ProgramPaths::Layout layout = ProgramPaths::layoutOf(program);
+        EXPECT_EQ(layout.launcher, QString::fromLatin1(launcher)) << program;
+        EXPECT_EQ(layout.bundleDir, QString::fromLatin1(bundle)) << program;
+    }
+}
 
 TEST(LoginItem, LineBreakInPathIsRefused) {
     AppSandbox sandbox;

@@ -54,7 +54,7 @@ const std::vector<DriverKey> kIntelKeys = {
     {"TB0T", "sp78", {0x1F, 0x40}},
     {"TC0D", "sp78", {0x3A, 0x80}},
     {"TC0P", "sp78", {0x37, 0xC0}},
-    {"TG0P", "sp78", {0x31, 0x10}},
+    {"TG0P", "sp78", {0x31, 0x00}},
     {"TN0D", "sp78", {0xFF, 0x40}},
     {"Th1H", "sp78", {0x2F, 0x40}},
     {"Ts0P", "sp78", {0x1E, 0x80}},
@@ -213,17 +213,22 @@ TEST_F(AppleSmc, IndexedReadsDecodeTheSmcsOwnBytes) {
     EXPECT_EQ(info.data_size, 1u);
 }
 
-// TG0P's file shows 49000: a whole degree is read again for the SMC's fraction, until the key has
-// shown one.
+// A temperature comes through the index until it has shown a fraction, then from its file, and
+// through the index again when its file fails; TG0P reads whole degrees, as a placeholder does.
 TEST_F(AppleSmc, IndexedTemperaturesComeFromTheirFiles) {
     EmulatedDriver* driver = use(AppleSmcTransport::Access::indexed);
     ASSERT_TRUE(SMC::exists("TC0P"));
     writeText(dir / "temp4_input", "61250\n");
+    writeText(dir / "temp5_input", "48000\n");
     const int start = driver->selections;
-    for (const auto& [key, value, selected] :
-         {std::tuple{"TC0P", 61.25, 0}, {"TG0P", 49.0625, 1}, {"TG0P", 49.0, 1}}) {
+    for (const auto& [key, value, selected, file] : {std::tuple{"TC0P", 55.75, 1, ""},
+                                                     {"TC0P", 61.25, 1, "garbage\n"},
+                                                     {"TC0P", 55.75, 2, ""},
+                                                     {"TG0P", 49.0, 3, ""},
+                                                     {"TG0P", 49.0, 4, ""}}) {
         EXPECT_EQ(SMC::readDouble(key), value) << key;
         EXPECT_EQ(driver->selections - start, selected) << key;
+        if (*file) writeText(dir / "temp4_input", file);
     }
 }
 
