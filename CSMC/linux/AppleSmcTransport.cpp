@@ -52,7 +52,9 @@ void putBigEndian(uint8_t (&bytes)[32], uint32_t value, uint32_t length) {
     }
 }
 
-std::string temperatureFile(uint32_t n) { return "temp" + std::to_string(n) + "_input"; }
+std::string temperatureFile(uint32_t n, std::string_view suffix = "input") {
+    return "temp" + std::to_string(n) + "_" + std::string(suffix);
+}
 
 std::string fanFile(uint32_t fan, std::string_view suffix) {
     return "fan" + std::to_string(fan + 1) + "_" + std::string(suffix);
@@ -133,9 +135,13 @@ void AppleSmcTransport::addKey(Key key) {
     keys_.push_back(std::move(key));
 }
 
-const AppleSmcTransport::Key* AppleSmcTransport::find(uint32_t code) const {
+AppleSmcTransport::Key* AppleSmcTransport::find(uint32_t code) {
     const auto it = byCode_.find(code);
     return it == byCode_.end() ? nullptr : &keys_[it->second];
+}
+
+const AppleSmcTransport::Key* AppleSmcTransport::find(uint32_t code) const {
+    return const_cast<AppleSmcTransport*>(this)->find(code);
 }
 
 bool AppleSmcTransport::stillSelected(uint32_t index) {
@@ -186,28 +192,25 @@ void AppleSmcTransport::readSpeedsFromFanFiles() {
     for (uint32_t fan = 0; fan < fanCount_; ++fan) {
         std::optional<bool> decodesOtherTypes;
         for (const auto& [suffix, file] : kSpeedFiles) {
-            const auto it = byCode_.find(fanKey(fan, suffix));
-            if (it == byCode_.end() || !hasAttribute(fanFile(fan, file))) continue;
-            Key& key = keys_[it->second];
+            Key* key = find(fanKey(fan, suffix));
+            if (key == nullptr || !hasAttribute(fanFile(fan, file))) continue;
             // The file's rpm goes back into the key's own bytes.
-            if (!smc_encode(key.type, key.size, 0.0)) continue;
-            if (key.type != SMC_TYPE_FPE2 || key.size != 2) {
+            if (!smc_encode(key->type, key->size, 0.0)) continue;
+            if (key->type != SMC_TYPE_FPE2 || key->size != 2) {
                 if (!decodesOtherTypes) decodesOtherTypes = fileShowsOwnSpeed(fan);
                 if (!*decodesOtherTypes) continue;
             }
-            key.source = Source::fanSpeed;
-            key.attribute = fanFile(fan, file);
+            key->source = Source::fanSpeed;
+            key->attribute = fanFile(fan, file);
         }
     }
 }
 
 bool AppleSmcTransport::fileShowsOwnSpeed(uint32_t fan) {
-    const auto it = byCode_.find(fanKey(fan, "Ac"));
-    if (it == byCode_.end()) return false;
+    const Key* key = find(fanKey(fan, "Ac"));
     uint8_t bytes[32] = {};
-    const Key& key = keys_[it->second];
-    if (readThroughIndex(key, bytes) != 0) return false;
-    const auto own = smc_decode(key.type, key.size, std::span<const uint8_t, 32>(bytes));
+    if (key == nullptr || readThroughIndex(*key, bytes) != 0) return false;
+    const auto own = smc_decode(key->type, key->size, std::span<const uint8_t, 32>(bytes));
     const auto text = readAttribute(fanFile(fan, "input"));
     const auto shown = text ? SysfsFile::parseInteger(*text) : std::nullopt;
     if (!own || !shown || *own < 1) return false;
@@ -219,14 +222,14 @@ bool AppleSmcTransport::fileShowsOwnSpeed(uint32_t fan) {
 // takes a write, an open, a read, a close and a read back (see read() for when it is used).
 void AppleSmcTransport::readTemperaturesFromFiles() {
     for (uint32_t n = 1; hasAttribute(temperatureFile(n)); ++n) {
-        const auto label = readAttribute("temp" + std::to_string(n) + "_label");
-        if (!label) continue;
-        const auto it = byCode_.find(parseCode(*label));
-        if (it == byCode_.end()) continue;
-        Key& key = keys_[it->second];
-        if (key.source != Source::smc || key.type != SMC_TYPE_SP78 || key.size != 2) continue;
-        key.source = Source::temperature;
-        key.attribute = temperatureFile(n);
+        const auto label = readAttribute(temperatureFile(n, "label"));
+        Key* key = label ? find(parseCode(*label)) : nullptr;
+        if (key == nullptr || key->source != Source::smc || key->type != SMC_TYPE_SP78 ||
+            key->size != 2) {
+            continue;
+        }
+        key->source = Source::temperature;
+        key->attribute = temperatureFile(n);
     }
 }
 
@@ -260,7 +263,7 @@ int32_t AppleSmcTransport::openReadOnly() {
     }
     if (anyManual) table.push_back({kManualBits, SMC_TYPE_UI16, 2, Source::manualBits, 0, {}});
     for (uint32_t n = 1; hasAttribute(temperatureFile(n)); ++n) {
-        const auto label = readAttribute("temp" + std::to_string(n) + "_label");
+        const auto label = readAttribute(temperatureFile(n, "label"));
         if (!label || withoutNewline(*label).empty()) continue;
         table.push_back(
             {parseCode(*label), SMC_TYPE_SP78, 2, Source::temperature, 0, temperatureFile(n)});
@@ -293,8 +296,7 @@ int32_t AppleSmcTransport::call(const smc_param& request, smc_param& reply) {
             return 0;
         case SMC_CMD_READ_BYTES:
         case SMC_CMD_WRITE_BYTES: {
-            const auto it = byCode_.find(request.key);
-            Key* key = it == byCode_.end() ? nullptr : &keys_[it->second];
+            Key* key = find(request.key);
             if (key == nullptr) {
                 reply.result = SmcResult::keyNotFound;
             } else if (request.command == SMC_CMD_READ_BYTES) {

@@ -54,8 +54,7 @@ class AppleSmcTransport : public SmcTransport {
   protected:
     // The content of the driver file `name`, at most `limit` bytes, or absent when it cannot be
     // read. Files read on every pass stay open.
-    virtual std::optional<std::string> readAttribute(const std::string& name,
-                                                     std::size_t limit = 4096);
+    std::optional<std::string> readAttribute(const std::string& name, std::size_t limit = 4096);
     // Stores `text` in the driver file `name`; false when the driver refuses it.
     virtual bool writeAttribute(const std::string& name, std::string_view text);
 
@@ -90,6 +89,7 @@ class AppleSmcTransport : public SmcTransport {
     void readSpeedsFromFanFiles();
     bool fileShowsOwnSpeed(uint32_t fan);
     void readTemperaturesFromFiles();
+    Key* find(uint32_t code);
     const Key* find(uint32_t code) const;
     bool writable(const Key& key) const;
 

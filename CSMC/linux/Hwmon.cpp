@@ -137,12 +137,9 @@ std::string productName(std::string_view chip, std::string_view label) {
 }
 
 std::optional<double> parseMillidegrees(std::string_view text) {
-    text = SysfsFile::trim(text);
-    if (text.empty()) return std::nullopt;
-    int64_t milli = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), milli);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return static_cast<double>(milli) / 1000.0;
+    const std::optional<long long> milli = SysfsFile::parseInteger(text);
+    if (!milli) return std::nullopt;
+    return static_cast<double>(*milli) / 1000.0;
 }
 
 std::optional<double> celsius(const Service& service) {

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <string_view>
 
@@ -22,14 +21,6 @@ KeptFiles& keptFiles() {
 std::string attribute(const std::filesystem::path& folder, const char* name) {
     const auto text = keptFiles().read(folder / name);
     return text ? std::string(SysfsFile::trim(*text)) : std::string();
-}
-
-std::optional<int64_t> integer(std::string_view text) {
-    if (text.empty()) return std::nullopt;
-    int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
 }
 
 struct Supply {
@@ -83,7 +74,7 @@ std::vector<Source> sources(const std::filesystem::path& root) {
     bool acPower = false;
     for (const Supply& supply : supplies) {
         if (supply.type == "Battery") continue;
-        const auto online = integer(attribute(supply.folder, "online"));
+        const auto online = SysfsFile::parseInteger(attribute(supply.folder, "online"));
         if (online && *online > 0) acPower = true;
     }
 
@@ -96,7 +87,7 @@ std::vector<Source> sources(const std::filesystem::path& root) {
         source.internalBattery = supply.scope != "Device";
         source.acPower = acPower;
         source.charging = attribute(supply.folder, "status") == "Charging";
-        source.capacity = integer(attribute(supply.folder, "capacity"));
+        source.capacity = SysfsFile::parseInteger(attribute(supply.folder, "capacity"));
         out.push_back(std::move(source));
     }
     return out;

@@ -52,9 +52,6 @@ Model::Model(ModelOptions options, QObject* parent)
     menuBar_ = MenuBarStyle::load(*defaults);
     alerts_ = AlertSettings::load(*defaults);
 
-    simulateNoFans_ = options_.noFans;
-    demo_ = options_.demo;
-
     refresh();
 
     if (options_.startTimer) {
@@ -209,15 +206,15 @@ void Model::refresh() {
     if (measured && (daemonGone || !measured->isFresh(now()))) measured.reset();
     measuredAt_ = measured ? std::optional(measured->updated) : std::nullopt;
 
-    if (demo_) {
-        setReadings(demoReadings(*demo_));
+    if (options_.demo) {
+        setReadings(demoReadings(*options_.demo));
     } else {
         setReadings(smoother_.apply(measured ? measured->readings : sensors().read()));
     }
 
     std::vector<Fan> fans;
-    if (!simulateNoFans_) fans = measured ? measured->fans : Fans::read();
-    if (demo_) {
+    if (!options_.noFans) fans = measured ? measured->fans : Fans::read();
+    if (options_.demo) {
         for (Fan& fan : fans) {
             fan.actual = 0;
             fan.target = 0;

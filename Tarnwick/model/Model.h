@@ -149,11 +149,11 @@ class Model : public QObject {
     void setLaunchAtLogin(bool enabled);
 
     // "warm" or "hot" from the options, else absent; fixed at construction.
-    const std::optional<QString>& demo() const { return demo_; }
+    const std::optional<QString>& demo() const { return options_.demo; }
     // The bundle's copy of the daemon executable, read once on first use; absent when unreadable.
     const std::optional<QByteArray>& bundledHelper() const;
     // The options' noFans.
-    bool simulateNoFans() const { return simulateNoFans_; }
+    bool simulateNoFans() const { return options_.noFans; }
 
     // The temperature sources, discovered on first use (not while the daemon's measurements
     // serve the polls); handed to the diagnostics report.
@@ -214,8 +214,6 @@ class Model : public QObject {
     QString pendingFile_;
     std::optional<QString> runningScript_;
     std::optional<QString> settingsMessage_;  // the helperMessage a failed save set
-    std::optional<QString> demo_;
-    bool simulateNoFans_ = false;
     mutable std::optional<std::optional<QByteArray>> bundledHelper_;
     mutable std::unique_ptr<Sensors> sensors_;
     ReadingsSmoother smoother_;

@@ -34,10 +34,6 @@ inline const QColor red{255, 59, 48};
 // Yellow for warm, red for hot, none otherwise or without `colorize`.
 std::optional<QColor> warningColor(const MenuBarStyle& style, Heat heat);
 
-// `value` rounded to the nearest integer (halves away from zero) in decimal; absent when it is
-// not finite or does not fit a 64-bit integer.
-std::optional<QString> wholeNumber(double value);
-
 // The item on a machine with fans, from the style and the fan figures.
 void updateStatusItem(StatusButton& button, const MenuBarStyle& style, std::optional<QColor> color,
                       double speedFraction, int level, double topRPM);
