@@ -365,7 +365,8 @@ TEST_P(Tint2Tray, IconStandsOutOnThePanelAndOffersItsMenu) {
     startApp();
     std::optional<WindowState> docked;
     ASSERT_TRUE(e2e::eventually([&] { return (docked = icon()).has_value(); }, 60s))
-        << e2e::readText(scratch_.path() / "app.log") << hostLog();
+        << e2e::readText(scratch_.path() / "app.log") << hostLog()
+        << e2e::readText(scratch_.path() / "xvfb.log");
     std::this_thread::sleep_for(1s);  // painted
     const std::vector<uint32_t> pixels =
         grab(display_, docked->x, docked->y, docked->width, docked->height);

@@ -16,7 +16,7 @@ done
     for n in $(seq 700 799); do
         if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
     done
-    Xvfb "$display" -screen 0 1366x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb "$display" -screen 0 1366x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     xvfb=$!
     trap 'kill $xvfb 2>/dev/null; rm -rf -- "$scratch"' EXIT
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.2; done

@@ -20,7 +20,7 @@ start_xvfb() {
         if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
     done
     [ -n "$display" ] || { echo "$(basename -- "$0"): no free display number" >&2; exit 1; }
-    Xvfb "$display" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
+    Xvfb "$display" -screen 0 "${size}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
     pids+=($!)
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 }

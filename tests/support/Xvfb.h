@@ -1,7 +1,8 @@
 #pragma once
 
 // A virtual X server on a display it chooses itself (-displayfd): tests running side by side
-// never pick the same number, as they could by looking for a free one first.
+// never pick the same number, as they could by looking for a free one first. It never resets: a
+// reset when the last client leaves (a test's one-shot xdotool) drops clients still connecting.
 
 #include <chrono>
 #include <filesystem>
@@ -20,7 +21,7 @@ class Xvfb {
     Xvfb(const std::filesystem::path& folder, const std::string& size)
         : server_(std::make_unique<Child>(
               std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", size,
-                                       "-nolisten", "tcp"},
+                                       "-nolisten", "tcp", "-noreset"},
               std::vector<std::string>{},
               ChildOutput{folder / "xvfb.display", folder / "xvfb.log"})) {
         const std::filesystem::path number = folder / "xvfb.display";
